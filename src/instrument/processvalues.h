@@ -1,0 +1,22 @@
+// Values shared by the whole process: the two instrument sessions, resource names, the switch
+// main frame's identity, the channels to scan, the curves of the current recording and the
+// recording's start and end. They exist from static initialisation to process exit.
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <memory>
+
+class CDeviceVisa;
+class CurveSeriesData;
+
+extern QString measureResource;
+extern QString switchResource;
+extern QString instrumentIdentity;
+extern CDeviceVisa *measureDevice;
+extern CDeviceVisa *switchDevice;
+extern QString recordStartTime;
+extern QString recordEndTime;
+extern QMap<int, QString> selectedChannels;
+extern QMap<int, std::shared_ptr<CurveSeriesData>> channelSeries;
+extern QString csvTimeFormat;
