@@ -54,6 +54,7 @@ bool CDeviceVisa::connectDevice(const QString &resourceName)
     viSetAttribute(instrument, VI_ATTR_TERMCHAR_EN, VI_TRUE);
 
     staleInputPossible = false;
+    lastFailure = VI_SUCCESS;
     connected = true;
     return true;
 }
@@ -86,7 +87,7 @@ QString CDeviceVisa::sendCommand(const QString &command)
     ViStatus status = viWrite(instrument, reinterpret_cast<ViConstBuf>(bytes.constData()),
                               static_cast<ViUInt32>(bytes.size()), &written);
     if (status != VI_SUCCESS) {
-        fail(QStringLiteral("发送命令失败: %1").arg(statusText(instrument, status, true)));
+        fail(QStringLiteral("发送命令失败: %1").arg(statusText(instrument, status, true)), status);
         return QString();
     }
 
@@ -100,7 +101,7 @@ QString CDeviceVisa::sendCommand(const QString &command)
     status = viRead(instrument, reinterpret_cast<ViPBuf>(buffer.data()), ReplyCapacity, &count);
     if (status != VI_SUCCESS && status != VI_SUCCESS_TERM_CHAR) {
         staleInputPossible = true;
-        fail(QStringLiteral("读取响应失败: %1").arg(statusText(instrument, status, true)));
+        fail(QStringLiteral("读取响应失败: %1").arg(statusText(instrument, status, true)), status);
         return QString();
     }
     buffer[qMin<ViUInt32>(count, ReplyCapacity)] = '\0';
@@ -121,9 +122,16 @@ bool CDeviceVisa::isConnected() const
     return connected;
 }
 
-void CDeviceVisa::fail(const QString &message)
+bool CDeviceVisa::connectionLost() const
+{
+    QMutexLocker guard(&lock);
+    return lastFailure == VI_ERROR_CONN_LOST || lastFailure == VI_ERROR_IO;
+}
+
+void CDeviceVisa::fail(const QString &message, ViStatus status)
 {
     lastError = message;
+    lastFailure = status;
     emit errorOccurred(lastError);
 }
 

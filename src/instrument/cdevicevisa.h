@@ -24,13 +24,16 @@ public:
 
     QString lastErrorText() const;
     bool isConnected() const;
+    // True when the last failed exchange found the connection gone (cable pulled, instrument
+    // restarted), as opposed to an instrument that merely did not answer in time.
+    bool connectionLost() const;
 
 signals:
     void commandCompleted(const QString &command, const QString &response);
     void errorOccurred(const QString &errorMessage);
 
 private:
-    void fail(const QString &message);
+    void fail(const QString &message, ViStatus status = VI_SUCCESS);
     QString statusText(ViSession session, ViStatus status, bool utf8) const;
     void discardStaleInput();
 
@@ -39,6 +42,7 @@ private:
     QString lastError;
     mutable QRecursiveMutex lock;
     bool connected = false;
+    ViStatus lastFailure = VI_SUCCESS;
     // Set when a query ended before its reply was complete: the rest of that reply (or a late
     // reply) may still arrive and must not be taken for the answer to the next query.
     bool staleInputPossible = false;

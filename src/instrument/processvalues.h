@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMap>
+#include <QMutex>
 #include <QString>
 #include <memory>
 
@@ -18,5 +19,7 @@ extern CDeviceVisa *switchDevice;
 extern QString recordStartTime;
 extern QString recordEndTime;
 extern QMap<int, QString> selectedChannels;
+// Guards selectedChannels: the channel tree rewrites it while the scan thread copies it.
+extern QMutex selectedChannelsLock;
 extern QMap<int, std::shared_ptr<CurveSeriesData>> channelSeries;
 extern QString csvTimeFormat;

@@ -1,0 +1,355 @@
+// The scan loop against the simulated instruments over loopback sockets. Waits go through a
+// shortened sleeper except in the one test that keeps real timing.
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "cdevicevisa.h"
+#include "processvalues.h"
+#include "readdata.h"
+#include "simulatedinstruments.h"
+
+namespace {
+// Sleeps a tenth of every wait: the loop's logic at a tenth of its pace.
+void tenthSleeper(int ms)
+{
+    QThread::msleep(static_cast<unsigned long>(ms / 10));
+}
+
+void setChannels(std::initializer_list<int> channels)
+{
+    QMutexLocker guard(&selectedChannelsLock);
+    selectedChannels.clear();
+    for (int channel : channels)
+        selectedChannels.insert(channel, QString::number(channel));
+}
+
+QStringList switchCommands(const QStringList &transcript)
+{
+    QStringList commands;
+    for (const QString &line : transcript)
+        if (line.startsWith(QLatin1String("switch <- ")))
+            commands << line.mid(10);
+    return commands;
+}
+} // namespace
+
+class TestReadData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void parsesReplies_data();
+    void parsesReplies();
+    void countedScansWalkChannelsInOrder();
+    void noChannelsOnlySleeps();
+    void stopRightAfterStartEndsTheRun();
+    void stopDuringScanLetsItFinish();
+    void badStatusIsStoredAsInvalid();
+    void ticksDuringLoggingTakeEffectAtNextScan();
+    void lostSwitchStopsAfterSixAttemptsPerChannel();
+    void switchThatComesBackKeepsLogging();
+    void droppedMeasureConnectionIsReopened();
+    void silentMeasureYieldsNoReadingButNoReconnect();
+    void realTimingOfAScan();
+
+private:
+    void runToEnd(ReadData &thread, int timeoutMs = 20000);
+    SimulatedInstruments sim;
+};
+
+void TestReadData::initTestCase()
+{
+    registerMeasurementDataTypes();
+    QVERIFY(sim.start({QStringLiteral("--slots"), QStringLiteral("1,2")}));
+    measureResource = sim.measureResource();
+    switchResource = sim.switchResource();
+}
+
+void TestReadData::init()
+{
+    QVERIFY(sim.control(QStringLiteral("clear all")));
+    QVERIFY(measureDevice->connectDevice(measureResource));
+    QVERIFY(switchDevice->connectDevice(switchResource));
+}
+
+void TestReadData::cleanup()
+{
+    sim.control(QStringLiteral("clear all"));
+}
+
+void TestReadData::runToEnd(ReadData &thread, int timeoutMs)
+{
+    QVERIFY(thread.wait(static_cast<unsigned long>(timeoutMs)));
+    // Signals from the finished thread are queued to this one.
+    QCoreApplication::processEvents();
+}
+
+void TestReadData::parsesReplies_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("good") << "+2.5E-03,+0" << 0.0025 << true;
+    QTest::newRow("bad status") << "+2.5E-03,+1" << 9.9e37 << false;
+    QTest::newRow("no comma") << "+2.5E-03" << 9.9e37 << false;
+    QTest::newRow("status case") << "+1.0E+00,+0 " << 9.9e37 << false;
+    QTest::newRow("not a number") << "abc,+0" << 0.0 << true;
+    QTest::newRow("extra fields") << "-1.5E+02,+0,7,8" << -150.0 << true;
+}
+
+void TestReadData::parsesReplies()
+{
+    QFETCH(QString, reply);
+    QFETCH(double, value);
+    QFETCH(bool, valid);
+    const QDateTime before = QDateTime::currentDateTime();
+    const MeasurementData data = ReadData::parseReading(reply, 105);
+    QCOMPARE(data.valid, valid);
+    QCOMPARE(data.value, value);
+    QCOMPARE(data.channel, 105);
+    QVERIFY(data.time >= before && data.time <= QDateTime::currentDateTime());
+}
+
+void TestReadData::countedScansWalkChannelsInOrder()
+{
+    setChannels({201, 105});
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    thread.continuous = false;
+    thread.remainingScans = 3;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    const int before = switchCommands(sim.transcript()).size();
+    thread.startScanning();
+    runToEnd(thread);
+
+    QCOMPARE(scans.count(), 3);
+    QCOMPARE(stops.count(), 1);
+    for (const QList<QVariant> &scan : scans) {
+        const auto readings = scan.at(0).value<QList<MeasurementData>>();
+        QCOMPARE(readings.size(), 2);
+        QCOMPARE(readings.at(0).channel, 105);
+        QCOMPARE(readings.at(1).channel, 201);
+        for (const MeasurementData &reading : readings) {
+            QVERIFY(reading.valid);
+            QCOMPARE(qRound(reading.value), reading.channel);
+        }
+    }
+    const QStringList expectedScan = {
+        QStringLiteral("STAT:OPER:EVEN?"), QStringLiteral("ROUT:CLOS (@105)"),
+        QStringLiteral("STAT:OPER:EVEN?"), QStringLiteral("ROUT:CLOS (@201)")};
+    QCOMPARE(switchCommands(sim.transcript()).mid(before),
+             expectedScan + expectedScan + expectedScan);
+}
+
+void TestReadData::noChannelsOnlySleeps()
+{
+    setChannels({});
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    thread.continuous = false;
+    thread.remainingScans = 2;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    thread.startScanning();
+    runToEnd(thread);
+    QCOMPARE(scans.count(), 2);
+    QVERIFY(scans.at(0).at(0).value<QList<MeasurementData>>().isEmpty());
+}
+
+void TestReadData::stopRightAfterStartEndsTheRun()
+{
+    setChannels({101});
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    thread.startScanning();
+    thread.requestStop();
+    runToEnd(thread, 5000);
+    QCOMPARE(scans.count(), 0);
+    QCOMPARE(stops.count(), 1);
+
+    // The object is reused: a new run after the stopped one scans again.
+    thread.continuous = false;
+    thread.remainingScans = 1;
+    thread.startScanning();
+    runToEnd(thread);
+    QCOMPARE(scans.count(), 1);
+    QCOMPARE(stops.count(), 2);
+}
+
+void TestReadData::stopDuringScanLetsItFinish()
+{
+    setChannels({101, 102, 103});
+    ReadData thread;
+    std::atomic<int> settles{0};
+    thread.setSleeper([&](int ms) {
+        if (ms == 500 && ++settles == 2)
+            thread.requestStop(); // in the middle of the first scan
+        tenthSleeper(ms);
+    });
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    thread.startScanning();
+    runToEnd(thread);
+    QCOMPARE(scans.count(), 1);
+    QCOMPARE(scans.at(0).at(0).value<QList<MeasurementData>>().size(), 3);
+    QCOMPARE(stops.count(), 1);
+}
+
+void TestReadData::badStatusIsStoredAsInvalid()
+{
+    setChannels({102});
+    QVERIFY(sim.control(QStringLiteral("fault measure badstatus")));
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    thread.continuous = false;
+    thread.remainingScans = 1;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    thread.startScanning();
+    runToEnd(thread);
+    const auto readings = scans.at(0).at(0).value<QList<MeasurementData>>();
+    QCOMPARE(readings.size(), 1);
+    QVERIFY(!readings.at(0).valid);
+    QCOMPARE(readings.at(0).value, 9.9e37);
+}
+
+void TestReadData::ticksDuringLoggingTakeEffectAtNextScan()
+{
+    setChannels({101});
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    QList<QList<int>> seen;
+    connect(&thread, &ReadData::sigSendMeasure, this, [&](const QList<MeasurementData> &list) {
+        QList<int> channels;
+        for (const MeasurementData &m : list)
+            channels << m.channel;
+        seen << channels;
+        if (seen.size() == 1)
+            setChannels({101, 202});
+        if (seen.size() == 3)
+            thread.requestStop();
+    });
+    // Ticks are also hammered from this thread while the loop copies the map.
+    thread.startScanning();
+    QElapsedTimer timer;
+    timer.start();
+    while (!thread.isFinished() && timer.elapsed() < 20000) {
+        {
+            QMutexLocker guard(&selectedChannelsLock);
+            selectedChannels.insert(999, QString());
+            selectedChannels.remove(999);
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    runToEnd(thread);
+    QVERIFY(seen.size() >= 3);
+    QCOMPARE(seen.at(0), QList<int>({101}));
+    QCOMPARE(seen.at(2), QList<int>({101, 202}));
+}
+
+void TestReadData::lostSwitchStopsAfterSixAttemptsPerChannel()
+{
+    setChannels({101, 102});
+    ReadData thread;
+    int reconnectWaits = 0;
+    thread.setSleeper([&](int ms) {
+        if (ms == 2500)
+            ++reconnectWaits;
+        QThread::msleep(1);
+    });
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    QVERIFY(sim.control(QStringLiteral("fault switch refuse 30")));
+    QThread::msleep(200);
+    thread.startScanning();
+    runToEnd(thread, 30000);
+    QCOMPARE(reconnectWaits, 12); // six attempts for each of the two channels
+    // Lost for each channel, then the end of the scan: readings first, then the final stop.
+    QCOMPARE(stops.count(), 3);
+    QCOMPARE(scans.count(), 1);
+}
+
+void TestReadData::switchThatComesBackKeepsLogging()
+{
+    setChannels({101});
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    thread.continuous = false;
+    thread.remainingScans = 2;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    QVERIFY(sim.control(QStringLiteral("fault switch refuse 1")));
+    QThread::msleep(100);
+    thread.startScanning();
+    runToEnd(thread, 30000);
+    QCOMPARE(stops.count(), 1);
+    QCOMPARE(scans.count(), 2);
+    QCOMPARE(scans.at(0).at(0).value<QList<MeasurementData>>().size(), 1);
+}
+
+void TestReadData::droppedMeasureConnectionIsReopened()
+{
+    setChannels({103});
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    thread.continuous = false;
+    thread.remainingScans = 2;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QVERIFY(sim.control(QStringLiteral("fault measure drop")));
+    QThread::msleep(100);
+    thread.startScanning();
+    runToEnd(thread, 30000);
+    QCOMPARE(scans.count(), 2);
+    for (const QList<QVariant> &scan : scans) {
+        const auto readings = scan.at(0).value<QList<MeasurementData>>();
+        QCOMPARE(readings.size(), 1);
+        QCOMPARE(qRound(readings.at(0).value), 103);
+    }
+}
+
+void TestReadData::silentMeasureYieldsNoReadingButNoReconnect()
+{
+    setChannels({101});
+    QVERIFY(sim.control(QStringLiteral("fault measure silent")));
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    thread.continuous = false;
+    thread.remainingScans = 1;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    const int before = sim.transcript().size();
+    thread.startScanning();
+    runToEnd(thread, 15000);
+    QCOMPARE(scans.count(), 1);
+    QVERIFY(scans.at(0).at(0).value<QList<MeasurementData>>().isEmpty());
+    const QStringList after = sim.transcript().mid(before);
+    QVERIFY(!after.contains(QStringLiteral("measure <- *IDN?")));
+    QVERIFY(measureDevice->isConnected());
+}
+
+void TestReadData::realTimingOfAScan()
+{
+    setChannels({101, 201});
+    ReadData thread;
+    thread.continuous = false;
+    thread.remainingScans = 2;
+    thread.intervalMs = 200;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QElapsedTimer timer;
+    timer.start();
+    thread.startScanning();
+    runToEnd(thread);
+    // 1000 ms start-up, then per scan: interval, 2 x 500 ms settling and 40 ms.
+    const qint64 ideal = 1000 + 2 * (200 + 2 * 500 + 40);
+    QVERIFY2(timer.elapsed() >= ideal, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < ideal + 3000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(scans.count(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestReadData)
+#include "tst_readdata.moc"
