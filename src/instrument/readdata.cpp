@@ -24,6 +24,12 @@ ReadData::ReadData(QObject *parent)
 
 ReadData::~ReadData() = default;
 
+ReadData *ReadData::instance()
+{
+    static ReadData *const scanThread = new ReadData();
+    return scanThread;
+}
+
 void ReadData::setSleeper(Sleeper s)
 {
     sleeper = std::move(s);

@@ -19,6 +19,8 @@ public:
     using Sleeper = std::function<void(int milliseconds)>;
 
     explicit ReadData(QObject *parent = nullptr);
+    // The process-wide scan thread, created on first use and never deleted.
+    static ReadData *instance();
     ~ReadData() override;
 
     void setSleeper(Sleeper sleeper);
