@@ -246,7 +246,8 @@ void TestVisaSerial::refusedSettingsLeaveThePortAsItWas_data()
         << uint(VI_ATTR_ASRL_PARITY) << qulonglong(VI_ASRL_PAR_EVEN);
     QTest::newRow("mark parity on a pty")
         << uint(VI_ATTR_ASRL_PARITY) << qulonglong(VI_ASRL_PAR_MARK);
-    QTest::newRow("end out last bit") << uint(VI_ATTR_ASRL_END_OUT) << qulonglong(VI_ASRL_END_LAST_BIT);
+    QTest::newRow("end out last bit")
+        << uint(VI_ATTR_ASRL_END_OUT) << qulonglong(VI_ASRL_END_LAST_BIT);
 }
 
 void TestVisaSerial::refusedSettingsLeaveThePortAsItWas()
