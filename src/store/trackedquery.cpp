@@ -15,5 +15,7 @@ TrackedQuery::~TrackedQuery()
     QueryManager::instance()->unregisterQuery(this);
     if (isActive())
         finish();
-    clear();
+    // After its connection was removed the query has no driver left, and clear() would need one.
+    if (driver())
+        clear();
 }
