@@ -94,7 +94,8 @@ void TestConnectionPool::connectionNameFormat()
     const QString md5 = QString::fromLatin1(
         QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Md5).toHex().left(8));
     QRegularExpression pattern("^curve_db_" + md5 + "_\\{[0-9a-f]{15}$");
-    QVERIFY2(pattern.match(first->connectionName()).hasMatch(), qPrintable(first->connectionName()));
+    QVERIFY2(pattern.match(first->connectionName()).hasMatch(),
+             qPrintable(first->connectionName()));
     const QString firstName = first->connectionName();
     first.reset();
     ConnectionPool::instance()->closeConnection(path);
@@ -171,7 +172,8 @@ void TestConnectionPool::equalTimesEvictFirstPath()
     ConnectionPool *pool = ConnectionPool::instance();
     QStringList paths;
     for (int i = 0; i < 31; ++i)
-        paths.append(QDir(dir->path()).filePath(QStringLiteral("f%1.db").arg(i, 2, 10, QChar('0'))));
+        paths.append(
+            QDir(dir->path()).filePath(QStringLiteral("f%1.db").arg(i, 2, 10, QChar('0'))));
     for (int i = 29; i >= 0; --i)
         QVERIFY(pool->getConnection(paths[i]));
     QVERIFY(pool->getConnection(paths[30]));
