@@ -149,7 +149,7 @@ QStringList SqliteFile::tableNames()
 {
     QStringList names;
     for (const QStringList &row :
-         rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")))
+         rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%' ORDER BY name")))
         names.append(row.first());
     return names;
 }

@@ -59,6 +59,7 @@ public:
     QList<QStringList> rows(const QString &sql);
     // First column of the first row, or an empty string.
     QString scalar(const QString &sql);
+    // Tables other than SQLite's own, by name.
     QStringList tableNames();
 
 private:
