@@ -15,7 +15,7 @@ endforeach()
 list(APPEND DATALOGGER_IMAGES
     dark/branch_closed dark/branch_closed_focus
     dark/branch_open dark/branch_open_focus
-    dark/branch_line dark/branch_more dark/branch_end)
+    dark/branch_more dark/branch_end)
 
 # Check boxes (tree items) and radio buttons (settings page).
 foreach(state checked unchecked indeterminate)

@@ -42,6 +42,8 @@ TimeColumn::TimeColumn(const QString &caption, int minimum, int maximum, int dig
     , m_digits(digits)
 {
     setFocusPolicy(Qt::ClickFocus);
+    // Columns keep their own width; spare room in the picker goes to its stretch.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     m_upButton = makeArrowButton(Qt::UpArrow);
     m_downButton = makeArrowButton(Qt::DownArrow);

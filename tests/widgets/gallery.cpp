@@ -63,6 +63,14 @@ void keep(const QString &name, const QImage &image)
     const QString path = g_out.filePath(name + QStringLiteral(".png"));
     if (!image.save(path))
         qWarning() << "无法保存图片:" << path;
+    // Small widgets are easier to judge pixel by pixel when enlarged.
+    if (image.width() <= 400 && image.height() <= 400) {
+        const QString zoomed =
+            g_out.filePath(QStringLiteral("zoom/") + name + QStringLiteral(".png"));
+        if (!image.scaled(image.size() * 3, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                 .save(zoomed))
+            qWarning() << "无法保存图片:" << zoomed;
+    }
     g_shots.append({name, image});
 }
 
@@ -94,7 +102,7 @@ void timePickers()
     auto *picker = new TimePicker;
     picker->setMaximumSeconds(360000.0);
     picker->setTime(1, 2, 3, 4, 0);
-    QWidget *frame = framed(picker, QSize(240, 70), QStringLiteral("rgb(63,63,63)"));
+    QWidget *frame = framed(picker, QSize(240, 84), QStringLiteral("rgb(63,63,63)"));
     shoot(frame, QStringLiteral("timepicker_mode1"));
 
     QApplication::setActiveWindow(frame);
@@ -108,13 +116,13 @@ void timePickers()
     full->setDisplayMode(0);
     full->setMaximumSeconds(8640000.0);
     full->setTime(12, 23, 59, 7, 250);
-    shoot(framed(full, QSize(300, 70), QStringLiteral("rgb(63,63,63)")),
+    shoot(framed(full, QSize(300, 84), QStringLiteral("rgb(63,63,63)")),
           QStringLiteral("timepicker_mode0"));
 
     auto *disabled = new TimePicker;
     disabled->setMaximumSeconds(360000.0);
     disabled->setEnabled(false);
-    shoot(framed(disabled, QSize(240, 70), QStringLiteral("rgb(63,63,63)")),
+    shoot(framed(disabled, QSize(240, 84), QStringLiteral("rgb(63,63,63)")),
           QStringLiteral("timepicker_disabled"));
 }
 
@@ -574,7 +582,8 @@ void bundledImages()
         const QPoint origin((i % columns) * cell, (i / columns) * (cell / 2 + 30));
         painter.fillRect(QRect(origin + QPoint(4, 4), QSize(cell / 2 - 8, cell / 2 - 8)),
                          QColor(23, 23, 23));
-        painter.drawImage(QRect(origin + QPoint(6, 6), image.size() * scale), image);
+        const int fit = qMax(1, qMin(scale, (cell / 2 - 12) / qMax(1, image.width())));
+        painter.drawImage(QRect(origin + QPoint(6, 6), image.size() * fit), image);
         painter.drawImage(origin + QPoint(cell / 2 + 10, 20), image);
         painter.setPen(QColor(211, 211, 211));
         painter.drawText(QRect(origin.x() + 4, origin.y() + cell / 2 - 2, cell - 8, 28),
@@ -638,7 +647,7 @@ int main(int argc, char **argv)
     const QStringList args = QApplication::arguments();
     const QString outDir =
         args.size() > 1 ? args.at(1) : QDir::current().filePath(QStringLiteral("gallery"));
-    if (!QDir().mkpath(outDir)) {
+    if (!QDir().mkpath(outDir + QStringLiteral("/zoom"))) {
         qCritical() << "无法创建目录:" << outDir;
         return 1;
     }

@@ -130,7 +130,7 @@ void ResourcesTest::everyBundledImageIsUsed()
     for (const QString &path : kNamedByWindow)
         used.insert(path);
     const QStringList images = bundledImages();
-    QVERIFY(images.size() >= 48);
+    QVERIFY(images.size() >= 47);
     for (const QString &image : images)
         QVERIFY2(used.contains(image), qPrintable(image + QStringLiteral(" is never used")));
 }

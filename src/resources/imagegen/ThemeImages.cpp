@@ -103,9 +103,7 @@ QImage branch(const QString &kind, Variant v)
     // neighbouring rows join without a seam.
     p.setPen(QPen(kBranchLine, 1));
     const int x = kBranch / 2 - 1;
-    if (kind == QLatin1String("line")) {
-        p.drawLine(x, 0, x, kBranch - 1);
-    } else if (kind == QLatin1String("more")) {
+    if (kind == QLatin1String("more")) {
         p.drawLine(x, 0, x, kBranch - 1);
         p.drawLine(x + 1, x, kBranch - 1, x);
     } else if (kind == QLatin1String("end")) {
