@@ -160,8 +160,7 @@ void TestCsvCells::rowNumbers()
     char cell[CsvCells::maxCellLength];
     for (const qint64 n : {qint64(1), qint64(99), qint64(1000000), qint64(1000001),
                            std::numeric_limits<qint64>::max()}) {
-        QCOMPARE(QByteArray(cell, CsvCells::formatRowNumber(n, cell)),
-                 QByteArray::number(n));
+        QCOMPARE(QByteArray(cell, CsvCells::formatRowNumber(n, cell)), QByteArray::number(n));
     }
 }
 
@@ -177,8 +176,7 @@ void TestCsvCells::timesMatchQtAroundDaylightSavingChanges_data()
     QTest::newRow("fall back") << utc(2024, 10, 26, 23) << utc(2024, 10, 27, 2) << qint64(997);
     QTest::newRow("midnight") << utc(2025, 1, 14, 22) << utc(2025, 1, 15, 0) << qint64(1000);
     // Local mean time of 1893 and earlier: an offset of 53 min 28 s, not whole minutes.
-    QTest::newRow("local mean time")
-        << utc(1893, 3, 31, 20) << utc(1893, 4, 1, 2) << qint64(1013);
+    QTest::newRow("local mean time") << utc(1893, 3, 31, 20) << utc(1893, 4, 1, 2) << qint64(1013);
     QTest::newRow("before 1970") << qint64(-7200000) << qint64(7200000) << qint64(333);
 }
 
@@ -194,10 +192,10 @@ void TestCsvCells::timesMatchQtAroundDaylightSavingChanges()
     for (qint64 ms = from; ms <= to; ms += step) {
         const QByteArray fast = fastTime(text, ms);
         if (fast != qtTime(ms, format))
-            QFAIL(qPrintable(QStringLiteral("%1: %2 instead of %3")
-                                 .arg(ms)
-                                 .arg(QString::fromUtf8(fast),
-                                      QString::fromUtf8(qtTime(ms, format)))));
+            QFAIL(qPrintable(
+                QStringLiteral("%1: %2 instead of %3")
+                    .arg(ms)
+                    .arg(QString::fromUtf8(fast), QString::fromUtf8(qtTime(ms, format)))));
     }
 }
 
@@ -214,10 +212,10 @@ void TestCsvCells::timesMatchQtAtRandom()
         ms = (i % 50 == 0) ? anyTime(random) : ms + jitter(random);
         const QByteArray fast = fastTime(text, ms);
         if (fast != qtTime(ms, format))
-            QFAIL(qPrintable(QStringLiteral("%1: %2 instead of %3")
-                                 .arg(ms)
-                                 .arg(QString::fromUtf8(fast),
-                                      QString::fromUtf8(qtTime(ms, format)))));
+            QFAIL(qPrintable(
+                QStringLiteral("%1: %2 instead of %3")
+                    .arg(ms)
+                    .arg(QString::fromUtf8(fast), QString::fromUtf8(qtTime(ms, format)))));
     }
 }
 

@@ -187,8 +187,8 @@ QList<Row> readCurve(const QString &dataDir, const QString &name, qint64 start, 
                                           -1, &stmt, nullptr) == SQLITE_OK) {
             const QString prefix = QStringLiteral("curve_%1_").arg(id);
             while (sqlite3_step(stmt) == SQLITE_ROW) {
-                const QString table = QString::fromUtf8(
-                    reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+                const QString table =
+                    QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
                 if (table.startsWith(prefix))
                     tables.append(table);
             }
