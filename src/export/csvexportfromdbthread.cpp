@@ -1,0 +1,246 @@
+#include "csvexportfromdbthread.h"
+
+#include "csvcells.h"
+#include "csvpartfile.h"
+#include "curvedatadb.h"
+#include "exportrowreader.h"
+#include "processvalues.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include <exception>
+
+CsvExportFromDBThread::CsvExportFromDBThread(CurveDataDB *store, const QList<int> &curveIds,
+                                             const QString &filePath, const QString &separator,
+                                             const QMap<QString, QString> &headerFields,
+                                             qint64 startTime, qint64 endTime, QObject *parent)
+    : QThread(parent)
+    , store(store)
+    , curveIds(curveIds)
+    , filePath(filePath)
+    , separator(separator)
+    , headerFields(headerFields)
+    , startTime(startTime)
+    , endTime(endTime)
+    , separatorUtf8(separator.toStdString())
+{
+    registerExportResultMetaType();
+}
+
+CsvExportFromDBThread::~CsvExportFromDBThread()
+{
+    // A QThread object must not die while its thread runs.
+    stopExport();
+    wait();
+}
+
+void CsvExportFromDBThread::startExport()
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (exporting || isRunning()) {
+        qWarning().noquote() << "[导出线程] 已在运行中，无需重复启动";
+        return;
+    }
+    stopRequested = false;
+    // Set here already, so that a second start right after this one is refused too.
+    exporting = true;
+    start(QThread::InheritPriority);
+}
+
+void CsvExportFromDBThread::stopExport()
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    stopRequested = true;
+}
+
+bool CsvExportFromDBThread::isExporting() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return exporting;
+}
+
+bool CsvExportFromDBThread::stopIsRequested() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return stopRequested;
+}
+
+void CsvExportFromDBThread::setExporting(bool value)
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    exporting = value;
+}
+
+void CsvExportFromDBThread::run()
+{
+    setExporting(true);
+    QStringList files;
+    ExportResult result = ExportResult::NoData;
+
+    if (!store) {
+        qCritical().noquote() << "[导出线程] CurveDataDB实例为空";
+        result = ExportResult::DatabaseError;
+    } else if (curveIds.isEmpty()) {
+        qCritical().noquote() << "[导出线程] 未选中任何曲线";
+        result = ExportResult::NoData;
+    } else {
+        const QMap<int, QString> names = store->getCurveNames();
+        const QList<int> exported = selectExistingCurves(names);
+        if (names.isEmpty()) {
+            qCritical().noquote() << "[导出线程] CurveDataDB中无任何曲线";
+            result = ExportResult::NoData;
+        } else if (exported.isEmpty()) {
+            qCritical().noquote() << "[导出线程] 选中的曲线在CurveDataDB中不存在";
+            result = ExportResult::NoData;
+        } else {
+            result = exportRows(exported, files);
+        }
+    }
+
+    // Part files are temporary until the export has succeeded.
+    if (result != ExportResult::Success) {
+        for (const QString &path : qAsConst(files)) {
+            if (QFile::exists(path) && !QFile::remove(path))
+                qWarning().noquote() << "[导出线程] 删除临时文件失败：" << path;
+        }
+        files.clear();
+    }
+    setExporting(false);
+    emit exportFinished(result, files);
+}
+
+QList<int> CsvExportFromDBThread::selectExistingCurves(const QMap<int, QString> &names) const
+{
+    QList<int> exported;
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        if (curveIds.contains(it.key()))
+            exported.append(it.key());
+    }
+    return exported;
+}
+
+ExportResult CsvExportFromDBThread::exportRows(const QList<int> &exported, QStringList &files)
+{
+    // The cursors live on the reader's thread and read the day files through connections of
+    // that thread; no connection of another thread is ever used here.
+    ExportRowReader reader(store, exported, startTime, endTime);
+    if (!reader.begin()) {
+        qCritical().noquote() << "[导出线程] 所有选中曲线均无有效数据（游标初始化失败）";
+        reader.finish();
+        return ExportResult::NoData;
+    }
+    const ExportResult result = writeParts(reader, exported, files);
+    reader.finish();
+    return result;
+}
+
+ExportResult CsvExportFromDBThread::writeParts(ExportRowReader &reader, const QList<int> &exported,
+                                               QStringList &files)
+{
+    CsvPartFile part(store, filePath, separator, headerFields, curveIds);
+    const auto writeFailed = [&part] {
+        qCritical().noquote() << "[导出线程] 写入CSV文件失败：" << part.path() << part.errorText();
+        return ExportResult::WriteError;
+    };
+
+    int partNo = 1;
+    switch (part.open(partNo)) {
+    case CsvPartFile::OpenStatus::OpenFailed:
+        qCritical().noquote() << "[导出线程] 创建CSV文件失败：" << part.path();
+        return ExportResult::FileError;
+    case CsvPartFile::OpenStatus::WriteFailed:
+        files.append(part.path());
+        part.close();
+        return writeFailed();
+    case CsvPartFile::OpenStatus::Opened:
+        files.append(part.path());
+        break;
+    }
+
+    CsvTimeText timeText(csvTimeFormat);
+    const int curveCount = exported.size();
+    const AlignedRows *block = nullptr;
+    int index = 0;
+    qint64 rowNo = 1;
+    qint64 rowsInFile = 0;
+    ExportResult result = ExportResult::Success;
+    while (true) {
+        if (stopIsRequested()) {
+            qDebug().noquote() << "[导出线程] 收到停止信号，终止导出";
+            result = ExportResult::Cancelled;
+            break;
+        }
+        if (!block || index >= block->count) {
+            block = reader.nextBlock();
+            index = 0;
+        }
+        if (!block || block->count == 0) {
+            qDebug().noquote() << "[导出线程] 所有曲线数据导出完成";
+            result = ExportResult::Success;
+            break;
+        }
+        if (!writeCsvRow(part.rows(), rowNo, *block, index, curveCount, timeText)) {
+            qCritical().noquote() << "[导出线程] 写入CSV行失败";
+            result = ExportResult::WriteError;
+            break;
+        }
+        ++index;
+        ++rowsInFile;
+        if ((rowNo + 1) % 100 == 0)
+            emit exportProgress(rowNo, -1);
+        if (rowsInFile % 1000 == 0 && !part.flush()) {
+            result = writeFailed();
+            break;
+        }
+        if (rowsInFile >= maxRowsPerPart) {
+            if (!part.close()) {
+                result = writeFailed();
+                break;
+            }
+            ++partNo;
+            const CsvPartFile::OpenStatus status = part.open(partNo);
+            if (status == CsvPartFile::OpenStatus::OpenFailed) {
+                qCritical().noquote() << "[导出线程] 创建CSV分片失败：" << part.path();
+                result = ExportResult::FileError;
+                break;
+            }
+            files.append(part.path());
+            if (status == CsvPartFile::OpenStatus::WriteFailed) {
+                result = writeFailed();
+                break;
+            }
+            rowsInFile = 0;
+        }
+        ++rowNo;
+    }
+
+    if (part.isOpen() && !part.close() && result == ExportResult::Success)
+        result = writeFailed();
+    return result;
+}
+
+bool CsvExportFromDBThread::writeCsvRow(std::string &out, qint64 rowNo, const AlignedRows &block,
+                                        int index, int curveCount, CsvTimeText &timeText) const
+{
+    try {
+        char cell[CsvCells::maxCellLength];
+        const size_t base = size_t(index) * size_t(curveCount);
+        out.append(cell, size_t(CsvCells::formatRowNumber(rowNo, cell)));
+        out.append(separatorUtf8);
+        // The time column is the first curve's; empty once that curve has run out.
+        if (block.present[base])
+            timeText.append(block.times[size_t(index)], out);
+        for (int c = 0; c < curveCount; ++c) {
+            out.append(separatorUtf8);
+            if (block.present[base + size_t(c)])
+                out.append(cell,
+                           size_t(CsvCells::formatValue(block.values[base + size_t(c)], cell)));
+        }
+        out.push_back('\n');
+        return true;
+    } catch (const std::exception &e) {
+        qWarning().noquote() << "[写入CSV] 失败：" << e.what();
+        return false;
+    }
+}

@@ -1,0 +1,76 @@
+// Exports stored curves to CSV part files on a thread of its own: one column per curve, rows
+// aligned by sequence, at most 1 000 000 data rows per part; reports the outcome and the files.
+#ifndef DATALOGGER_CSVEXPORTFROMDBTHREAD_H
+#define DATALOGGER_CSVEXPORTFROMDBTHREAD_H
+
+#include "exportresult.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <mutex>
+#include <string>
+
+class CurveDataDB;
+class CsvPartFile;
+class CsvTimeText;
+struct AlignedRows;
+class ExportRowReader;
+
+class CsvExportFromDBThread : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 maxRowsPerPart = 1000000;
+
+    CsvExportFromDBThread(CurveDataDB *store, const QList<int> &curveIds, const QString &filePath,
+                          const QString &separator, const QMap<QString, QString> &headerFields,
+                          qint64 startTime, qint64 endTime, QObject *parent = nullptr);
+    ~CsvExportFromDBThread() override;
+
+    // Starts the export unless it is already running.
+    void startExport();
+    // Asks the export to end before its next row; it then reports Cancelled.
+    void stopExport();
+    bool isExporting() const;
+
+signals:
+    // After every hundredth row; total is always -1.
+    void exportProgress(qint64 processed, qint64 total);
+    // Once per run, from the export thread. files is empty unless result is Success.
+    void exportFinished(ExportResult result, QStringList files);
+
+protected:
+    void run() override;
+
+private:
+    // Ids of names, ascending, that were asked for.
+    QList<int> selectExistingCurves(const QMap<int, QString> &names) const;
+    ExportResult exportRows(const QList<int> &exported, QStringList &files);
+    ExportResult writeParts(ExportRowReader &reader, const QList<int> &exported,
+                            QStringList &files);
+    // Appends data row rowNo (row index of block) to out; false if it could not be written.
+    bool writeCsvRow(std::string &out, qint64 rowNo, const AlignedRows &block, int index,
+                     int curveCount, CsvTimeText &timeText) const;
+    bool stopIsRequested() const;
+    void setExporting(bool value);
+
+    CurveDataDB *store;
+    const QList<int> curveIds;
+    const QString filePath;
+    const QString separator;
+    const QMap<QString, QString> headerFields;
+    const qint64 startTime;
+    const qint64 endTime;
+    const std::string separatorUtf8;
+
+    // std::mutex rather than QMutex: its locking is visible to the thread sanitizer.
+    mutable std::mutex stateMutex;
+    bool stopRequested = false;
+    bool exporting = false;
+};
+
+#endif

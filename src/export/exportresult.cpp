@@ -1,0 +1,6 @@
+#include "exportresult.h"
+
+void registerExportResultMetaType()
+{
+    qRegisterMetaType<ExportResult>("ExportResult");
+}

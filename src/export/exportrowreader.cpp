@@ -1,0 +1,124 @@
+#include "exportrowreader.h"
+
+#include "connectionpool.h"
+#include "shardcursor.h"
+
+ExportRowReader::ExportRowReader(CurveDataDB *store, const QList<int> &curveIds, qint64 startTime,
+                                 qint64 endTime, QObject *parent)
+    : QThread(parent)
+    , store(store)
+    , curveIds(curveIds)
+    , startTime(startTime)
+    , endTime(endTime)
+{
+    const size_t cells = size_t(rowsPerBlock) * size_t(curveIds.size());
+    for (int i = 0; i < blockCount; ++i) {
+        auto block = std::make_unique<AlignedRows>();
+        block->times.resize(rowsPerBlock);
+        block->values.resize(cells);
+        block->present.resize(cells);
+        freeBlocks.push_back(block.get());
+        blocks.push_back(std::move(block));
+    }
+}
+
+ExportRowReader::~ExportRowReader()
+{
+    finish();
+}
+
+bool ExportRowReader::begin()
+{
+    start();
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return ready; });
+    return anyRow;
+}
+
+const AlignedRows *ExportRowReader::nextBlock()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    if (consumed) {
+        freeBlocks.push_back(consumed);
+        consumed = nullptr;
+        changed.notify_all();
+    }
+    changed.wait(lock, [this] { return !filledBlocks.empty() || done; });
+    if (filledBlocks.empty())
+        return nullptr;
+    consumed = filledBlocks.front();
+    filledBlocks.pop_front();
+    return consumed;
+}
+
+void ExportRowReader::finish()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+        changed.notify_all();
+    }
+    wait();
+}
+
+void ExportRowReader::run()
+{
+    std::vector<std::unique_ptr<ShardCursor>> cursors;
+    int withRow = 0;
+    for (const int id : curveIds) {
+        cursors.push_back(std::make_unique<ShardCursor>(id, store, startTime, endTime));
+        if (cursors.back()->hasRow)
+            ++withRow;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ready = true;
+        anyRow = withRow > 0;
+        changed.notify_all();
+    }
+
+    const size_t curveCount = cursors.size();
+    while (withRow > 0) {
+        AlignedRows *block = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [this] { return stopping || !freeBlocks.empty(); });
+            if (stopping)
+                break;
+            block = freeBlocks.back();
+            freeBlocks.pop_back();
+        }
+        // The block belongs to this thread until it is queued; the hand-over is under the lock.
+        int rows = 0;
+        while (rows < rowsPerBlock && withRow > 0) {
+            const size_t base = size_t(rows) * curveCount;
+            const ShardCursor &first = *cursors.front();
+            block->times[size_t(rows)] = first.hasRow ? first.timestamp : 0;
+            for (size_t c = 0; c < curveCount; ++c) {
+                ShardCursor &cursor = *cursors[c];
+                block->present[base + c] = cursor.hasRow ? 1 : 0;
+                block->values[base + c] = cursor.hasRow ? cursor.value : 0.0;
+            }
+            for (size_t c = 0; c < curveCount; ++c) {
+                ShardCursor &cursor = *cursors[c];
+                if (cursor.hasRow && !cursor.advance())
+                    --withRow;
+            }
+            ++rows;
+        }
+        block->count = rows;
+        std::lock_guard<std::mutex> lock(mutex);
+        filledBlocks.push_back(block);
+        changed.notify_all();
+    }
+
+    for (auto &cursor : cursors)
+        cursor->close();
+    cursors.clear();
+    // The connections of this thread are of no use to anyone else.
+    ConnectionPool::instance()->releaseThreadConnections();
+
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    changed.notify_all();
+}

@@ -1,0 +1,69 @@
+// Reads the cursors of an export ahead on a thread of its own and hands the rows over in
+// blocks, aligned by sequence: row k holds the k-th sample of every curve that still has one.
+// Stepping the cursors through the day files and formatting the text are the two large costs
+// of an export; this lets them run side by side.
+#ifndef DATALOGGER_EXPORTROWREADER_H
+#define DATALOGGER_EXPORTROWREADER_H
+
+#include <QList>
+#include <QThread>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CurveDataDB;
+
+// A block of aligned rows. Cells of row r and curve c are at r * curveCount + c.
+struct AlignedRows
+{
+    int count = 0;
+    std::vector<qint64> times;
+    std::vector<double> values;
+    std::vector<unsigned char> present;
+};
+
+class ExportRowReader : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int rowsPerBlock = 4096;
+    static constexpr int blockCount = 3;
+
+    // One cursor per curve id, in the order given.
+    ExportRowReader(CurveDataDB *store, const QList<int> &curveIds, qint64 startTime,
+                    qint64 endTime, QObject *parent = nullptr);
+    ~ExportRowReader() override;
+
+    // Starts the thread and waits until the cursors are open; true when any of them has a row.
+    bool begin();
+    // The next block of rows, or null when every cursor is exhausted. The block stays valid
+    // until the next call; the one before goes back to the reader.
+    const AlignedRows *nextBlock();
+    // Stops reading, closes the cursors and waits for the thread.
+    void finish();
+
+protected:
+    void run() override;
+
+private:
+    CurveDataDB *const store;
+    const QList<int> curveIds;
+    const qint64 startTime;
+    const qint64 endTime;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ready = false;
+    bool anyRow = false;
+    bool stopping = false;
+    bool done = false;
+    std::vector<std::unique_ptr<AlignedRows>> blocks;
+    std::vector<AlignedRows *> freeBlocks;
+    std::deque<AlignedRows *> filledBlocks;
+    AlignedRows *consumed = nullptr;
+};
+
+#endif
