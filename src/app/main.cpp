@@ -8,10 +8,14 @@
 
 #include "mainwidget.h"
 #include "processvalues.h"
-#include "resources.h"
+#include "DataloggerResources.h"
+
+// The bundle is registered during static initialisation, before the window loads its icons.
+static const bool resourcesRegistered = initDataloggerResources();
 
 int main(int argc, char *argv[])
 {
+    Q_UNUSED(resourcesRegistered);
     QApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QApplication app(argc, argv);
 

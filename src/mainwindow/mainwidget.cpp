@@ -20,14 +20,14 @@
 
 #include "cdevicevisa.h"
 #include "csvexportfromdbthread.h"
-#include "custommessagedialog.h"
-#include "imagebutton.h"
+#include "CustomMessageDialog.h"
+#include "ImageButton.h"
 #include "inputreaderthread.h"
-#include "loadingview.h"
+#include "LoadingView.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "sidebar.h"
-#include "timepicker.h"
+#include "SideBar.h"
+#include "TimePicker.h"
 
 namespace {
 constexpr int ThreadStopWaitMs = 3000;

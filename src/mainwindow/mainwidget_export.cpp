@@ -15,10 +15,10 @@
 
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
-#include "customcombobox.h"
-#include "customdialog.h"
-#include "custommessagedialog.h"
-#include "loadingview.h"
+#include "CustomComboBox.h"
+#include "CustomDialog.h"
+#include "CustomMessageDialog.h"
+#include "LoadingView.h"
 #include "processvalues.h"
 
 namespace {

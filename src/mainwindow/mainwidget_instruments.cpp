@@ -5,9 +5,9 @@
 #include <QPushButton>
 
 #include "cdevicevisa.h"
-#include "custommessagedialog.h"
+#include "CustomMessageDialog.h"
 #include "instrumentsearch.h"
-#include "loadingview.h"
+#include "LoadingView.h"
 #include "processvalues.h"
 
 QStringList MainWidget::findInstruments()

@@ -16,12 +16,12 @@
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
-#include "custommessagedialog.h"
-#include "imagebutton.h"
-#include "loadingview.h"
+#include "CustomMessageDialog.h"
+#include "ImageButton.h"
+#include "LoadingView.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "timepicker.h"
+#include "TimePicker.h"
 
 namespace {
 const QString recordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");

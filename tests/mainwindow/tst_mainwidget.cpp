@@ -21,15 +21,15 @@
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
-#include "custommessagedialog.h"
-#include "imagebutton.h"
-#include "loadingview.h"
+#include "CustomMessageDialog.h"
+#include "ImageButton.h"
+#include "LoadingView.h"
 #include "mainwidget.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "resources.h"
+#include "DataloggerResources.h"
 #include "simulatedinstruments.h"
-#include "timepicker.h"
+#include "TimePicker.h"
 
 namespace {
 const QString serial = QStringLiteral("MWT42");
