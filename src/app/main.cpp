@@ -8,7 +8,7 @@
 
 #include "mainwidget.h"
 #include "processvalues.h"
-#include "DataloggerResources.h"
+#include "resources/DataloggerResources.h"
 
 // The bundle is registered during static initialisation, before the window loads its icons.
 static const bool resourcesRegistered = initDataloggerResources();

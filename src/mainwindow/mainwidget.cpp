@@ -20,14 +20,14 @@
 
 #include "cdevicevisa.h"
 #include "csvexportfromdbthread.h"
-#include "CustomMessageDialog.h"
-#include "ImageButton.h"
 #include "inputreaderthread.h"
-#include "LoadingView.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "SideBar.h"
-#include "TimePicker.h"
+#include "widgets/CustomMessageDialog.h"
+#include "widgets/ImageButton.h"
+#include "widgets/LoadingView.h"
+#include "widgets/SideBar.h"
+#include "widgets/TimePicker.h"
 
 namespace {
 constexpr int ThreadStopWaitMs = 3000;

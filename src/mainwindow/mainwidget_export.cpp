@@ -15,11 +15,11 @@
 
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
-#include "CustomComboBox.h"
-#include "CustomDialog.h"
-#include "CustomMessageDialog.h"
-#include "LoadingView.h"
 #include "processvalues.h"
+#include "widgets/CustomComboBox.h"
+#include "widgets/CustomDialog.h"
+#include "widgets/CustomMessageDialog.h"
+#include "widgets/LoadingView.h"
 
 namespace {
 constexpr int MessageMs = 3000;

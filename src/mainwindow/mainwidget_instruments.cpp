@@ -5,10 +5,10 @@
 #include <QPushButton>
 
 #include "cdevicevisa.h"
-#include "CustomMessageDialog.h"
 #include "instrumentsearch.h"
-#include "LoadingView.h"
 #include "processvalues.h"
+#include "widgets/CustomMessageDialog.h"
+#include "widgets/LoadingView.h"
 
 QStringList MainWidget::findInstruments()
 {

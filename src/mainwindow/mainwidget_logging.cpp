@@ -16,12 +16,12 @@
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
-#include "CustomMessageDialog.h"
-#include "ImageButton.h"
-#include "LoadingView.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "TimePicker.h"
+#include "widgets/CustomMessageDialog.h"
+#include "widgets/ImageButton.h"
+#include "widgets/LoadingView.h"
+#include "widgets/TimePicker.h"
 
 namespace {
 const QString recordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");

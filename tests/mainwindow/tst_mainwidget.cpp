@@ -21,15 +21,15 @@
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
-#include "CustomMessageDialog.h"
-#include "ImageButton.h"
-#include "LoadingView.h"
 #include "mainwidget.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "DataloggerResources.h"
+#include "resources/DataloggerResources.h"
 #include "simulatedinstruments.h"
-#include "TimePicker.h"
+#include "widgets/CustomMessageDialog.h"
+#include "widgets/ImageButton.h"
+#include "widgets/LoadingView.h"
+#include "widgets/TimePicker.h"
 
 namespace {
 const QString serial = QStringLiteral("MWT42");
