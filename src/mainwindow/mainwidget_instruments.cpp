@@ -35,8 +35,8 @@ void MainWidget::recvConBtnSlot()
     switchConnected = true;
     setupButton->setText(tr("设备连接成功"));
 
-    const QString slots = switchDevice->sendCommand(QStringLiteral("SYST:CTYP?"));
-    for (const QString &field : slots.split(QLatin1Char(','), Qt::KeepEmptyParts))
+    const QString fittedSlots = switchDevice->sendCommand(QStringLiteral("SYST:CTYP?"));
+    for (const QString &field : fittedSlots.split(QLatin1Char(','), Qt::KeepEmptyParts))
         addModule(field.trimmed().toInt(nullptr, 10));
 }
 
