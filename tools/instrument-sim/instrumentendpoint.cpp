@@ -84,7 +84,7 @@ void InstrumentEndpoint::adoptLink(LineLink *link)
         transcript->event(instrumentRole, "error: line of " + QByteArray::number(bytes) +
                                               " bytes without line feed discarded");
     });
-    connect(link, &LineLink::replySent, this,
+    connect(link, &LineLink::replySending, this,
             [this](const QByteArray &text) { transcript->sent(instrumentRole, text); });
     connect(link, &LineLink::linkClosed, this, [this, link] { forgetLink(link); });
 }

@@ -11,8 +11,8 @@ LineLink::LineLink(QObject *parent)
 void LineLink::queueReply(const QByteArray &bytes, int delayMs, const QByteArray &logText)
 {
     if (pending.isEmpty() && delayMs <= 0) {
+        emit replySending(logText);
         writeBytes(bytes);
-        emit replySent(logText);
         return;
     }
     qint64 due = clock.elapsed() + delayMs;
@@ -35,8 +35,8 @@ void LineLink::sendDue()
 {
     while (!pending.isEmpty() && pending.head().dueMs <= clock.elapsed()) {
         const PendingReply reply = pending.dequeue();
+        emit replySending(reply.logText);
         writeBytes(reply.bytes);
-        emit replySent(reply.logText);
     }
     if (!pending.isEmpty())
         sendTimer.start(static_cast<int>(qMax<qint64>(0, pending.head().dueMs - clock.elapsed())));

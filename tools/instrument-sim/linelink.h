@@ -17,8 +17,9 @@ public:
 
     explicit LineLink(QObject *parent = nullptr);
 
-    // Sends bytes delayMs from now, but never before a reply queued earlier; replySent carries
-    // logText when the bytes go out.
+    // Sends bytes delayMs from now, but never before a reply queued earlier. replySending
+    // carries logText just before the bytes are written, so whoever holds a reply finds it
+    // already recorded.
     void queueReply(const QByteArray &bytes, int delayMs, const QByteArray &logText);
     // Forgets replies not yet sent and any partial command line.
     void discardPending();
@@ -29,7 +30,7 @@ public:
 signals:
     void lineReceived(const QByteArray &line);
     void lineTooLong(int bytes);
-    void replySent(const QByteArray &logText);
+    void replySending(const QByteArray &logText);
     void linkClosed();
 
 protected:
