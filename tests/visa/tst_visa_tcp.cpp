@@ -151,6 +151,7 @@ private slots:
     void exclusiveLockWaitsAndRefuses();
     void twoThreadsOnTwoSessionsDoNotBlockEachOther();
     void closeDuringBlockedRead();
+    void managersOpenedAndClosedFromManyThreads();
 
 private:
     ViSession openSession(LoopbackResponder &responder, bool termchar = true);
@@ -601,6 +602,11 @@ void TestVisaTcp::invalidObjectsAndNullPointers()
     QCOMPARE(viOpen(rm_, "TCPIP::host::SOCKET", 0, 0, &vi), VI_ERROR_INV_RSRC_NAME);
     QCOMPARE(viOpen(rm_, responder_->resourceName().c_str(), 8, 0, &vi), VI_ERROR_INV_ACC_MODE);
     QCOMPARE(viOpen(rm_, responder_->resourceName().c_str(), 3, 0, &vi), VI_ERROR_INV_ACC_MODE);
+    // No configuration to load: the session opens with defaults and says so.
+    QCOMPARE(viOpen(rm_, responder_->resourceName().c_str(), VI_LOAD_CONFIG, 0, &vi),
+             VI_WARN_CONFIG_NLOADED);
+    QVERIFY(vi != VI_NULL);
+    QCOMPARE(viClose(vi), VI_SUCCESS);
     QCOMPARE(viFindRsrc(0xDEAD, "?*", nullptr, nullptr, nullptr), VI_ERROR_INV_SESSION);
     QCOMPARE(viFindNext(0xDEAD, nullptr), VI_ERROR_INV_OBJECT);
 
@@ -745,6 +751,59 @@ void TestVisaTcp::closeDuringBlockedRead()
         QVERIFY(readStatus.load() < VI_SUCCESS);
         QCOMPARE(viRead(vi, nullptr, 0, nullptr), VI_ERROR_INV_OBJECT);
     }
+}
+
+void TestVisaTcp::managersOpenedAndClosedFromManyThreads()
+{
+    // Each thread opens a manager and a session, queries, and closes the manager with the
+    // session still open, while a shared session is queried and a closer races a reader on it.
+    const ViSession shared = openSession(*responder_);
+    QVERIFY(shared != VI_NULL);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i) {
+                ViSession rm = VI_NULL;
+                ViSession vi = VI_NULL;
+                char reply[256] = {};
+                if (viOpenDefaultRM(&rm) != VI_SUCCESS ||
+                    viOpen(rm, responder_->resourceName().c_str(), VI_NO_LOCK, 0, &vi) !=
+                        VI_SUCCESS) {
+                    ++failures;
+                    continue;
+                }
+                viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+                const std::string command = "ECHO t" + std::to_string(t) + "\n";
+                if (viQueryf(vi, command.c_str(), "%t", reply) != VI_SUCCESS ||
+                    command.substr(5) != reply)
+                    ++failures;
+                if (viClose(rm) != VI_SUCCESS || viClose(vi) != VI_ERROR_INV_OBJECT)
+                    ++failures;
+                char sharedReply[256] = {};
+                // The shared session serialises whole queries: each reply matches its command.
+                const std::string mine = "ECHO s" + std::to_string(t * 100 + i) + "\n";
+                if (viQueryf(shared, mine.c_str(), "%t", sharedReply) != VI_SUCCESS ||
+                    mine.substr(5) != sharedReply)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(failures.load(), 0);
+    // A closer racing queries on one session: every call returns, none crashes.
+    std::thread reader([&] {
+        for (int i = 0; i < 50; ++i) {
+            char reply[256];
+            viQueryf(shared, "ECHO r\n", "%t", reply);
+        }
+    });
+    QTest::qWait(5);
+    QCOMPARE(viClose(shared), VI_SUCCESS);
+    reader.join();
+    char reply[256];
+    QCOMPARE(viQueryf(shared, "ECHO r\n", "%t", reply), VI_ERROR_INV_OBJECT);
 }
 
 QTEST_GUILESS_MAIN(TestVisaTcp)

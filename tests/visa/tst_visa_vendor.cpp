@@ -131,7 +131,8 @@ void TestVisaVendor::incompleteOrMissingLibraryIsNotUsed()
     QVERIFY(loadable);
     QVERIFY(!visa::loadVendorLibrary("/nonexistent/libvisa.so", &loadable));
     QVERIFY(!loadable);
-    const visa::VendorApi *api = visa::loadVendorLibrary(FAKE_VISA_LIBRARY, &loadable);
+    const std::unique_ptr<visa::VendorApi> api =
+        visa::loadVendorLibrary(FAKE_VISA_LIBRARY, &loadable);
     QVERIFY(api && loadable);
     QVERIFY(api->vQueryf && api->statusDesc && api->openDefaultRM);
 }
