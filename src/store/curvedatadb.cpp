@@ -140,3 +140,14 @@ bool CurveDataDB::currentIsOpen() const
 {
     return currentConnection && currentConnection->isOpen();
 }
+
+void CurveDataDB::releaseCurrentConnection()
+{
+    statements.clear();
+    currentConnection.reset();
+}
+
+QString CurveDataDB::memoPathForTime(qint64 ms)
+{
+    return dbPathForDate(calendarMemo.dayKeyOf(qMin(ms, StoreClock::nowMs())));
+}

@@ -45,6 +45,7 @@ private slots:
     void routedSampleIntoFileWithoutTables();
     void futureSampleGoesToTodaysFile();
     void closeCurrentDatabaseKeepsMetadata();
+    void currentConnectionThatStopsAnsweringIsReplaced();
 
 private:
     QString path(const QDate &date) const
@@ -451,6 +452,25 @@ void TestCurveDataDB::closeCurrentDatabaseKeepsMetadata()
     store->insertData(id, localMs(today, QTime(7, 1)), 6.0);
     QCOMPARE(SqliteFile(path(today)).rows("SELECT min_value, max_value FROM curve_metadata"),
              (QList<QStringList>{{"4.0", "6.0"}}));
+}
+
+void TestCurveDataDB::currentConnectionThatStopsAnsweringIsReplaced()
+{
+    const int id = store->registerCurve("101");
+    store->insertData(id, localMs(today, QTime(7, 0)), 1.0);
+    {
+        // The store's own handle, closed behind its back (as the pool's expiry would).
+        auto db = store->getConnection(path(today));
+        db->close();
+    }
+    store->insertData(id, localMs(today, QTime(7, 1)), 2.0);
+    store->insertData(id, localMs(today, QTime(7, 2)), 3.0);
+    SqliteFile raw(path(today));
+    QCOMPARE(raw.scalar("SELECT count(*) FROM curve_1_batch_20240115_060000_20240115_115959"),
+             QStringLiteral("3"));
+    QCOMPARE(raw.rows("SELECT min_value, max_value FROM curve_metadata"),
+             (QList<QStringList>{{"1.0", "3.0"}}));
+    QCOMPARE(raw.scalar("SELECT count(*) FROM curve_info"), QStringLiteral("1"));
 }
 
 QTEST_GUILESS_MAIN(TestCurveDataDB)
