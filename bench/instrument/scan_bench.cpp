@@ -7,10 +7,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "cdevicevisa.h"
 #include "processvalues.h"
