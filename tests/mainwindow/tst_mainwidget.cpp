@@ -26,6 +26,7 @@
 #include "readdata.h"
 #include "resources/DataloggerResources.h"
 #include "simulatedinstruments.h"
+#include "widgets/CustomDialog.h"
 #include "widgets/CustomMessageDialog.h"
 #include "widgets/ImageButton.h"
 #include "widgets/LoadingView.h"
