@@ -4,6 +4,7 @@
 #ifndef DATALOGGER_VISA_H
 #define DATALOGGER_VISA_H
 
+#include <stdarg.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -137,7 +138,14 @@ typedef ViChar *ViPChar;
 #define VI_SHARED_LOCK 2
 #define VI_LOAD_CONFIG 4
 
+/* Each call opens a new resource manager session; closing it closes every session and find list
+ * opened from it. */
 ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi);
+/* Resources are listed USB first, then TCP/IP sockets, then serial ports. USB resources come
+ * from the usbtmc device nodes, serial ports from the serial device nodes present, and any kind
+ * from the resource list file (see the layer's README). The expression must match the whole name,
+ * case-insensitively: '?', a backslash, '[list]', '[^list]', '*', '+', '(exp)' and '|'. A trailing
+ * '{attribute expression}' is not supported and answers VI_ERROR_INV_EXPR. */
 ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
                              ViChar desc[]);
 ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar desc[]);
@@ -147,7 +155,21 @@ ViStatus _VI_FUNC viClose(ViObject vi);
 ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue);
 ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
 ViStatus _VI_FUNC viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
+/* Formatted query. Supported write formats: literal text with %s, %d and %%; a line feed ends a
+ * message (everything up to it is written at once). Supported read formats: "%t" and "%<width>t",
+ * which read up to the end indicator (the termination character on sockets with
+ * VI_ATTR_TERMCHAR_EN and on serial ports whose VI_ATTR_ASRL_END_IN is TERMCHAR, the
+ * end-of-message bit on USB) and store the characters NUL-terminated, terminator included.
+ * The caller's buffer size is unknown to "%t": it stores at most VI_QUERYF_MAX_REPLY (255)
+ * characters plus the NUL, so pass at least VI_FIND_BUFLEN bytes; "%<width>t" stores at most
+ * width characters plus the NUL. The rest of an overlong reply is read and discarded up to its end
+ * indicator so that it cannot pollute the next exchange, and the query answers
+ * VI_SUCCESS_MAX_CNT. Other conversions answer VI_ERROR_NSUP_FMT, malformed ones
+ * VI_ERROR_INV_FMT, before anything is written. */
+#define VI_QUERYF_MAX_REPLY 255
 ViStatus _VI_FUNCC viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...);
+ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt,
+                            va_list params);
 ViStatus _VI_FUNC viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
 
 #ifdef __cplusplus

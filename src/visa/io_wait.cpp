@@ -1,0 +1,58 @@
+#include "io_wait.h"
+
+#include <cerrno>
+#include <climits>
+#include <poll.h>
+
+namespace visa {
+
+Deadline Deadline::after(ViUInt32 milliseconds)
+{
+    Deadline deadline;
+    if (milliseconds == VI_TMO_INFINITE) {
+        deadline.infinite_ = true;
+    } else {
+        deadline.at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    }
+    return deadline;
+}
+
+int Deadline::remainingMs() const
+{
+    if (infinite_)
+        return -1;
+    const auto left = at_ - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero())
+        return 0;
+    // Round up so that a wait never ends a fraction of a millisecond early.
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+WaitResult waitForFd(int fd, short events, int cancelFd, const Deadline &deadline)
+{
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+        const nfds_t count = cancelFd >= 0 ? 2 : 1;
+        const int timeout = deadline.remainingMs();
+        const int result = poll(fds, count, timeout);
+        if (result < 0) {
+            if (errno == EINTR)
+                continue;
+            return WaitResult::Failed;
+        }
+        if (count == 2 && fds[1].revents != 0)
+            return WaitResult::Cancelled;
+        if (fds[0].revents & POLLNVAL)
+            return WaitResult::Failed;
+        if (fds[0].revents != 0)
+            return WaitResult::Ready;
+        if (result == 0 && timeout == 0)
+            return WaitResult::Timeout;
+        // poll may return early by rounding; the loop checks the deadline again.
+        if (result == 0 && deadline.remainingMs() == 0)
+            return WaitResult::Timeout;
+    }
+}
+
+} // namespace visa
