@@ -227,6 +227,10 @@ void MainWidget::scanFunc()
     }
     if (elapsedRadio->isChecked())
         armElapsedStop();
+    // The thread counts its scans down to zero; a new counted run starts from the spin box
+    // again, or a second run with an untouched spin box would never end.
+    if (scanCountRadio->isChecked())
+        scanThread->remainingScans = scanCountSpin->value();
     recordStartTime = QDateTime::currentDateTime().toString(recordTimeFormat);
     busyOverlay->stopLoading();
     scanThread->startScanning();

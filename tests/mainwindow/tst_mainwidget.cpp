@@ -377,7 +377,7 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
         db.setDatabaseName(dayFile);
         QVERIFY(db.open());
         QSqlQuery names(db);
-        QVERIFY(names.exec(QStringLiteral("SELECT curve_id, curve_name FROM curve_names")));
+        QVERIFY(names.exec(QStringLiteral("SELECT curve_id, name FROM curve_info")));
         QMap<QString, int> ids;
         while (names.next())
             ids.insert(names.value(1).toString(), names.value(0).toInt());
