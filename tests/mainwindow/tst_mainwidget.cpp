@@ -88,6 +88,7 @@ private:
     SimulatedInstruments sim;
     QTemporaryDir dir;
     MainWidget *window = nullptr;
+    bool storeCreated = false;
 };
 
 void TestMainWidget::initTestCase()
@@ -118,6 +119,7 @@ void TestMainWidget::init()
 void TestMainWidget::cleanup()
 {
     if (window) {
+        storeCreated = storeCreated || window->curveStore;
         if (window->logging) {
             window->recvStartButtonSlot();
             waitIdle(window);
@@ -137,6 +139,14 @@ void TestMainWidget::cleanupTestCase()
 MainWidget *TestMainWidget::makeWindow()
 {
     window = new MainWidget;
+    // The store is process-wide while each test builds its own window: a window of a later
+    // test takes over the store the way the first start of a real process obtains it, so that
+    // its first start clears the previous test's recording.
+    if (storeCreated) {
+        window->curveStore = CurveDataDB::instance(serial + QStringLiteral("_Data"));
+        connect(window->curveStore, &CurveDataDB::sigClearFinished, window,
+                &MainWidget::recvDataClearFinished);
+    }
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->resize(1000, 600);
     window->show();
