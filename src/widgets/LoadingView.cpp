@@ -72,8 +72,17 @@ void LoadingView::startLoading()
         show();
     }
     m_spinning = m_mode != ConfirmMode;
-    if (m_spinning)
+    if (m_spinning) {
         m_timer->start();
+    } else {
+        // Asked again after "恢复" switched to the spinner (the retry failed): offer
+        // the message and the button again rather than a spinner that never stops.
+        m_timer->stop();
+        m_textLabel->hide();
+        m_messageLabel->show();
+        m_resumeButton->show();
+        relayoutOverlay();
+    }
     viewport()->update();
 }
 

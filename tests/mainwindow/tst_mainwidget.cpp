@@ -67,6 +67,8 @@ private slots:
     void connectsTheSwitchMainFrameOnce();
     void ticksPropagateBetweenModulesAndChannels();
     void startIsRefusedWithReasons();
+    void searchWithoutSupportedFrameSaysSo();
+    void startWhileTheLastScanDrainsIsRefused();
     void countedRunStoresEveryReadingAndReturnsToIdle();
     void secondStartClearsTheStoreFirst();
     void stopButtonEndsARunningScan();
@@ -341,6 +343,41 @@ void TestMainWidget::startIsRefusedWithReasons()
     QVERIFY(messageText().contains(QStringLiteral("扫描通道未选择")));
     QVERIFY(!w->logging);
     QVERIFY(!w->scanThread->isRunning());
+}
+
+void TestMainWidget::searchWithoutSupportedFrameSaysSo()
+{
+    const QByteArray list = qgetenv("VISA_RESOURCE_LIST");
+    const QString empty = dir.filePath(QStringLiteral("empty-resources"));
+    QFile file(empty);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(sim.measureResource().toUtf8() + '\n'); // a multimeter is no main frame
+    file.close();
+    qputenv("VISA_RESOURCE_LIST", QFile::encodeName(empty));
+    MainWidget *w = makeWindow();
+    QTest::mouseClick(w->setupButton, Qt::LeftButton);
+    qputenv("VISA_RESOURCE_LIST", list);
+    QVERIFY(!w->switchConnected);
+    QVERIFY(messageText().contains(QStringLiteral("未查找到设备，请检查设备连接情况")));
+    QCOMPARE(w->setupButton->text(), QStringLiteral("查找设备中,请稍等..."));
+    // The user may search again, and this time the frame is found.
+    connectSwitch(w);
+}
+
+void TestMainWidget::startWhileTheLastScanDrainsIsRefused()
+{
+    MainWidget *w = makeWindow();
+    connectSwitch(w);
+    tick(w, 110);
+    // The thread still runs while the window is idle, as after a lost main frame.
+    w->scanThread->continuous = true;
+    w->scanThread->startScanning();
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    QVERIFY(messageText().contains(QStringLiteral("上一次扫描未停止")));
+    QVERIFY(!w->logging);
+    w->scanThread->requestStop();
+    QVERIFY(w->scanThread->wait(20000));
+    QTest::qWait(50);
 }
 
 void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()

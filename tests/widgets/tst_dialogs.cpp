@@ -352,13 +352,26 @@ void DialogsTest::confirmModeResumeOncePerPress()
     QVERIFY(!view.messageLabel()->isVisible());
     QVERIFY(view.textLabel()->isVisible());
 
-    // After a failed attempt the overlay comes back with its button for the next one.
+    // A failed retry asks for the overlay again while it still spins: the message and
+    // the button come back, the spinner stops.
+    view.startLoading();
+    QVERIFY(!view.isSpinning());
+    QVERIFY(view.resumeButton()->isVisible());
+    QVERIFY(view.messageLabel()->isVisible());
+    QVERIFY(!view.textLabel()->isVisible());
+    const int angle = view.angle();
+    QTest::qWait(3 * LoadingView::kTickMs);
+    QCOMPARE(view.angle(), angle);
+    QTest::mouseClick(view.resumeButton(), Qt::LeftButton);
+    QCOMPARE(confirmed.count(), 2);
+
+    // After stopLoading the overlay comes back with its button for the next attempt.
     view.stopLoading();
     view.startLoading();
     QVERIFY(view.resumeButton()->isVisible());
     QVERIFY(!view.isSpinning());
     QTest::mouseClick(view.resumeButton(), Qt::LeftButton);
-    QCOMPARE(confirmed.count(), 2);
+    QCOMPARE(confirmed.count(), 3);
 }
 
 void DialogsTest::loadingTextBelowSpinner()
