@@ -58,6 +58,7 @@ class InstrumentSimCliTest : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanupTestCase();
     void badArguments_data();
     void badArguments();
     void help();
@@ -311,6 +312,12 @@ void InstrumentSimCliTest::launcherOverridesDefaults()
     sim.stop();
     QVERIFY(!sim.isRunning());
     QVERIFY(!sim.control("status"));
+}
+
+void InstrumentSimCliTest::cleanupTestCase()
+{
+    // Every simulator of the suite ended cleanly (no crash, no sanitizer report).
+    QCOMPARE(SimulatedInstruments::uncleanExits(), 0);
 }
 
 QTEST_GUILESS_MAIN(InstrumentSimCliTest)

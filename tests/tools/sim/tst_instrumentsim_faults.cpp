@@ -30,6 +30,7 @@ class InstrumentSimFaultsTest : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -416,6 +417,12 @@ void InstrumentSimFaultsTest::standardOutputStaysClean()
     QCOMPARE(frame->query("*IDN?"), kSwitchIdn);
     QCOMPARE(sim->outputAfterReady(), QByteArray());
     QVERIFY(sim->diagnostics().contains("status: closed channel 0"));
+}
+
+void InstrumentSimFaultsTest::cleanupTestCase()
+{
+    // Every simulator of the suite ended cleanly (no crash, no sanitizer report).
+    QCOMPARE(SimulatedInstruments::uncleanExits(), 0);
 }
 
 QTEST_GUILESS_MAIN(InstrumentSimFaultsTest)
