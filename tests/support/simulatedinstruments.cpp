@@ -9,10 +9,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <csignal>
 #include <sys/prctl.h>
 
 namespace {
+
+std::atomic<int> uncleanExitCount{0};
 
 // A test binary that crashes must not leave simulators behind: the child asks the kernel for
 // SIGTERM when the thread that started it goes away.
@@ -115,10 +118,15 @@ bool SimulatedInstruments::start(const QStringList &extraArgs)
         process->setReadChannel(QProcess::StandardOutput);
         process->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
     }
-    error = process->state() == QProcess::Running
-                ? QStringLiteral("no 'ready' from the simulator within 10 s")
-                : QStringLiteral("the simulator ended with exit code %1").arg(process->exitCode());
-    stop();
+    if (process->state() == QProcess::Running) {
+        error = QStringLiteral("no 'ready' from the simulator within 10 s");
+        stop();
+    } else {
+        // It refused to start (bad arguments, port taken): that is the answer, not a fault.
+        error = QStringLiteral("the simulator ended with exit code %1").arg(process->exitCode());
+        collectDiagnostics();
+        process.reset();
+    }
     error += QStringLiteral("; its error output: ") + QString::fromUtf8(stderrLog);
     return false;
 }
@@ -127,17 +135,31 @@ void SimulatedInstruments::stop()
 {
     if (!process)
         return;
+    bool clean = true;
     if (process->state() != QProcess::NotRunning) {
         process->terminate();
         if (!process->waitForFinished(5000)) {
             qWarning() << "instrument-sim ignored SIGTERM; killing it";
             process->kill();
             process->waitForFinished(5000);
+            clean = false;
         }
     }
     collectDiagnostics();
+    // Sanitizer reports in the simulator end it with a non-zero code.
+    if (!clean || process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0) {
+        ++uncleanExitCount;
+        qWarning().noquote() << "instrument-sim ended with exit code" << process->exitCode()
+                             << "; its error output:\n"
+                             << QString::fromUtf8(stderrLog);
+    }
     stdoutLog += process->readAllStandardOutput();
     process.reset();
+}
+
+int SimulatedInstruments::uncleanExits()
+{
+    return uncleanExitCount;
 }
 
 bool SimulatedInstruments::isRunning() const

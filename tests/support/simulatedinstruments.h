@@ -25,6 +25,9 @@ public:
     // SIGTERM, then kill if it has not ended after 5 s. The destructor calls it.
     void stop();
     bool isRunning() const;
+    // How many simulators of this process did not end with exit code 0 after stop(): a
+    // crash, a hang, or a sanitizer report in the simulator. A suite checks it at its end.
+    static int uncleanExits();
 
     QString measureResource() const { return measure; }
     QString switchResource() const { return switchFrame; }

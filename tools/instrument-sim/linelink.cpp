@@ -29,6 +29,7 @@ void LineLink::discardPending()
     sendTimer.stop();
     partialLine.clear();
     skippingLongLine = false;
+    ++inputEpoch;
 }
 
 void LineLink::sendDue()
@@ -44,6 +45,7 @@ void LineLink::sendDue()
 
 void LineLink::feed(const QByteArray &data)
 {
+    const quint64 epoch = inputEpoch;
     int start = 0;
     while (start < data.size()) {
         const int lf = data.indexOf('\n', start);
@@ -74,5 +76,7 @@ void LineLink::feed(const QByteArray &data)
             continue;
         }
         emit lineReceived(line);
+        if (epoch != inputEpoch)
+            return;
     }
 }

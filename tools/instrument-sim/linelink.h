@@ -51,4 +51,6 @@ private:
     QElapsedTimer clock;
     QByteArray partialLine;
     bool skippingLongLine = false;
+    // Bumped by discardPending, so lines of a chunk read before a drop are not handed out.
+    quint64 inputEpoch = 0;
 };

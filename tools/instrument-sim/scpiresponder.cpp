@@ -141,10 +141,7 @@ ScpiOutcome ScpiResponder::executeMeasure(const QByteArray &header, const QByteA
         if (!params.isEmpty())
             return fail(kParameterNotAllowed);
         const double v = simsignal::value(rig->seed, rig->closedChannel, rig->seconds());
-        ScpiOutcome out =
-            replyWith(QByteArray::fromStdString(simsignal::formatReading(v, !badStatus)));
-        out.isReading = true;
-        return out;
+        return replyWith(QByteArray::fromStdString(simsignal::formatReading(v, !badStatus)));
     }
     if (headerMatches(header, "APERture")) {
         if (params.isEmpty())

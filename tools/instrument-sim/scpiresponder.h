@@ -21,7 +21,6 @@ struct ScpiOutcome
     bool hasReply = false;
     QByteArray reply; // without line feed
     QByteArray error; // the error queued by this command, e.g. -113,"Undefined header"
-    bool isReading = false;
 };
 
 class ScpiResponder

@@ -40,6 +40,7 @@ class InstrumentSimProtocolTest : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanupTestCase();
     void identification_data();
     void identification();
     void slotList_data();
@@ -647,6 +648,12 @@ void InstrumentSimProtocolTest::phasesSpreadAndStayInRange()
     // A period later the reading repeats.
     QVERIFY(std::fabs(simsignal::value(5, 204, 3.0) -
                       simsignal::value(5, 204, 3.0 + simsignal::kPeriodSeconds)) < 1e-9);
+}
+
+void InstrumentSimProtocolTest::cleanupTestCase()
+{
+    // Every simulator of the suite ended cleanly (no crash, no sanitizer report).
+    QCOMPARE(SimulatedInstruments::uncleanExits(), 0);
 }
 
 QTEST_GUILESS_MAIN(InstrumentSimProtocolTest)
