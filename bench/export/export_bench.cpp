@@ -22,6 +22,7 @@
 #include <QTextStream>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -140,8 +141,8 @@ bool buildDataSet(const QString &dir, int curves, int samples)
                                    "VALUES (?, ?, ?)")
                         .arg(tableOf(c + 1, t))
                         .toUtf8();
-                if (sqlite3_prepare_v2(db, sql.constData(), -1, &statements[size_t(c)],
-                                       nullptr) != SQLITE_OK) {
+                if (sqlite3_prepare_v2(db, sql.constData(), -1, &statements[size_t(c)], nullptr) !=
+                    SQLITE_OK) {
                     std::fprintf(stderr, "prepare failed: %s\n", sqlite3_errmsg(db));
                     return false;
                 }
@@ -290,9 +291,8 @@ ShellRun runShell(const QString &dataDir, const QString &outDir, int curves, int
         QProcess shell;
         shell.setStandardOutputFile(out);
         const auto begin = Clock::now();
-        shell.start(QStringLiteral("sqlite3"),
-                    {QStringLiteral("-readonly"), QStringLiteral("-csv"),
-                     dayPath(dataDir, firstDay), sql});
+        shell.start(QStringLiteral("sqlite3"), {QStringLiteral("-readonly"), QStringLiteral("-csv"),
+                                                dayPath(dataDir, firstDay), sql});
         shell.waitForFinished(-1);
         run.seconds += std::chrono::duration<double>(Clock::now() - begin).count();
         if (shell.exitCode() != 0)
@@ -305,6 +305,15 @@ ShellRun runShell(const QString &dataDir, const QString &outDir, int curves, int
         QFile::remove(out);
     }
     return run;
+}
+
+// CPU seconds (user + system) of the children that have ended so far.
+double childrenCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double median(std::vector<double> v)
@@ -368,10 +377,11 @@ int main(int argc, char **argv)
     }
     warmPageCache(dataDir);
 
-    std::vector<double> exportSeconds, shellSeconds;
+    std::vector<double> exportSeconds, shellSeconds, exportCpu, shellCpu;
     qint64 rows = 0, bytes = 0, peakKb = 0;
     ShellRun shell;
     for (int r = 0; r < repeat; ++r) {
+        double cpuBefore = childrenCpuSeconds();
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(app.applicationFilePath(),
@@ -382,12 +392,15 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "export child failed\n");
             return 1;
         }
+        exportCpu.push_back(childrenCpuSeconds() - cpuBefore);
         exportSeconds.push_back(f.at(0).toDouble());
         rows = f.at(1).toLongLong();
         bytes = f.at(2).toLongLong();
         peakKb = std::max(peakKb, f.at(3).toLongLong());
 
+        cpuBefore = childrenCpuSeconds();
         shell = runShell(dataDir, outDir, curves, samples);
+        shellCpu.push_back(childrenCpuSeconds() - cpuBefore);
         shellSeconds.push_back(shell.seconds);
     }
     const double es = median(exportSeconds);
@@ -396,11 +409,12 @@ int main(int argc, char **argv)
     std::printf("data set: %d curves x %d samples over 3 day files (%s)\n", curves, samples,
                 qPrintable(dataDir));
     std::printf("export:   %.3f s  %lld rows  %.0f rows/s  %.2f M values/s  %.1f MB  %.1f MB/s  "
-                "peak RSS %.1f MB\n",
+                "peak RSS %.1f MB  CPU %.2f s (whole child process)\n",
                 es, rows, rows / es, values / es / 1e6, bytes / 1e6, bytes / 1e6 / es,
-                peakKb / 1024.0);
-    std::printf("sqlite3:  %.3f s  %lld rows  %.2f M values/s  %.1f MB  (%d queries)\n", ss,
-                shell.rows, shell.rows / ss / 1e6, shell.bytes / 1e6, curves);
-    std::printf("ratio sqlite3 / export: %.2f (target >= 2.0)\n", ss / es);
+                peakKb / 1024.0, median(exportCpu));
+    std::printf("sqlite3:  %.3f s  %lld rows  %.2f M values/s  %.1f MB  CPU %.2f s  (%d queries)\n",
+                ss, shell.rows, shell.rows / ss / 1e6, shell.bytes / 1e6, median(shellCpu), curves);
+    std::printf("ratio sqlite3 / export: %.2f (target >= 2.0), medians of %d run(s)\n", ss / es,
+                repeat);
     return 0;
 }
