@@ -31,10 +31,9 @@ bool mayBeRoundingTie(double v, int decimalExponent)
     }
     if (mantissa == 0)
         return false;
-    while ((mantissa & 1) == 0) {
-        mantissa >>= 1;
-        ++exponent;
-    }
+    const int trailingZeros = __builtin_ctzll(mantissa);
+    mantissa >>= trailingZeros;
+    exponent += trailingZeros;
     // An integer has no tie at 16 digits: above 2^53 a double's 17-digit tail cannot be 5
     // followed by zeros, and below it there are at most 16 digits.
     if (exponent >= 0)
@@ -61,10 +60,14 @@ int formatValue(double v, char *out)
     const std::to_chars_result result =
         std::to_chars(out, out + maxCellLength, v, std::chars_format::scientific, 15);
     const int length = int(result.ptr - out);
-    char *const e = static_cast<char *>(std::memchr(out, 'e', size_t(length)));
+    // "d.ddddddddddddddde" with 15 digits after the point, after a sign when negative.
+    char *const e = out + (v < 0 ? 18 : 17);
     *e = 'E';
     int decimalExponent = 0;
-    std::from_chars(e + (e[1] == '+' ? 2 : 1), out + length, decimalExponent);
+    for (const char *digit = e + 2; digit < result.ptr; ++digit)
+        decimalExponent = decimalExponent * 10 + (*digit - '0');
+    if (e[1] == '-')
+        decimalExponent = -decimalExponent;
     if (mayBeRoundingTie(v, decimalExponent)) {
         const QByteArray text = QString::number(v, 'E', 15).toLatin1();
         std::memcpy(out, text.constData(), size_t(text.size()));

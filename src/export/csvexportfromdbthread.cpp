@@ -9,7 +9,10 @@
 #include <QDebug>
 #include <QFile>
 
+#include <algorithm>
 #include <exception>
+#include <memory>
+#include <vector>
 
 CsvExportFromDBThread::CsvExportFromDBThread(CurveDataDB *store, const QList<int> &curveIds,
                                              const QString &filePath, const QString &separator,
@@ -122,21 +125,33 @@ QList<int> CsvExportFromDBThread::selectExistingCurves(const QMap<int, QString> 
 
 ExportResult CsvExportFromDBThread::exportRows(const QList<int> &exported, QStringList &files)
 {
-    // The cursors live on the reader's thread and read the day files through connections of
-    // that thread; no connection of another thread is ever used here.
-    ExportRowReader reader(store, exported, startTime, endTime);
-    if (!reader.begin()) {
-        qCritical().noquote() << "[导出线程] 所有选中曲线均无有效数据（游标初始化失败）";
-        reader.finish();
-        return ExportResult::NoData;
+    // The cursors live on reader threads and read the day files through connections of those
+    // threads; no connection of another thread is ever used here. Two readers split the
+    // curves where two cores can take them; the first reader has the first curve, whose time
+    // is the row's time.
+    const int readerCount = std::min(exported.size(), QThread::idealThreadCount() > 1 ? 2 : 1);
+    std::vector<std::unique_ptr<ExportRowReader>> readers;
+    const int perReader = (exported.size() + readerCount - 1) / readerCount;
+    for (int first = 0; first < exported.size(); first += perReader) {
+        readers.push_back(std::make_unique<ExportRowReader>(store, exported.mid(first, perReader),
+                                                            startTime, endTime));
     }
-    const ExportResult result = writeParts(reader, exported, files);
-    reader.finish();
+    bool anyRow = false;
+    for (auto &reader : readers)
+        anyRow = reader->begin() || anyRow;
+    ExportResult result = ExportResult::NoData;
+    if (!anyRow)
+        qCritical().noquote() << "[导出线程] 所有选中曲线均无有效数据（游标初始化失败）";
+    else
+        result = writeParts(readers, files);
+    for (auto &reader : readers)
+        reader->finish();
     return result;
 }
 
-ExportResult CsvExportFromDBThread::writeParts(ExportRowReader &reader, const QList<int> &exported,
-                                               QStringList &files)
+ExportResult
+CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
+                                  QStringList &files)
 {
     CsvPartFile part(store, filePath, separator, headerFields, curveIds);
     const auto writeFailed = [&part] {
@@ -159,9 +174,13 @@ ExportResult CsvExportFromDBThread::writeParts(ExportRowReader &reader, const QL
     }
 
     CsvTimeText timeText(csvTimeFormat);
-    const int curveCount = exported.size();
-    const AlignedRows *block = nullptr;
+    // The current block of every reader (null once it has no more) and the row in them.
+    std::vector<const AlignedRows *> blocks(readers.size(), nullptr);
+    std::vector<int> curveCounts;
+    for (const auto &reader : readers)
+        curveCounts.push_back(reader->curveCount());
     int index = 0;
+    int blockRows = 0;
     qint64 rowNo = 1;
     qint64 rowsInFile = 0;
     ExportResult result = ExportResult::Success;
@@ -171,16 +190,21 @@ ExportResult CsvExportFromDBThread::writeParts(ExportRowReader &reader, const QL
             result = ExportResult::Cancelled;
             break;
         }
-        if (!block || index >= block->count) {
-            block = reader.nextBlock();
+        if (index >= blockRows) {
+            blockRows = 0;
             index = 0;
+            for (size_t r = 0; r < readers.size(); ++r) {
+                blocks[r] = readers[r]->nextBlock();
+                if (blocks[r])
+                    blockRows = std::max(blockRows, blocks[r]->count);
+            }
         }
-        if (!block || block->count == 0) {
+        if (blockRows == 0) {
             qDebug().noquote() << "[导出线程] 所有曲线数据导出完成";
             result = ExportResult::Success;
             break;
         }
-        if (!writeCsvRow(part.rows(), rowNo, *block, index, curveCount, timeText)) {
+        if (!writeCsvRow(part.rows(), rowNo, blocks, curveCounts, index, timeText)) {
             qCritical().noquote() << "[导出线程] 写入CSV行失败";
             result = ExportResult::WriteError;
             break;
@@ -220,22 +244,32 @@ ExportResult CsvExportFromDBThread::writeParts(ExportRowReader &reader, const QL
     return result;
 }
 
-bool CsvExportFromDBThread::writeCsvRow(std::string &out, qint64 rowNo, const AlignedRows &block,
-                                        int index, int curveCount, CsvTimeText &timeText) const
+bool CsvExportFromDBThread::writeCsvRow(std::string &out, qint64 rowNo,
+                                        const std::vector<const AlignedRows *> &blocks,
+                                        const std::vector<int> &curveCounts, int index,
+                                        CsvTimeText &timeText) const
 {
     try {
         char cell[CsvCells::maxCellLength];
-        const size_t base = size_t(index) * size_t(curveCount);
         out.append(cell, size_t(CsvCells::formatRowNumber(rowNo, cell)));
         out.append(separatorUtf8);
         // The time column is the first curve's; empty once that curve has run out.
-        if (block.present[base])
-            timeText.append(block.times[size_t(index)], out);
-        for (int c = 0; c < curveCount; ++c) {
-            out.append(separatorUtf8);
-            if (block.present[base + size_t(c)])
-                out.append(cell,
-                           size_t(CsvCells::formatValue(block.values[base + size_t(c)], cell)));
+        const AlignedRows *first = blocks.front();
+        if (first && index < first->count &&
+            first->present[size_t(index) * size_t(curveCounts.front())])
+            timeText.append(first->times[size_t(index)], out);
+        for (size_t r = 0; r < blocks.size(); ++r) {
+            const AlignedRows *block = blocks[r];
+            const int count = curveCounts[r];
+            const bool hasRow = block && index < block->count;
+            for (int c = 0; c < count; ++c) {
+                out.append(separatorUtf8);
+                if (!hasRow)
+                    continue;
+                const size_t at = size_t(index) * size_t(count) + size_t(c);
+                if (block->present[at])
+                    out.append(cell, size_t(CsvCells::formatValue(block->values[at], cell)));
+            }
         }
         out.push_back('\n');
         return true;

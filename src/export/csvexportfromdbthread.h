@@ -11,8 +11,10 @@
 #include <QStringList>
 #include <QThread>
 
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CurveDataDB;
 class CsvPartFile;
@@ -50,11 +52,12 @@ private:
     // Ids of names, ascending, that were asked for.
     QList<int> selectExistingCurves(const QMap<int, QString> &names) const;
     ExportResult exportRows(const QList<int> &exported, QStringList &files);
-    ExportResult writeParts(ExportRowReader &reader, const QList<int> &exported,
+    ExportResult writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
                             QStringList &files);
-    // Appends data row rowNo (row index of block) to out; false if it could not be written.
-    bool writeCsvRow(std::string &out, qint64 rowNo, const AlignedRows &block, int index,
-                     int curveCount, CsvTimeText &timeText) const;
+    // Appends data row rowNo to out: row index of the current block of every reader (null
+    // for a reader without rows left); false if it could not be written.
+    bool writeCsvRow(std::string &out, qint64 rowNo, const std::vector<const AlignedRows *> &blocks,
+                     const std::vector<int> &curveCounts, int index, CsvTimeText &timeText) const;
     bool stopIsRequested() const;
     void setExporting(bool value);
 

@@ -3,6 +3,8 @@
 #include "connectionpool.h"
 #include "shardcursor.h"
 
+#include <algorithm>
+
 ExportRowReader::ExportRowReader(CurveDataDB *store, const QList<int> &curveIds, qint64 startTime,
                                  qint64 endTime, QObject *parent)
     : QThread(parent)
@@ -89,22 +91,24 @@ void ExportRowReader::run()
             freeBlocks.pop_back();
         }
         // The block belongs to this thread until it is queued; the hand-over is under the lock.
+        // One curve at a time down the block: each statement's pages and state stay in the
+        // cache for a whole run of rows instead of ten statements taking turns on every row.
         int rows = 0;
-        while (rows < rowsPerBlock && withRow > 0) {
-            const size_t base = size_t(rows) * curveCount;
-            const ShardCursor &first = *cursors.front();
-            block->times[size_t(rows)] = first.hasRow ? first.timestamp : 0;
-            for (size_t c = 0; c < curveCount; ++c) {
-                ShardCursor &cursor = *cursors[c];
-                block->present[base + c] = cursor.hasRow ? 1 : 0;
-                block->values[base + c] = cursor.hasRow ? cursor.value : 0.0;
-            }
-            for (size_t c = 0; c < curveCount; ++c) {
-                ShardCursor &cursor = *cursors[c];
-                if (cursor.hasRow && !cursor.advance())
+        for (size_t c = 0; c < curveCount; ++c) {
+            ShardCursor &cursor = *cursors[c];
+            int r = 0;
+            for (; r < rowsPerBlock && cursor.hasRow; ++r) {
+                const size_t cell = size_t(r) * curveCount + c;
+                block->present[cell] = 1;
+                block->values[cell] = cursor.value;
+                if (c == 0)
+                    block->times[size_t(r)] = cursor.timestamp;
+                if (!cursor.advance())
                     --withRow;
             }
-            ++rows;
+            for (int rest = r; rest < rowsPerBlock; ++rest)
+                block->present[size_t(rest) * curveCount + c] = 0;
+            rows = std::max(rows, r);
         }
         block->count = rows;
         std::lock_guard<std::mutex> lock(mutex);

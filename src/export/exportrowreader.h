@@ -1,7 +1,7 @@
-// Reads the cursors of an export ahead on a thread of its own and hands the rows over in
-// blocks, aligned by sequence: row k holds the k-th sample of every curve that still has one.
-// Stepping the cursors through the day files and formatting the text are the two large costs
-// of an export; this lets them run side by side.
+// Reads the cursors of some of an export's curves ahead on a thread of its own and hands their
+// rows over in blocks, aligned by sequence: row k holds the k-th sample of each of its curves
+// that still has one. Stepping the cursors through the day files is the largest cost of an
+// export; readers for different curves and the formatting of the text run side by side.
 #ifndef DATALOGGER_EXPORTROWREADER_H
 #define DATALOGGER_EXPORTROWREADER_H
 
@@ -16,7 +16,9 @@
 
 class CurveDataDB;
 
-// A block of aligned rows. Cells of row r and curve c are at r * curveCount + c.
+// A block of aligned rows of one reader's curves. Cells of row r and curve c are at
+// r * curveCount + c. Every block but the last of a reader holds rowsPerBlock rows, so block k
+// of every reader covers the same rows of the export.
 struct AlignedRows
 {
     int count = 0;
@@ -32,7 +34,7 @@ public:
     static constexpr int rowsPerBlock = 4096;
     static constexpr int blockCount = 3;
 
-    // One cursor per curve id, in the order given.
+    // One cursor per curve id, in the order given, each read a block's worth at a time.
     ExportRowReader(CurveDataDB *store, const QList<int> &curveIds, qint64 startTime,
                     qint64 endTime, QObject *parent = nullptr);
     ~ExportRowReader() override;
@@ -42,6 +44,7 @@ public:
     // The next block of rows, or null when every cursor is exhausted. The block stays valid
     // until the next call; the one before goes back to the reader.
     const AlignedRows *nextBlock();
+    int curveCount() const { return curveIds.size(); }
     // Stops reading, closes the cursors and waits for the thread.
     void finish();
 

@@ -10,7 +10,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QSqlResult>
 #include <QVariant>
+
+#ifdef DATALOGGER_EXPORT_STEP_SQLITE
+#include <sqlite3.h>
+#endif
 
 #include <limits>
 
@@ -227,6 +232,7 @@ bool ShardCursor::openTableIn(const QString &table, const QString &dbPath)
                             .arg(quotedTableName(table), QString::number(curveId));
     query = std::make_unique<TrackedQuery>(*connection);
     query->setForwardOnly(true);
+    statement = nullptr;
     bool ok = query->prepare(sql);
     if (ok) {
         query->addBindValue(startTime);
@@ -241,6 +247,13 @@ bool ShardCursor::openTableIn(const QString &table, const QString &dbPath)
     if (query->next()) {
         timestamp = query->value(0).toLongLong();
         value = query->value(1).toDouble();
+#ifdef DATALOGGER_EXPORT_STEP_SQLITE
+        // Qt's row cache costs more than the stepping itself on long tables; the rows after
+        // the first are read from the driver's statement (Qt has stepped it onto the first).
+        const QVariant handle = query->result()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0)
+            statement = *static_cast<sqlite3_stmt *const *>(handle.constData());
+#endif
         return true;
     }
     qWarning().noquote() << "[初始化查询] 分片表" << table
@@ -249,17 +262,43 @@ bool ShardCursor::openTableIn(const QString &table, const QString &dbPath)
     return false;
 }
 
+bool ShardCursor::loadRow()
+{
+#ifdef DATALOGGER_EXPORT_STEP_SQLITE
+    if (statement) {
+        // Never stepped again after the end: a finished statement would start over.
+        if (sqlite3_step(statement) != SQLITE_ROW) {
+            statement = nullptr;
+            return false;
+        }
+        timestamp = sqlite3_column_int64(statement, 0);
+        value = sqlite3_column_double(statement, 1);
+        return true;
+    }
+#endif
+    if (!query->next())
+        return false;
+    timestamp = query->value(0).toLongLong();
+    value = query->value(1).toDouble();
+    return true;
+}
+
 bool ShardCursor::advance()
 {
+    if (!query && nextTableIndex >= tables.size()) {
+        // Exhausted before: nothing left to read or to report.
+        hasRow = false;
+        return false;
+    }
     if (query && query->isActive()) {
-        if (query->next()) {
-            timestamp = query->value(0).toLongLong();
-            value = query->value(1).toDouble();
+        if (loadRow()) {
             hasRow = true;
             return true;
         }
         if (connection && connection->isOpen())
             touch(connection->databaseName());
+        // Let go of the finished statement at once: stepped again it would start over.
+        releaseQuery();
         hasRow = openNextTable();
         return hasRow;
     }
@@ -270,6 +309,7 @@ bool ShardCursor::advance()
 
 void ShardCursor::releaseQuery()
 {
+    statement = nullptr;
     if (!query)
         return;
     if (!query->driver()) {

@@ -12,6 +12,7 @@
 
 class CurveDataDB;
 class TrackedQuery;
+struct sqlite3_stmt;
 
 class ShardCursor
 {
@@ -53,6 +54,12 @@ private:
     // Runs the row query on the table in dbPath; true when it stands on a first row.
     bool openTableIn(const QString &table, const QString &dbPath);
     void releaseQuery();
+    bool loadRow();
+
+    // The statement of query, stepped directly for the rows after the first (null when the
+    // driver's statement cannot be reached). Owned by query: used only while query is active,
+    // which the pool's closing of the connection ends first.
+    sqlite3_stmt *statement = nullptr;
 };
 
 #endif

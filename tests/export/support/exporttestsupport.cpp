@@ -4,6 +4,8 @@
 #include "curvedatadb.h"
 #include "storeclock.h"
 
+#include <QSqlDatabase>
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -67,6 +69,41 @@ void TestStore::write(QList<Sample> samples, qint64 clockAfter)
     }
     if (clockAfter >= 0)
         StoreClock::setFixedNow(clockAfter);
+}
+
+namespace {
+QtMessageHandler handlerBeforeBulk = nullptr;
+
+void dropMetadataSaveFailures(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (msg.contains(QStringLiteral("保存曲线元数据失败")))
+        return;
+    if (handlerBeforeBulk)
+        handlerBeforeBulk(type, context, msg);
+}
+} // namespace
+
+bool TestStore::writeInOneTransaction(const QList<Sample> &samples, qint64 clockAt)
+{
+    StoreClock::setFixedNow(clockAt);
+    db->switchToTodayDatabase();
+    QMap<int, QString> lastBatch;
+    for (const Sample &s : samples) {
+        const QString batch = CurveDataDB::batchNameForTime(s.time);
+        if (lastBatch.value(s.curveId) != batch) {
+            if (!db->ensureBatchTable(s.curveId, s.time))
+                return false;
+            lastBatch.insert(s.curveId, batch);
+        }
+    }
+    const QSharedPointer<QSqlDatabase> connection = db->getConnection(db->currentDatabasePath());
+    if (!connection || !connection->transaction())
+        return false;
+    handlerBeforeBulk = qInstallMessageHandler(&dropMetadataSaveFailures);
+    for (const Sample &s : samples)
+        db->insertData(s.curveId, s.time, s.value);
+    qInstallMessageHandler(handlerBeforeBulk);
+    return connection->commit() && db->saveCurveMetadata();
 }
 
 namespace {
@@ -238,12 +275,17 @@ QList<QByteArray> referenceExport(const QString &dataDir, const QStringList &cur
         out.setDevice(&buffer);
         out.setCodec("UTF-8");
         out.setGenerateByteOrderMark(true);
-        out << "地址" << separator << header.value(QStringLiteral("address")) << "\n";
-        out << "型号" << separator << header.value(QStringLiteral("instrumentModel")) << "\n";
-        out << "序列号：" << separator << header.value(QStringLiteral("instrumentNum")) << "\n";
-        out << "开始时间" << separator << header.value(QStringLiteral("startTime")) << "\n";
-        out << "结束时间" << separator << header.value(QStringLiteral("endTime")) << "\n";
-        out << "编号" << separator << "时间" << separator;
+        out << QStringLiteral("地址") << separator << header.value(QStringLiteral("address"))
+            << "\n";
+        out << QStringLiteral("型号") << separator
+            << header.value(QStringLiteral("instrumentModel")) << "\n";
+        out << QStringLiteral("序列号：") << separator
+            << header.value(QStringLiteral("instrumentNum")) << "\n";
+        out << QStringLiteral("开始时间") << separator << header.value(QStringLiteral("startTime"))
+            << "\n";
+        out << QStringLiteral("结束时间") << separator << header.value(QStringLiteral("endTime"))
+            << "\n";
+        out << QStringLiteral("编号") << separator << QStringLiteral("时间") << separator;
         for (const QString &name : curveNames)
             out << name << separator;
         out << "\n";

@@ -47,6 +47,12 @@ public:
     int idOf(const QString &name) const { return ids.value(name, -1); }
     // Writes the samples in time order; afterwards the clock stands at clockAfter (if given).
     void write(QList<Sample> samples, qint64 clockAfter = -1);
+    // Writes many samples of one day, in time order, through insertData inside one transaction
+    // on the store's connection to that day's file, with the clock at clockAt (same day, not
+    // before the last sample). The batch tables are made first, outside the transaction; the
+    // store's per-sample metadata save cannot open its own transaction inside this one, so its
+    // metadata is saved once at the end instead (and those warnings are kept out of the log).
+    bool writeInOneTransaction(const QList<Sample> &samples, qint64 clockAt);
     void setClock(qint64 ms);
 
 private:
