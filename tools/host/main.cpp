@@ -1,0 +1,96 @@
+// datalogger-host: a small host application for the data logger. It starts the logger with a
+// VISA resource, embeds the logger's window and talks to it over the line protocol.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#include "hostwindow.h"
+#include "terminationsignals.h"
+
+namespace {
+
+bool positiveSeconds(const QString &text, int *ms)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || value < 0 || value > 24 * 3600)
+        return false;
+    *ms = int(value * 1000);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Windows of other processes can only be adopted by handle under X11 (XWayland included).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("datalogger-host"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Starts the data logger as a child process with the measuring "
+                       "instrument's VISA resource, embeds its window and shows what it "
+                       "prints. Closing the window (or SIGINT/SIGTERM) sends \"exit\" and waits "
+                       "for the logger to end.\n"
+                       "Standard output carries the conversation, one line each: "
+                       "\"child: <line>\", \"sent: <line>\", \"embedded: <window id>\", "
+                       "\"problem: <text>\", \"ended: <text>\", \"host: <text>\".\n"
+                       "Exit status: 0 when the logger ended with status 0, 1 otherwise, "
+                       "2 for bad arguments."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("resource"),
+                                 QStringLiteral("VISA resource of the measuring instrument, "
+                                                "e.g. TCPIP0::192.168.1.20::5025::SOCKET"));
+    const QCommandLineOption loggerOption(
+        QStringLiteral("logger"),
+        QStringLiteral("The logger program (default: datalogger beside this program)."),
+        QStringLiteral("path"));
+    const QCommandLineOption announceOption(
+        QStringLiteral("announce-timeout"),
+        QStringLiteral("Seconds the logger may take to announce its window; 0 waits without "
+                       "limit (default 30)."),
+        QStringLiteral("seconds"), QStringLiteral("30"));
+    const QCommandLineOption exitOption(
+        QStringLiteral("exit-timeout"),
+        QStringLiteral("Seconds the logger may take to end after \"exit\" before it is "
+                       "terminated (default 15)."),
+        QStringLiteral("seconds"), QStringLiteral("15"));
+    parser.addOption(loggerOption);
+    parser.addOption(announceOption);
+    parser.addOption(exitOption);
+    parser.process(app);
+
+    const QStringList positional = parser.positionalArguments();
+    int announceMs = 0;
+    int exitMs = 0;
+    if (positional.size() != 1 || !positiveSeconds(parser.value(announceOption), &announceMs) ||
+        !positiveSeconds(parser.value(exitOption), &exitMs) || exitMs == 0) {
+        std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
+        return 2;
+    }
+    const QString logger =
+        parser.isSet(loggerOption)
+            ? QFileInfo(parser.value(loggerOption)).absoluteFilePath()
+            : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("datalogger"));
+
+    HostWindow window;
+    window.logger()->setProgram(logger);
+    window.logger()->setAnnounceTimeout(announceMs);
+    window.logger()->setExitTimeout(exitMs);
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
+                     &HostWindow::requestClose);
+
+    window.show();
+    window.startLogger(positional.first());
+    app.exec();
+    return window.exitCode();
+}
