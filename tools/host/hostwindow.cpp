@@ -1,5 +1,7 @@
 #include "hostwindow.h"
 
+#include "gonewindows.h"
+
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -157,6 +159,7 @@ void HostWindow::embed(const WindowAnnouncement &announcement)
         return;
     }
     if (container) {
+        forgetGoneWindow(embeddedId);
         embedLayout->removeWidget(container);
         container->deleteLater();
     }
@@ -179,8 +182,8 @@ void HostWindow::handleEnded(const LoggerOutcome &outcome)
     sendButton->setEnabled(false);
     // The adopted window is gone with its process; only the report stays.
     if (container) {
+        forgetGoneWindow(embeddedId);
         embedLayout->removeWidget(container);
-        container->hide();
         container->deleteLater();
         container = nullptr;
     }
