@@ -77,6 +77,8 @@ void HostWindow::buildUi()
     inputRow->addWidget(inputEdit, 1);
     inputRow->addWidget(sendButton);
     layout->addLayout(inputRow);
+    // Clicks in the logger's window do not reach our widgets, so typing keeps going here.
+    inputEdit->setFocus();
     connect(inputEdit, &QLineEdit::returnPressed, this, &HostWindow::sendTypedLine);
     connect(sendButton, &QPushButton::clicked, this, &HostWindow::sendTypedLine);
 

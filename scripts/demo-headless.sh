@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# The demo without a display: runs the host, the logger and the simulated instruments under
+# a private Xvfb and does what a user would do with the mouse and keyboard (xdotool): connect
+# the switch main frame, tick channels, choose three scans, start, export to CSV, type a line
+# for the logger, close the host. Saves screenshots, the CSV, the host's conversation and the
+# simulator's transcript, and checks what it can see on the way.
+#
+#   demo-headless.sh --bin DIR [--out DIR] [--serial TEXT] [--docs-screenshot FILE]
+#                    [--remove-data]
+#
+#   --bin DIR              where datalogger, datalogger-host and instrument-sim are
+#   --out DIR              where the results go (default: DIR/../demo)
+#   --serial TEXT          serial number of the simulated switch main frame (default SIM0001);
+#                          the logger keeps its data in TEXT_Data beside its executable
+#   --docs-screenshot FILE also copy the screenshot of the running logger to FILE
+#   --remove-data          delete the logger's data-set directory at the end
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=demo-common.sh
+source "$root/scripts/demo-common.sh"
+
+bin=""
+out=""
+serial="SIM0001"
+docs_shot=""
+remove_data=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --bin) bin="$2"; shift 2 ;;
+        --out) out="$2"; shift 2 ;;
+        --serial) serial="$2"; shift 2 ;;
+        --docs-screenshot) docs_shot="$2"; shift 2 ;;
+        --remove-data) remove_data=1; shift ;;
+        *) echo "demo-headless: unknown argument '$1'" >&2; exit 2 ;;
+    esac
+done
+if [ -z "$bin" ] || [ ! -x "$bin/datalogger-host" ] || [ ! -x "$bin/datalogger" ] ||
+    [ ! -x "$bin/instrument-sim" ]; then
+    echo "demo-headless: --bin must name the directory of the built programs" >&2
+    exit 2
+fi
+bin="$(cd "$bin" && pwd)"
+for tool in Xvfb xdotool import xwininfo; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "demo-headless: $tool is missing; run scripts/setup.sh" >&2
+        exit 1
+    fi
+done
+out="${out:-$bin/../demo}"
+mkdir -p "$out"
+out="$(cd "$out" && pwd)"
+rm -f "$out"/*.png "$out"/*.csv "$out/host.log" "$out/transcript.txt"
+
+work="$(mktemp -d)"
+xvfb_pid=""
+host_pid=""
+cleanup() {
+    local status=$?
+    if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
+        kill -TERM "$host_pid" 2>/dev/null || true
+        for _ in $(seq 200); do kill -0 "$host_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$host_pid" 2>/dev/null || true
+    fi
+    stop_simulator
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    if [ "$remove_data" = 1 ]; then
+        rm -rf "${bin:?}/${serial}_Data"
+    fi
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+
+say() { echo "demo: $*"; }
+fail() {
+    echo "demo: FAILED: $*" >&2
+    if [ -n "${DISPLAY:-}" ]; then
+        import -window root "$out/failure.png" 2>/dev/null &&
+            echo "demo: the screen at that moment: $out/failure.png" >&2
+    fi
+    if [ -f "$work/host.err" ]; then
+        echo "demo: last messages of the host and the logger:" >&2
+        tail -n 15 "$work/host.err" >&2
+    fi
+    exit 1
+}
+
+# --- a private X server; -displayfd lets it pick a free display number -----------------------
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x832x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(head -n 1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+say "private X server on $DISPLAY"
+
+# --- window helpers: everything a user sees is read from the screen --------------------------
+# pixel WINDOW X Y: the colour (#RRGGBB) at X,Y of the window.
+pixel() {
+    import -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- 2>/dev/null | awk 'NR == 2 { print $3 }'
+}
+# wait_for SECONDS WHAT COMMAND...: retries COMMAND every 0.2 s.
+wait_for() {
+    local seconds="$1" what="$2"
+    shift 2
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "gave up waiting for $what"
+        sleep 0.2
+    done
+}
+pixel_is() { [ "$(pixel "$1" "$2" "$3")" = "$4" ]; }
+pixel_is_not() {
+    local colour
+    colour="$(pixel "$1" "$2" "$3")"
+    [ -n "$colour" ] && [ "$colour" != "$4" ]
+}
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+line_in() { grep -qE "$2" "$1" 2>/dev/null; }
+count_in() {
+    local n
+    n="$(grep -cE "$2" "$1" 2>/dev/null || true)"
+    echo "${n:-0}"
+}
+fetches() { count_in "$work/transcript.txt" '^measure <- FETC\?$'; }
+fetches_at_least() { [ "$(fetches)" -ge "$1" ]; }
+visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(visible_window "$1")" ]; }
+window_gone() { [ -z "$(visible_window "$1")" ]; }
+screenshot() {
+    # The pointer rests on the host's frame, where it highlights nothing.
+    xdotool mousemove --window "$host_window" 3 300
+    sleep 0.3
+    import -window "$host_window" -screen "$out/$1" 2>/dev/null || fail "screenshot $1"
+    say "screenshot $out/$1"
+}
+
+# --- the simulated instruments and the host ------------------------------------------------
+start_simulator "$bin" "$work" "$serial" || fail "the simulator did not start"
+say "measuring instrument $measure_resource, switch main frame $switch_resource"
+
+"$bin/datalogger-host" "$measure_resource" >"$out/host.log" 2>"$work/host.err" </dev/null &
+host_pid=$!
+host_embedded() {
+    line_in "$out/host.log" '^embedded: [0-9]+$' && return 0
+    line_in "$out/host.log" '^ended: ' && fail "$(grep '^ended: ' "$out/host.log")"
+    kill -0 "$host_pid" 2>/dev/null || fail "the host ended: $(tail -n 3 "$work/host.err")"
+    return 1
+}
+wait_for 60 "the logger's window inside the host" host_embedded
+logger="$(awk '$1 == "embedded:" { print $2 }' "$out/host.log" | tail -n 1)"
+wait_for 20 "the host's window" window_shown '^Data logger host$'
+host_window="$(visible_window '^Data logger host$')"
+say "logger window $logger embedded in host window $host_window"
+
+# A line typed into the host goes to the logger, which echoes it. A click on the host's own
+# frame, beside the logger's window, gives the keyboard back to the host's line edit.
+click "$host_window" 3 300
+sleep 0.3
+xdotool type --delay 20 "hello from the demo"
+xdotool key Return
+echoed() { line_in "$out/host.log" '^child: receive msg: hello from the demo$'; }
+wait_for 20 "the logger's echo of a typed line" echoed
+
+# Positions below are in the logger's window, 1000 x 600 as the logger lays itself out.
+# Painted: the bottom bar is there with the green start icon.
+wait_for 30 "the logger's window to be drawn" pixel_is "$logger" 37 580 '#3CB371'
+
+# Settings side bar: open it; it slides to 280 px. Done when the selected tab's blue top
+# line starts right after it.
+click "$logger" 8 8
+side_bar_open() { pixel_is "$logger" 282 1 '#279ED4' && pixel_is_not "$logger" 279 1 '#279ED4'; }
+wait_for 20 "the settings side bar to open" side_bar_open
+
+# Stop condition "N次扫描后:" with N = 3, at the bottom of the scrolled side bar.
+xdotool mousemove --window "$logger" 110 300 click --repeat 15 --delay 40 5
+click "$logger" 41 492
+click "$logger" 100 515
+xdotool key --delay 40 ctrl+a 3
+# Checked and no longer focused or under the pointer: drawn in the plain blue.
+wait_for 20 "the radio button N次扫描后:" pixel_is "$logger" 41 492 '#279ED4'
+
+# "当前外接设备未连接,连接外部设备": search and connect the switch main frame.
+click "$logger" 640 55
+slots_reply() { grep -A1 '^switch <- SYST:CTYP?$' "$work/transcript.txt" 2>/dev/null | grep '^switch -> '; }
+connected() { slots_reply >/dev/null; }
+wait_for 30 "the switch main frame to report its slots" connected
+say "switch main frame connected, slots $(slots_reply | head -n 1 | cut -d' ' -f3)"
+sleep 0.5
+
+# Tick the whole module in slot 1, open the module in slot 3 and tick channels 301 and 302.
+click "$logger" 320 117
+click "$logger" 299 137
+sleep 0.5
+click "$logger" 339 159
+click "$logger" 339 184
+sleep 0.5
+screenshot "channels.png"
+
+# "开始": three scans of twelve channels. The readings tab "图形设置" shows them.
+click "$logger" 37 580
+wait_for 20 "logging to start" pixel_is_not "$logger" 37 580 '#3CB371'
+# The busy overlay covers the window until scanning begins; the tab is clicked after it.
+wait_for 60 "the first scan" fetches_at_least 12
+click "$logger" 450 16
+wait_for 60 "the second scan" fetches_at_least 24
+sleep 1.5
+screenshot "logging.png"
+wait_for 60 "the third scan" fetches_at_least 36
+wait_for 30 "logging to stop after three scans" pixel_is "$logger" 37 580 '#3CB371'
+sleep 2
+[ "$(fetches)" -eq 36 ] || fail "expected 36 readings (3 scans of 12 channels), saw $(fetches)"
+# Each scan closes the ticked channels in ascending order.
+expected_scan="101 102 103 104 105 106 107 108 109 110 301 302"
+scans="$(grep -E '^switch <- ROUT:CLOS \(@[0-9]+\)$' "$work/transcript.txt" |
+    sed -E 's/.*@([0-9]+)\)$/\1/' | paste -sd' ')"
+[ "$scans" = "$expected_scan $expected_scan $expected_scan" ] ||
+    fail "channels scanned: $scans"
+say "three scans of channels $expected_scan"
+
+# "导出": the export dialog; "浏览..." to choose the output folder, then "  导出到文件  ".
+click "$logger" 960 580
+wait_for 20 "the export dialog" window_shown '^将数据导出到CSV$'
+dialog="$(visible_window '^将数据导出到CSV$')"
+click "$dialog" 272 172
+wait_for 20 "the folder chooser" window_shown '^Select Directory$'
+chooser="$(visible_window '^Select Directory$')"
+xdotool mousemove --window "$chooser" 300 200
+sleep 0.3
+xdotool type --delay 20 "$out"
+xdotool key Return
+wait_for 20 "the folder chooser to close" window_gone '^Select Directory$'
+sleep 0.3
+click "$dialog" 198 223
+exported() { compgen -G "$out/${serial}_Trace_1_*.csv" >/dev/null; }
+wait_for 60 "the CSV file in $out" exported
+sleep 0.5
+screenshot "exported.png"
+csv="$(compgen -G "$out/${serial}_Trace_1_*.csv" | head -n 1)"
+say "exported $csv"
+
+# Closing the host sends "exit"; the host reports how the logger ended.
+kill -TERM "$host_pid"
+host_status=0
+wait "$host_pid" || host_status=$?
+host_pid=""
+grep '^ended: ' "$out/host.log" | sed 's/^ended: /demo: /'
+[ "$host_status" -eq 0 ] || fail "the host ended with status $host_status"
+line_in "$out/host.log" '^ended: The logger ended with exit status 0\.$' ||
+    fail "the logger did not end cleanly"
+cp "$work/transcript.txt" "$out/transcript.txt"
+
+if [ -n "$docs_shot" ]; then
+    mkdir -p "$(dirname "$docs_shot")"
+    cp "$out/logging.png" "$docs_shot"
+    say "copied the logging screenshot to $docs_shot"
+fi
+
+echo
+echo "The demo ran the whole system headless. Results in $out:"
+echo "  channels.png   the channel page with the ticked channels"
+echo "  logging.png    the readings while logging"
+echo "  exported.png   after the export"
+echo "  $(basename "$csv")"
+echo "                 the three scans as CSV"
+echo "  host.log       the conversation between host and logger"
+echo "  transcript.txt every SCPI command the simulated instruments received"
+if [ "$remove_data" = 1 ]; then
+    echo "The logger's data set ($bin/${serial}_Data) was removed."
+else
+    echo "The logger's data set (one SQLite file per day): $bin/${serial}_Data"
+fi
+echo
+head -n 9 "$csv"
