@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the project.
+# Configures (once) and builds the project, or only the targets named as arguments.
 #   BUILD_DIR   where to build (default: build, or build-asan / build-tsan)
 #   SANITIZER   empty, "address" (ASan+UBSan) or "thread" (TSan)
 set -euo pipefail
@@ -20,5 +20,9 @@ fi
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build_dir" "${generator[@]}" -DDATALOGGER_SANITIZER="$sanitizer" >&2
 fi
-cmake --build "$build_dir" --parallel "$(nproc)" >&2
+targets=()
+for target in "$@"; do
+    targets+=(--target "$target")
+done
+cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}" >&2
 echo "$build_dir"

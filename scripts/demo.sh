@@ -1,55 +1,88 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the bundled instrument simulator and shows the
-# simulated instruments answering through visa-shell.
+# The README's first command: installs what is missing, builds, starts the simulated
+# instruments (a measuring instrument and a switch main frame with modules in slots 1 and 3),
+# lists them for the VISA resource search and starts the host application with the logger on
+# the simulated measuring instrument.
+#
+# With a display you use the window yourself. Without one (or with --headless) the same runs
+# under Xvfb and is driven through connect, tick, three scans and export; the screenshots and
+# the CSV are saved and their place is printed.
+#
+#   bash scripts/demo.sh [--headless] [--out DIR] [--update-docs]
+#
+#   --headless     drive the demo under Xvfb even when a display is available
+#   --out DIR      where the headless run saves its results (default: build/demo)
+#   --update-docs  (headless) also refresh the README's screenshot docs/logging.png
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+headless=0
+out=""
+update_docs=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --headless) headless=1; shift ;;
+        --out) out="$2"; shift 2 ;;
+        --update-docs) update_docs=1; headless=1; shift ;;
+        -h | --help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' \
+            "${BASH_SOURCE[0]}"; exit 0 ;;
+        *) echo "demo: unknown argument '$1' (try --help)" >&2; exit 2 ;;
+    esac
+done
+
 bash "$root/scripts/setup.sh"
-build_dir="$(bash "$root/scripts/build.sh")"
+build_dir="$(bash "$root/scripts/build.sh" datalogger datalogger-host instrument-sim visa-shell)"
 bin="$build_dir/bin"
 
-work="$(mktemp -d)"
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
+if [ "$headless" = 0 ]; then
+    if [ -z "${DISPLAY:-}" ]; then
+        echo "demo: no display (DISPLAY is not set): running headless under Xvfb"
+        headless=1
+    elif ! xdpyinfo >/dev/null 2>&1; then
+        echo "demo: the display $DISPLAY cannot be reached: running headless under Xvfb"
+        headless=1
     fi
+fi
+
+if [ "$headless" = 1 ]; then
+    args=(--bin "$bin" --out "${out:-$build_dir/demo}")
+    if [ "$update_docs" = 1 ]; then
+        args+=(--docs-screenshot "$root/docs/logging.png")
+    fi
+    exec bash "$root/scripts/demo-headless.sh" "${args[@]}"
+fi
+
+# shellcheck source=demo-common.sh
+source "$root/scripts/demo-common.sh"
+work="$(mktemp -d)"
+cleanup() {
+    stop_simulator
     rm -rf "$work"
 }
 trap cleanup EXIT
+start_simulator "$bin" "$work" SIM0001
 
-# A measuring instrument and a switch main frame with modules in slots 1 and 3.
-"$bin/instrument-sim" --measure-port auto --switch-port auto --slots 1,3 \
-    --transcript "$work/transcript.txt" >"$work/sim.out" 2>"$work/sim.err" </dev/null &
-sim_pid=$!
-for _ in $(seq 100); do
-    grep -q '^ready$' "$work/sim.out" 2>/dev/null && break
-    sleep 0.1
-done
-if ! grep -q '^ready$' "$work/sim.out"; then
-    echo "demo: the simulator did not start" >&2
-    cat "$work/sim.err" >&2
-    exit 1
-fi
-measure="$(awk '$1 == "measure" { print $2 }' "$work/sim.out")"
-switch="$(awk '$1 == "switch" { print $2 }' "$work/sim.out")"
+cat <<EOF
+== The simulated instruments
+measuring instrument  $measure_resource
+switch main frame     $switch_resource (modules in slots 1 and 3, serial number SIM0001)
+resource list         $VISA_RESOURCE_LIST
 
-# Raw sockets cannot be discovered on a network: list them, as an installation would.
-printf '# simulated instruments of this demo\n%s\n%s\n' "$measure" "$switch" >"$work/resources"
-export VISA_RESOURCE_LIST="$work/resources"
+== Try it in the window
+1. 当前外接设备未连接,连接外部设备 (top of the channel page) finds and connects the switch main frame.
+2. Tick a module or single channels in the tree.
+3. Open the settings strip 设置 on the left: speed, scan interval, stop condition
+   (for example N次扫描后: 3).
+4. 开始 (bottom left) starts logging; the tab 图形设置 shows the readings.
+5. 导出 (bottom right) exports the recording to CSV (the folder is chosen with 浏览...).
+6. Type a line into the host's input field: the logger echoes it. Close the window to end.
 
-echo "== resources the VISA search finds"
-"$bin/visa-shell" list "TCPIP?*SOCKET"
-echo "== measuring instrument $measure"
-"$bin/visa-shell" query "$measure" "*IDN?"
-echo "== switch main frame $switch"
-"$bin/visa-shell" query "$switch" "*IDN?"
-echo -n "slots: "
-"$bin/visa-shell" query "$switch" "SYST:CTYP?"
-for channel in 101 105 301; do
-    "$bin/visa-shell" write "$switch" "ROUT:CLOS (@$channel)"
-    echo -n "channel $channel: "
-    "$bin/visa-shell" query "$measure" "FETC?"
-done
-echo "== what the simulator received"
-cat "$work/transcript.txt"
+The logger keeps its data in $bin/SIM0001_Data (one SQLite file per day).
+
+== The host's conversation with the logger
+EOF
+status=0
+"$bin/datalogger-host" "$measure_resource" || status=$?
+echo
+echo "demo: the host ended with status $status; data set: $bin/SIM0001_Data"
+exit "$status"
