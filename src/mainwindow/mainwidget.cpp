@@ -281,7 +281,8 @@ void MainWidget::buildBottomBar()
     startButton->setFixedSize(100, 40);
     bottomLayout->addWidget(startButton);
 
-    runningLabel = new QLabel(tr("数据记录正在运行.."));
+    // Owned by the bar while it is out of the layout; inserted only while logging.
+    runningLabel = new QLabel(tr("数据记录正在运行.."), bottomBar);
     runningLabel->setMinimumHeight(40);
     runningLabel->hide();
 
