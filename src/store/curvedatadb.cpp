@@ -1,0 +1,153 @@
+// The store as a whole: the process-wide instance, construction and teardown, the connection
+// gate, day-file paths and observers.
+#include "curvedatadb.h"
+
+#include "connectionpool.h"
+#include "shardcalendar.h"
+#include "storeclock.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+std::atomic<CurveDataDB *> storeInstance{nullptr};
+std::mutex storeInstanceMutex;
+
+void closeStoreAtExit()
+{
+    // The store itself lives on (it is never deleted); at application exit it only lets go of
+    // its connections, before the pool closes them.
+    if (CurveDataDB *store = storeInstance.load()) {
+        store->closeCurrentDatabase();
+        store->closeAllDatabases();
+    }
+}
+} // namespace
+
+CurveDataDB *CurveDataDB::instance(const QString &dirName)
+{
+    if (CurveDataDB *store = storeInstance.load(std::memory_order_acquire))
+        return store;
+    std::lock_guard<std::mutex> lock(storeInstanceMutex);
+    if (CurveDataDB *store = storeInstance.load(std::memory_order_relaxed))
+        return store;
+    const QString name = dirName.isEmpty() ? QStringLiteral("curve_data") : dirName;
+    const QString dataDirPath = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    CurveDataDB *store = new CurveDataDB(dataDirPath);
+    storeInstance.store(store, std::memory_order_release);
+    if (QCoreApplication::instance())
+        qAddPostRoutine(closeStoreAtExit);
+    return store;
+}
+
+CurveDataDB::CurveDataDB(const QString &dataDirPath, QObject *parent)
+    : QObject(parent)
+    , dataDir(dataDirPath)
+{
+    registerStoreMetaTypes();
+    if (!QDir(dataDir).exists() && !QDir().mkpath(dataDir))
+        qCritical().noquote() << "创建数据目录失败:" << dataDir;
+    switchToTodayDatabase();
+}
+
+CurveDataDB::~CurveDataDB()
+{
+    // A clear worker's thread may still be winding down after onClearFinished has forgotten
+    // it; as a child of the store it must have ended before the store deletes it.
+    const QList<QThread *> workers = findChildren<QThread *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QThread *worker : workers) {
+        worker->quit();
+        if (!worker->wait(3000)) {
+            worker->terminate();
+            worker->wait();
+        }
+    }
+    closeCurrentDatabase();
+    closeAllDatabases();
+    ConnectionPool::instance()->closeAllConnections();
+}
+
+QSharedPointer<QSqlDatabase> CurveDataDB::getConnection(const QString &path)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    if (clearing) {
+        qWarning().noquote() << "正在清理数据库，禁止打开新连接：" << path;
+        return {};
+    }
+    return ConnectionPool::instance()->getConnection(path);
+}
+
+QString CurveDataDB::dbPathForDate(const QString &dateKey) const
+{
+    return QDir(dataDir).filePath(dateKey + QStringLiteral(".db"));
+}
+
+QString CurveDataDB::dbPathForTime(qint64 ms) const
+{
+    return dbPathForDate(dateKeyForTime(ms));
+}
+
+QString CurveDataDB::todayDbPath() const
+{
+    return dbPathForDate(StoreClock::nowLocal().toString(QStringLiteral("yyyyMMdd")));
+}
+
+QString CurveDataDB::batchNameForTime(qint64 ms)
+{
+    return batchNameOfTime(ms);
+}
+
+QString CurveDataDB::dataDirectory() const
+{
+    return dataDir;
+}
+
+QString CurveDataDB::currentDatabasePath() const
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    return currentPath;
+}
+
+bool CurveDataDB::isClearing() const
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    return clearing;
+}
+
+DBCurveMetadata CurveDataDB::curveMetadataOf(int curveId) const
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    return curveMetadata.value(curveId);
+}
+
+QList<DBBatchInfo> CurveDataDB::loadedBatches() const
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    return batchList;
+}
+
+QMap<int, QString> CurveDataDB::getCurveNames()
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    return curveNames;
+}
+
+bool CurveDataDB::currentIsOpen() const
+{
+    return currentConnection && currentConnection->isOpen();
+}
+
+void CurveDataDB::releaseCurrentConnection()
+{
+    statements.clear();
+    currentConnection.reset();
+}
+
+QString CurveDataDB::memoPathForTime(qint64 ms)
+{
+    return dbPathForDate(calendarMemo.dayKeyOf(qMin(ms, StoreClock::nowMs())));
+}

@@ -1,0 +1,125 @@
+// The process-wide curve store: today's day file as the current database, the curve registry
+// (name -> id per day file), the per-curve extremes, sample routing into day files and six-hour
+// batch tables, and clearing of the whole store.
+//
+// Threads: the store is driven from the GUI thread. Another thread (the CSV export) may call
+// getConnection, queryBatches, getCurveNames, touchConnection through the pool, the path helpers
+// and openCsvPart; getConnection then returns a connection owned by that thread, which it hands
+// back with ConnectionPool::instance()->releaseThreadConnections() when it is done.
+#ifndef DATALOGGER_CURVEDATADB_H
+#define DATALOGGER_CURVEDATADB_H
+
+#include "dbtypes.h"
+#include "shardcalendar.h"
+#include "statementcache.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QSharedPointer>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <mutex>
+
+class QFile;
+class QTextStream;
+class QThread;
+
+class CurveDataDB : public QObject
+{
+    Q_OBJECT
+public:
+    // Creates the store on the first call in dirName inside the application directory
+    // ("curve_data" when empty; an absolute dirName is used as it is). Later names are ignored.
+    static CurveDataDB *instance(const QString &dirName = QString());
+
+    // A store of its own on dataDirPath (tests, tools); the process-wide one comes from instance.
+    explicit CurveDataDB(const QString &dataDirPath, QObject *parent = nullptr);
+    ~CurveDataDB() override;
+
+    // Gate to the pool: refuses every path while the store is being cleared.
+    QSharedPointer<QSqlDatabase> getConnection(const QString &path);
+    void switchToTodayDatabase();
+    bool loadMetadata(const QString &path);
+
+    // Id of the curve name in today's file, registering it if needed; -1 on failure.
+    int registerCurve(const QString &name);
+    // In memory only; the caller holds the store's lock (the store's own writers do).
+    void updateCurveMetadata(int curveId, qint64 time, double value);
+    bool saveCurveMetadata();
+    // Batch tables of curveId overlapping [start, end] in the file of db (db belongs to the
+    // calling thread).
+    QList<DBBatchInfo> queryBatches(int curveId, qint64 start, qint64 end, QSqlDatabase db);
+    QMap<int, QString> getCurveNames();
+
+    QString dbPathForDate(const QString &dateKey) const;
+    QString dbPathForTime(qint64 ms) const;
+    QString todayDbPath() const;
+    static QString batchNameForTime(qint64 ms);
+
+    // Stores one sample of curveId (the id registerCurve returned) in the day file and batch
+    // table of its time stamp and keeps that file's curve metadata up to date.
+    void insertData(int curveId, qint64 time, double value);
+    bool ensureBatchTable(int curveId, qint64 time);
+    bool createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId);
+    void closeCurrentDatabase();
+
+    // Deletes every day file; sigClearFinished follows when today's empty file is current.
+    void clearAllData();
+    void closeAllDatabases();
+
+    // Opens CSV part file n of basePath and writes its header; partPath receives its path.
+    bool openCsvPart(const QString &basePath, int part, const QString &separator,
+                     const QMap<QString, QString> &headerFields, const QList<int> &curveIds,
+                     QFile *file, QTextStream *stream, QString *partPath = nullptr);
+
+    // Observers.
+    QString dataDirectory() const;
+    QString currentDatabasePath() const;
+    bool isClearing() const;
+    DBCurveMetadata curveMetadataOf(int curveId) const;
+    QList<DBBatchInfo> loadedBatches() const;
+
+signals:
+    void sigClearFinished();
+
+public slots:
+    void onClearFinished();
+
+private:
+    bool currentIsOpen() const;
+    // Lets go of the current connection and the statements prepared on it.
+    void releaseCurrentConnection();
+    // dbPathForTime through the calendar memo (writers, under the store's lock).
+    QString memoPathForTime(qint64 ms);
+    bool lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId, QString *error);
+    bool ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId);
+    bool writeCurrentMetadata();
+    bool updateFileMetadata(const QSqlDatabase &db, int fileCurveId, qint64 time, double value);
+    void startClearWorker();
+
+    const QString dataDir;
+    QString currentPath;
+    QString currentDateKey;
+    QSharedPointer<QSqlDatabase> currentConnection;
+    QMap<int, QString> curveNames;
+    QMap<int, DBCurveMetadata> curveMetadata;
+    QList<DBBatchInfo> batchList;
+    // std::recursive_mutex rather than a recursive QMutex: its locking is visible to the thread
+    // sanitizer. Lock order: this, then the pool's mutex, then the query registry's.
+    mutable std::recursive_mutex storeMutex;
+    QThread *clearThread = nullptr;
+    bool clearing = false;
+    // Curves whose extremes changed since they were last written to the current file.
+    QSet<int> unsavedMetadata;
+    // Names of the batch tables of the current file (batchList as a set), so that a sample in
+    // an existing slice costs no lookup.
+    QSet<QString> currentTables;
+    // Statements and calendar answers of the write path, reused from sample to sample.
+    StatementCache statements;
+    SliceMemo calendarMemo;
+};
+
+#endif

@@ -1,0 +1,232 @@
+// Writing samples: routing by time stamp to a day file and a six-hour batch table, creating
+// batch tables on demand, and keeping the extremes of the file the sample went to.
+#include "curvedatadb.h"
+
+#include "connectionpool.h"
+#include "shardcalendar.h"
+#include "storeschema.h"
+#include "trackedquery.h"
+
+#include <QDebug>
+#include <QSqlError>
+#include <QVariant>
+
+void CurveDataDB::insertData(int curveId, qint64 time, double value)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    if (clearing)
+        return;
+    // The day rollover happens before routing: a late sample of the day being left then goes
+    // to that day's file with that file's id and metadata, never into today's maps.
+    switchToTodayDatabase();
+
+    const QString path = memoPathForTime(time);
+    const bool current = !currentPath.isEmpty() && path == currentPath;
+    QSharedPointer<QSqlDatabase> connection = current ? currentConnection : getConnection(path);
+    if (!connection || !connection->isOpen())
+        return;
+
+    // The id of the curve in the file the sample goes to; equal to curveId in today's file.
+    int fileCurveId = curveId;
+    if (!ensureBatchTableIn(curveId, time, &fileCurveId))
+        return;
+
+    const QString table = batchTableName(fileCurveId, calendarMemo.sliceOf(time).batchName);
+    bool stored = false;
+    if (current) {
+        statements.bindTo(*connection);
+        if (TrackedQuery *insert = statements.sampleInsert(*connection, table)) {
+            insert->bindValue(0, fileCurveId);
+            insert->bindValue(1, time);
+            insert->bindValue(2, value);
+            // A second sample at the same millisecond is ignored by the table; it must not
+            // move the extremes either.
+            stored = insert->exec() && insert->numRowsAffected() > 0;
+            insert->finish();
+        }
+    } else {
+        TrackedQuery insert(*connection);
+        if (insert.prepare(QString::fromLatin1(StoreSql::insertSample).arg(table))) {
+            insert.addBindValue(fileCurveId);
+            insert.addBindValue(time);
+            insert.addBindValue(value);
+            stored = insert.exec() && insert.numRowsAffected() > 0;
+        }
+    }
+    if (!stored)
+        return;
+
+    if (current) {
+        updateCurveMetadata(curveId, time, value);
+        writeCurrentMetadata();
+        // Keeps the current file from looking idle to the pool's expiry sweep.
+        ConnectionPool::instance()->touchConnection(path);
+    } else {
+        updateFileMetadata(*connection, fileCurveId, time, value);
+        ConnectionPool::instance()->touchConnection(path);
+    }
+}
+
+bool CurveDataDB::ensureBatchTable(int curveId, qint64 time)
+{
+    int fileCurveId = curveId;
+    return ensureBatchTableIn(curveId, time, &fileCurveId);
+}
+
+bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    const SliceMemo::Slice slice = calendarMemo.sliceOf(time);
+    const qint64 start = slice.start;
+    const QString path = memoPathForTime(start);
+    const bool current = !currentPath.isEmpty() && path == currentPath;
+    QSharedPointer<QSqlDatabase> connection;
+    int id = curveId;
+
+    if (current) {
+        connection = currentConnection;
+    } else {
+        connection = getConnection(path);
+        if (!connection || !connection->isOpen()) {
+            qWarning().noquote() << "切换数据库失败:" << path;
+            return false;
+        }
+        const QString name = curveNames.value(curveId);
+        if (name.isEmpty()) {
+            qWarning().noquote() << "曲线ID" << curveId << "在内存映射中不存在";
+            return false;
+        }
+        // Ids are per file: the curve is found (or registered) in that file by its name.
+        const QSqlDatabase db = *connection;
+        QString error;
+        int found = -1;
+        if (!lookupCurveId(db, name, &found, &error)) {
+            // A file created without tables (or emptied by hand) gets them now.
+            ConnectionPool::createTables(db);
+            if (!lookupCurveId(db, name, &found, &error)) {
+                qWarning().noquote() << "在新数据库中注册曲线失败:" << error;
+                return false;
+            }
+        }
+        if (found < 0) {
+            TrackedQuery insert(db);
+            bool ok = insert.prepare(QString::fromLatin1(StoreSql::insertCurveName));
+            if (ok) {
+                insert.addBindValue(name);
+                ok = insert.exec();
+            }
+            if (!ok) {
+                qWarning().noquote() << "在新数据库中注册曲线失败:" << insert.lastError().text();
+                return false;
+            }
+            found = insert.lastInsertId().toInt();
+        }
+        id = found;
+    }
+
+    if (!connection || !connection->isOpen()) {
+        qWarning().noquote() << "目标数据库连接无效";
+        return false;
+    }
+    *fileCurveId = id;
+
+    const QString table = batchTableName(id, slice.batchName);
+    if (current && currentTables.contains(table))
+        return true;
+    {
+        TrackedQuery exists(*connection);
+        exists.setForwardOnly(true);
+        if (exists.prepare(QString::fromLatin1(StoreSql::selectBatchExists))) {
+            exists.addBindValue(id);
+            exists.addBindValue(table);
+            if (exists.exec() && exists.next()) {
+                if (current) {
+                    currentTables.insert(table);
+                    batchList.append(DBBatchInfo{start, start + batchLengthMs - 1, table});
+                }
+                return true;
+            }
+        }
+    }
+    DBBatchInfo info;
+    info.batchStart = start;
+    info.batchEnd = start + batchLengthMs - 1;
+    info.tableName = table;
+    const bool created = createBatchTable(info, *connection, id);
+    if (!created)
+        qWarning().noquote() << "创建分片表失败:" << table;
+    return created;
+}
+
+bool CurveDataDB::createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    if (!db.transaction()) {
+        qWarning().noquote() << "开始事务失败:" << db.lastError().text();
+        return false;
+    }
+    {
+        TrackedQuery create(db);
+        if (!create.exec(QString::fromLatin1(StoreSql::createBatchTable).arg(info.tableName))) {
+            const QString error = create.lastError().text();
+            create.finish();
+            qWarning().noquote() << "创建分片表失败:" << info.tableName << "，错误:" << error;
+            db.rollback();
+            return false;
+        }
+    }
+    {
+        TrackedQuery index(db);
+        index.exec(QString::fromLatin1(StoreSql::createBatchIndex).arg(info.tableName));
+    }
+    {
+        TrackedQuery insert(db);
+        if (!insert.prepare(QString::fromLatin1(StoreSql::insertBatchMetadata))) {
+            const QString error = insert.lastError().text();
+            qWarning().noquote() << "准备分片元数据插入语句失败:" << error;
+            insert.clear();
+            db.rollback();
+            return false;
+        }
+        insert.addBindValue(curveId);
+        insert.addBindValue(info.batchStart);
+        insert.addBindValue(info.batchEnd);
+        insert.addBindValue(info.tableName);
+        if (!insert.exec()) {
+            const QString error = insert.lastError().text();
+            qWarning().noquote() << "插入分片元数据失败:" << error;
+            insert.clear();
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit()) {
+        qWarning().noquote() << "提交事务失败:" << db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    // Remembered only once committed, and only for the current file, whose batches batchList
+    // describes.
+    if (currentConnection && db.connectionName() == currentConnection->connectionName() &&
+        !currentTables.contains(info.tableName)) {
+        currentTables.insert(info.tableName);
+        batchList.append(info);
+    }
+    ConnectionPool::instance()->touchConnection(db.databaseName());
+    return true;
+}
+
+void CurveDataDB::closeCurrentDatabase()
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    if (!currentConnection)
+        return;
+    // Written to the file being closed; a save through saveCurveMetadata could switch days.
+    writeCurrentMetadata();
+    const QString oldPath = currentPath;
+    releaseCurrentConnection();
+    currentTables.clear();
+    ConnectionPool::instance()->touchConnection(oldPath);
+    currentPath.clear();
+    currentDateKey.clear();
+}

@@ -1,0 +1,200 @@
+// Per-curve extremes of time and value: kept in memory for today's file and written to the
+// curve_metadata table of the file the samples went to.
+#include "curvedatadb.h"
+
+#include "storeschema.h"
+#include "trackedquery.h"
+
+#include <QDebug>
+
+#include <QSqlError>
+#include <QVariant>
+#include <algorithm>
+
+namespace {
+
+// The empty sentinel goes to the file as NULL, as a curve without samples has always been
+// stored; real values, 0 included, are stored as they are.
+QVariant minTimeColumn(const DBCurveMetadata &m)
+{
+    return m.minTime == DBCurveMetadata::emptyMinTime ? QVariant(QVariant::LongLong)
+                                                      : QVariant(m.minTime);
+}
+QVariant maxTimeColumn(const DBCurveMetadata &m)
+{
+    return m.maxTime == DBCurveMetadata::emptyMaxTime ? QVariant(QVariant::LongLong)
+                                                      : QVariant(m.maxTime);
+}
+QVariant minValueColumn(const DBCurveMetadata &m)
+{
+    return m.minValue == DBCurveMetadata::emptyMinValue ? QVariant(QVariant::Double)
+                                                        : QVariant(m.minValue);
+}
+QVariant maxValueColumn(const DBCurveMetadata &m)
+{
+    return m.maxValue == DBCurveMetadata::emptyMaxValue ? QVariant(QVariant::Double)
+                                                        : QVariant(m.maxValue);
+}
+
+void widen(DBCurveMetadata &m, qint64 time, double value)
+{
+    // Plain comparisons against the sentinel: the first sample always wins, a real 0 stays,
+    // and a NaN value changes nothing.
+    if (time < m.minTime)
+        m.minTime = time;
+    if (time > m.maxTime)
+        m.maxTime = time;
+    if (value < m.minValue)
+        m.minValue = value;
+    if (value > m.maxValue)
+        m.maxValue = value;
+}
+
+// DELETE then INSERT of one curve's row, inside the caller's transaction.
+bool replaceMetadataRow(const QSqlDatabase &db, int curveId, const DBCurveMetadata &m,
+                        QString *error)
+{
+    {
+        TrackedQuery remove(db);
+        if (remove.prepare(QString::fromLatin1(StoreSql::deleteCurveMetadata))) {
+            remove.addBindValue(curveId);
+            remove.exec();
+        }
+    }
+    TrackedQuery insert(db);
+    if (!insert.prepare(QString::fromLatin1(StoreSql::insertCurveMetadata))) {
+        *error = insert.lastError().text();
+        return false;
+    }
+    insert.addBindValue(curveId);
+    insert.addBindValue(minTimeColumn(m));
+    insert.addBindValue(maxTimeColumn(m));
+    insert.addBindValue(minValueColumn(m));
+    insert.addBindValue(maxValueColumn(m));
+    if (!insert.exec()) {
+        *error = insert.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void CurveDataDB::updateCurveMetadata(int curveId, qint64 time, double value)
+{
+    auto it = curveMetadata.find(curveId);
+    if (it == curveMetadata.end())
+        it = curveMetadata.insert(curveId, DBCurveMetadata());
+    widen(*it, time, value);
+    unsavedMetadata.insert(curveId);
+}
+
+bool CurveDataDB::saveCurveMetadata()
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    switchToTodayDatabase();
+    if (!currentIsOpen())
+        return false;
+    return writeCurrentMetadata();
+}
+
+bool CurveDataDB::writeCurrentMetadata()
+{
+    if (!currentIsOpen())
+        return false;
+    if (unsavedMetadata.isEmpty())
+        return true;
+    // Rows of curves that did not change since the last save already hold these values; only
+    // the changed ones are rewritten, which keeps one save per sample cheap with many curves.
+    const QSqlDatabase db = *currentConnection;
+    statements.bindTo(db);
+    TrackedQuery *begin = statements.begin(db);
+    TrackedQuery *remove = statements.metadataDelete(db);
+    TrackedQuery *insert = statements.metadataInsert(db);
+    TrackedQuery *commit = statements.commit(db);
+    TrackedQuery *rollback = statements.rollback(db);
+    if (!begin || !remove || !insert || !commit || !rollback) {
+        qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
+        return false;
+    }
+    if (!begin->exec()) {
+        qWarning().noquote() << "保存曲线元数据失败:" << begin->lastError().text();
+        return false;
+    }
+    QList<int> ids = unsavedMetadata.values();
+    std::sort(ids.begin(), ids.end());
+    for (int id : qAsConst(ids)) {
+        const DBCurveMetadata meta = curveMetadata.value(id);
+        remove->bindValue(0, id);
+        remove->exec();
+        remove->finish();
+        insert->bindValue(0, id);
+        insert->bindValue(1, minTimeColumn(meta));
+        insert->bindValue(2, maxTimeColumn(meta));
+        insert->bindValue(3, minValueColumn(meta));
+        insert->bindValue(4, maxValueColumn(meta));
+        const bool ok = insert->exec();
+        const QString error = insert->lastError().text();
+        insert->finish();
+        if (!ok) {
+            qWarning().noquote() << "保存曲线元数据失败:" << error;
+            rollback->exec();
+            rollback->finish();
+            return false;
+        }
+    }
+    const bool committed = commit->exec();
+    commit->finish();
+    if (!committed) {
+        qWarning().noquote() << "保存曲线元数据失败:" << commit->lastError().text();
+        rollback->exec();
+        rollback->finish();
+        return false;
+    }
+    unsavedMetadata.clear();
+    return true;
+}
+
+bool CurveDataDB::updateFileMetadata(const QSqlDatabase &dbIn, int fileCurveId, qint64 time,
+                                     double value)
+{
+    // A file other than the current one: read its row for the curve, widen it and write it
+    // back there. The in-memory maps describe the current file and stay untouched.
+    QSqlDatabase db = dbIn;
+    if (!db.transaction()) {
+        qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
+        return false;
+    }
+    DBCurveMetadata meta;
+    {
+        TrackedQuery query(db);
+        query.setForwardOnly(true);
+        if (query.exec(QString::fromLatin1(StoreSql::selectCurveMetadata))) {
+            while (query.next()) {
+                if (query.value(0).toInt() != fileCurveId)
+                    continue;
+                if (!query.isNull(1))
+                    meta.minTime = query.value(1).toLongLong();
+                if (!query.isNull(2))
+                    meta.maxTime = query.value(2).toLongLong();
+                if (!query.isNull(3))
+                    meta.minValue = query.value(3).toDouble();
+                if (!query.isNull(4))
+                    meta.maxValue = query.value(4).toDouble();
+            }
+        }
+    }
+    widen(meta, time, value);
+    QString error;
+    if (!replaceMetadataRow(db, fileCurveId, meta, &error)) {
+        qWarning().noquote() << "保存曲线元数据失败:" << error;
+        db.rollback();
+        return false;
+    }
+    if (!db.commit()) {
+        qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,100 @@
+// Making today's file current and loading a file's registry, batches and extremes.
+#include "curvedatadb.h"
+
+#include "connectionpool.h"
+#include "storeclock.h"
+#include "storeschema.h"
+#include "trackedquery.h"
+
+#include <QDebug>
+#include <QVariant>
+
+void CurveDataDB::switchToTodayDatabase()
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    const QString today = calendarMemo.dayKeyOf(StoreClock::nowMs());
+    if (today == currentDateKey && currentIsOpen())
+        return;
+
+    // Extremes not yet written belong to the file being left, not to the new one.
+    if (currentIsOpen() && !unsavedMetadata.isEmpty())
+        writeCurrentMetadata();
+
+    const QMap<int, QString> knownNames = curveNames;
+    if (!currentPath.isEmpty())
+        ConnectionPool::instance()->touchConnection(currentPath);
+
+    // Let go of the old handle first, so that a reopen of the same file is not refused as
+    // "still in use".
+    releaseCurrentConnection();
+    currentDateKey = today;
+    currentPath = dbPathForDate(today);
+    currentConnection = getConnection(currentPath);
+
+    if (currentIsOpen()) {
+        ConnectionPool::createTables(*currentConnection);
+        for (auto it = knownNames.cbegin(); it != knownNames.cend(); ++it)
+            registerCurve(it.value());
+        loadMetadata(currentPath);
+    } else {
+        qWarning().noquote() << "切换数据库失败，连接无效：" << currentPath;
+    }
+}
+
+bool CurveDataDB::loadMetadata(const QString &path)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    batchList.clear();
+    curveMetadata.clear();
+    unsavedMetadata.clear();
+    currentTables.clear();
+
+    const QSharedPointer<QSqlDatabase> connection = getConnection(path);
+    if (!connection || !connection->isOpen())
+        return false;
+
+    {
+        TrackedQuery query(*connection);
+        query.setForwardOnly(true);
+        if (query.exec(QString::fromLatin1(StoreSql::selectCurveNames))) {
+            while (query.next())
+                curveNames[query.value(0).toInt()] = query.value(1).toString();
+        }
+    }
+    {
+        TrackedQuery query(*connection);
+        query.setForwardOnly(true);
+        if (query.exec(QString::fromLatin1(StoreSql::selectBatches))) {
+            while (query.next()) {
+                DBBatchInfo info;
+                info.batchStart = query.value(1).toLongLong();
+                info.batchEnd = query.value(2).toLongLong();
+                info.tableName = query.value(3).toString();
+                if (path == currentPath)
+                    currentTables.insert(info.tableName);
+                batchList.append(info);
+            }
+        }
+    }
+    {
+        TrackedQuery query(*connection);
+        query.setForwardOnly(true);
+        if (query.exec(QString::fromLatin1(StoreSql::selectCurveMetadata))) {
+            while (query.next()) {
+                // A NULL column is "nothing known yet", not 0: 0 is a real time and value.
+                DBCurveMetadata meta;
+                if (!query.isNull(1))
+                    meta.minTime = query.value(1).toLongLong();
+                if (!query.isNull(2))
+                    meta.maxTime = query.value(2).toLongLong();
+                if (!query.isNull(3))
+                    meta.minValue = query.value(3).toDouble();
+                if (!query.isNull(4))
+                    meta.maxValue = query.value(4).toDouble();
+                curveMetadata[query.value(0).toInt()] = meta;
+            }
+        }
+    }
+    ConnectionPool::instance()->touchConnection(path);
+    return true;
+}

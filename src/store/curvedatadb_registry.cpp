@@ -1,0 +1,138 @@
+// Curve registration in today's file and the per-curve batch lookup used by the export.
+#include "curvedatadb.h"
+
+#include "connectionpool.h"
+#include "storeschema.h"
+#include "trackedquery.h"
+
+#include <QDebug>
+#include <QSqlError>
+#include <QThread>
+#include <QVariant>
+
+namespace {
+constexpr int lookupTries = 3;
+constexpr unsigned long lookupRetryPauseMs = 100;
+} // namespace
+
+bool CurveDataDB::lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId,
+                                QString *error)
+{
+    TrackedQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QString::fromLatin1(StoreSql::selectCurveIdByName))) {
+        *error = query.lastError().text();
+        return false;
+    }
+    query.addBindValue(name);
+    if (!query.exec()) {
+        *error = query.lastError().text();
+        return false;
+    }
+    *curveId = query.next() ? query.value(0).toInt() : -1;
+    return true;
+}
+
+int CurveDataDB::registerCurve(const QString &name)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    switchToTodayDatabase();
+    if (!currentIsOpen()) {
+        qCritical().noquote() << "数据库已关闭，尝试重新打开...";
+        releaseCurrentConnection();
+        currentConnection = getConnection(currentPath);
+        if (!currentIsOpen()) {
+            qCritical().noquote() << "重新打开失败! 错误:"
+                                  << (currentConnection ? currentConnection->lastError().text()
+                                                        : QStringLiteral("连接无效"));
+            return -1;
+        }
+    }
+    const QSqlDatabase db = *currentConnection;
+
+    // Retried only when the lookup itself fails (a missing table, a busy file); a lookup that
+    // runs and finds nothing means a new name, which is inserted at once.
+    for (int attempt = 1; attempt <= lookupTries; ++attempt) {
+        int id = -1;
+        QString error;
+        if (lookupCurveId(db, name, &id, &error)) {
+            if (id >= 0) {
+                curveNames[id] = name;
+                return id;
+            }
+            break;
+        }
+        if (error.contains(QLatin1String("no such table")))
+            ConnectionPool::createTables(db);
+        if (attempt < lookupTries)
+            QThread::msleep(lookupRetryPauseMs);
+    }
+
+    auto insertName = [&db, &name](QString *error) -> int {
+        TrackedQuery insert(db);
+        if (!insert.prepare(QString::fromLatin1(StoreSql::insertCurveName))) {
+            *error = insert.lastError().text();
+            return -1;
+        }
+        insert.addBindValue(name);
+        if (!insert.exec()) {
+            *error = insert.lastError().text();
+            return -1;
+        }
+        return insert.lastInsertId().toInt();
+    };
+
+    QString error;
+    int id = insertName(&error);
+    if (id < 0) {
+        if (!error.contains(QLatin1String("no such table")) &&
+            !error.contains(QLatin1String("SQL logic error")))
+            return -1;
+        ConnectionPool::createTables(db);
+        id = insertName(&error);
+        if (id < 0) {
+            qCritical().noquote() << "重新初始化后仍无法注册曲线:" << error;
+            return -1;
+        }
+    }
+    curveNames[id] = name;
+    return id;
+}
+
+QList<DBBatchInfo> CurveDataDB::queryBatches(int curveId, qint64 start, qint64 end, QSqlDatabase db)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    QList<DBBatchInfo> batches;
+    if (!db.isOpen() || !ConnectionPool::pingConnection(db)) {
+        qWarning().noquote() << "外部数据库连接无效";
+        return batches;
+    }
+
+    TrackedQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.prepare(QString::fromLatin1(StoreSql::selectBatchesInRange));
+    if (ok) {
+        query.addBindValue(curveId);
+        for (int pair = 0; pair < 3; ++pair) {
+            query.addBindValue(start);
+            query.addBindValue(end);
+        }
+        ok = query.exec();
+    }
+    if (!ok) {
+        qWarning().noquote() << "查询分片元数据失败:" << query.lastError().text();
+        return batches;
+    }
+    // The id in batch_metadata and the id in the table name must agree: curve 1 never gets a
+    // table of curve 12, even when a row claims it.
+    const QString prefix = QStringLiteral("curve_%1_").arg(curveId);
+    while (query.next()) {
+        DBBatchInfo info;
+        info.batchStart = query.value(1).toLongLong();
+        info.batchEnd = query.value(2).toLongLong();
+        info.tableName = query.value(3).toString();
+        if (info.tableName.startsWith(prefix))
+            batches.append(info);
+    }
+    return batches;
+}
