@@ -62,11 +62,13 @@ MainWidget::~MainWidget()
 {
     if (scanThread) {
         scanThread->requestStop();
-        stopThread(scanThread);
+        if (!scanThread->waitForEnd(ThreadStopWaitMs))
+            stopThread(scanThread);
     }
     if (inputReader) {
         inputReader->stop();
-        stopThread(inputReader);
+        if (!inputReader->waitForEnd(ThreadStopWaitMs))
+            stopThread(inputReader);
         delete inputReader;
         inputReader = nullptr;
     }

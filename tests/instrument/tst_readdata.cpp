@@ -18,7 +18,7 @@ void tenthSleeper(int ms)
 
 void setChannels(std::initializer_list<int> channels)
 {
-    QMutexLocker guard(&selectedChannelsLock);
+    std::lock_guard<std::mutex> guard(selectedChannelsLock);
     selectedChannels.clear();
     for (int channel : channels)
         selectedChannels.insert(channel, QString::number(channel));
@@ -84,7 +84,7 @@ void TestReadData::cleanup()
 
 void TestReadData::runToEnd(ReadData &thread, int timeoutMs)
 {
-    QVERIFY(thread.wait(static_cast<unsigned long>(timeoutMs)));
+    QVERIFY(thread.waitForEnd(static_cast<unsigned long>(timeoutMs)));
     // Signals from the finished thread are queued to this one.
     QCoreApplication::processEvents();
 }
@@ -241,7 +241,7 @@ void TestReadData::ticksDuringLoggingTakeEffectAtNextScan()
     timer.start();
     while (!thread.isFinished() && timer.elapsed() < 20000) {
         {
-            QMutexLocker guard(&selectedChannelsLock);
+            std::lock_guard<std::mutex> guard(selectedChannelsLock);
             selectedChannels.insert(999, QString());
             selectedChannels.remove(999);
         }

@@ -376,7 +376,7 @@ void TestMainWidget::startWhileTheLastScanDrainsIsRefused()
     QVERIFY(messageText().contains(QStringLiteral("上一次扫描未停止")));
     QVERIFY(!w->logging);
     w->scanThread->requestStop();
-    QVERIFY(w->scanThread->wait(20000));
+    QVERIFY(w->scanThread->waitForEnd(20000));
     QTest::qWait(50);
 }
 
@@ -421,14 +421,15 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
     QCOMPARE(dialogue, scan + scan + scan);
 
     // Every reading reached the day file of today, under its own curve, in the order sent.
-    const QString dayFile = QCoreApplication::applicationDirPath() + QLatin1Char('/') + serial
-                            + QStringLiteral("_Data/")
-                            + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
-                            + QStringLiteral(".db");
+    const QString dayFile = QCoreApplication::applicationDirPath() + QLatin1Char('/') + serial +
+                            QStringLiteral("_Data/") +
+                            QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
+                            QStringLiteral(".db");
     QVERIFY2(QFile::exists(dayFile), qPrintable(dayFile));
     QMap<QString, QList<double>> stored;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
         db.setDatabaseName(dayFile);
         QVERIFY(db.open());
         QSqlQuery names(db);
@@ -441,8 +442,9 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
         QVERIFY(tables.exec(QStringLiteral("SELECT DISTINCT table_name FROM batch_metadata")));
         while (tables.next()) {
             QSqlQuery rows(db);
-            QVERIFY(rows.exec(QStringLiteral("SELECT curve_id, value FROM \"%1\" ORDER BY timestamp, id")
-                                  .arg(tables.value(0).toString())));
+            QVERIFY(rows.exec(
+                QStringLiteral("SELECT curve_id, value FROM \"%1\" ORDER BY timestamp, id")
+                    .arg(tables.value(0).toString())));
             while (rows.next())
                 stored[curveName.value(rows.value(0).toInt())] << rows.value(1).toDouble();
         }
