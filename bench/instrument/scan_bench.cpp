@@ -63,7 +63,7 @@ double median(std::vector<double> values)
 void scanOverhead(int channels, int scans, int settleMs)
 {
     {
-        QMutexLocker guard(&selectedChannelsLock);
+        std::lock_guard<std::mutex> guard(selectedChannelsLock);
         selectedChannels.clear();
         for (int i = 0; i < channels; ++i) {
             const int channel = (1 + i / 10) * 100 + 1 + i % 10;

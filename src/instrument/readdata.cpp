@@ -1,7 +1,5 @@
 #include "readdata.h"
 
-#include <QMutexLocker>
-
 #include "cdevicevisa.h"
 #include "processvalues.h"
 
@@ -41,6 +39,14 @@ void ReadData::startScanning()
     start();
 }
 
+bool ReadData::waitForEnd(unsigned long milliseconds)
+{
+    if (!wait(milliseconds))
+        return false;
+    runsEnded.load(std::memory_order_acquire);
+    return true;
+}
+
 void ReadData::requestStop()
 {
     stopRequested = true;
@@ -66,7 +72,7 @@ void ReadData::run()
         // A stable copy per scan: ticks made meanwhile take effect at the next scan.
         QMap<int, QString> channels;
         {
-            QMutexLocker guard(&selectedChannelsLock);
+            std::lock_guard<std::mutex> guard(selectedChannelsLock);
             channels = selectedChannels;
         }
         for (auto it = channels.constBegin(); it != channels.constEnd(); ++it) {
@@ -88,6 +94,7 @@ void ReadData::run()
             if (--remainingScans == 0) {
                 running = false;
                 emit sigStopScan();
+                runsEnded.fetch_add(1, std::memory_order_release);
                 return;
             }
         }
@@ -96,6 +103,7 @@ void ReadData::run()
             running = false;
     }
     emit sigStopScan();
+    runsEnded.fetch_add(1, std::memory_order_release);
 }
 
 bool ReadData::switchAnswers()

@@ -62,11 +62,13 @@ MainWidget::~MainWidget()
 {
     if (scanThread) {
         scanThread->requestStop();
-        stopThread(scanThread);
+        if (!scanThread->waitForEnd(ThreadStopWaitMs))
+            stopThread(scanThread);
     }
     if (inputReader) {
         inputReader->stop();
-        stopThread(inputReader);
+        if (!inputReader->waitForEnd(ThreadStopWaitMs))
+            stopThread(inputReader);
         delete inputReader;
         inputReader = nullptr;
     }
@@ -281,7 +283,8 @@ void MainWidget::buildBottomBar()
     startButton->setFixedSize(100, 40);
     bottomLayout->addWidget(startButton);
 
-    runningLabel = new QLabel(tr("数据记录正在运行.."));
+    // Owned by the bar while it is out of the layout; inserted only while logging.
+    runningLabel = new QLabel(tr("数据记录正在运行.."), bottomBar);
     runningLabel->setMinimumHeight(40);
     runningLabel->hide();
 

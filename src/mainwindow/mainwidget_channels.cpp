@@ -2,7 +2,6 @@
 #include "mainwidget.h"
 
 #include <QLabel>
-#include <QMutexLocker>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -125,6 +124,6 @@ void MainWidget::rebuildSelectedChannels()
         }
     }
     // The scan thread copies the map under this lock at the start of every scan.
-    QMutexLocker guard(&selectedChannelsLock);
+    std::lock_guard<std::mutex> guard(selectedChannelsLock);
     selectedChannels = channels;
 }

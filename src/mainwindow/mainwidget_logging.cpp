@@ -145,7 +145,7 @@ void MainWidget::recvStartButtonSlot()
     }
     bool noChannels;
     {
-        QMutexLocker guard(&selectedChannelsLock);
+        std::lock_guard<std::mutex> guard(selectedChannelsLock);
         noChannels = selectedChannels.isEmpty();
     }
     if (noChannels) {
@@ -208,7 +208,7 @@ void MainWidget::prepareCurves()
     }
     QMap<int, QString> channels;
     {
-        QMutexLocker guard(&selectedChannelsLock);
+        std::lock_guard<std::mutex> guard(selectedChannelsLock);
         channels = selectedChannels;
     }
     for (auto it = channels.constBegin(); it != channels.constEnd(); ++it)

@@ -376,7 +376,7 @@ void TestMainWidget::startWhileTheLastScanDrainsIsRefused()
     QVERIFY(messageText().contains(QStringLiteral("上一次扫描未停止")));
     QVERIFY(!w->logging);
     w->scanThread->requestStop();
-    QVERIFY(w->scanThread->wait(20000));
+    QVERIFY(w->scanThread->waitForEnd(20000));
     QTest::qWait(50);
 }
 
@@ -400,11 +400,19 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
     QVERIFY(!w->runningLabel->isVisible());
     QVERIFY(!recordEndTime.isEmpty());
 
-    // The dialogue: per channel a liveness query, the relay, then a reading.
+    // The dialogue: per channel a liveness query, the relay, then a reading. The readings the
+    // simulator sent are collected per channel, in order.
     QStringList dialogue;
-    for (const QString &line : sim.transcript().mid(transcriptStart))
+    QMap<QString, QList<double>> sent;
+    QString closed;
+    for (const QString &line : sim.transcript().mid(transcriptStart)) {
         if (line.contains(QLatin1String(" <- ")))
             dialogue << line;
+        if (line.startsWith(QLatin1String("switch <- ROUT:CLOS (@")))
+            closed = line.mid(22).chopped(1);
+        if (line.startsWith(QLatin1String("measure -> ")))
+            sent[closed] << line.mid(11).section(QLatin1Char(','), 0, 0).toDouble();
+    }
     QStringList scan;
     for (int channel : {101, 102, 201})
         scan << QStringLiteral("switch <- STAT:OPER:EVEN?")
@@ -412,12 +420,13 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
              << QStringLiteral("measure <- FETC?");
     QCOMPARE(dialogue, scan + scan + scan);
 
-    // Every reading reached the day file of today, under its own curve.
+    // Every reading reached the day file of today, under its own curve, in the order sent.
     const QString dayFile = QCoreApplication::applicationDirPath() + QLatin1Char('/') + serial +
                             QStringLiteral("_Data/") +
                             QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
                             QStringLiteral(".db");
     QVERIFY2(QFile::exists(dayFile), qPrintable(dayFile));
+    QMap<QString, QList<double>> stored;
     {
         QSqlDatabase db =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
@@ -425,30 +434,28 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
         QVERIFY(db.open());
         QSqlQuery names(db);
         QVERIFY(names.exec(QStringLiteral("SELECT curve_id, name FROM curve_info")));
-        QMap<QString, int> ids;
+        QMap<int, QString> curveName;
         while (names.next())
-            ids.insert(names.value(1).toString(), names.value(0).toInt());
-        QCOMPARE(ids.keys(), QStringList({"101", "102", "201"}));
+            curveName.insert(names.value(0).toInt(), names.value(1).toString());
+        QCOMPARE(curveName.values(), QStringList({"101", "102", "201"}));
         QSqlQuery tables(db);
-        QVERIFY(tables.exec(QStringLiteral("SELECT table_name FROM batch_metadata")));
-        QMap<int, int> rowsPerCurve;
+        QVERIFY(tables.exec(QStringLiteral("SELECT DISTINCT table_name FROM batch_metadata")));
         while (tables.next()) {
             QSqlQuery rows(db);
-            QVERIFY(rows.exec(QStringLiteral("SELECT curve_id, value FROM \"%1\"")
-                                  .arg(tables.value(0).toString())));
-            while (rows.next()) {
-                const int id = rows.value(0).toInt();
-                const QString name = ids.key(id);
-                QCOMPARE(qRound(rows.value(1).toDouble()), name.toInt());
-                ++rowsPerCurve[id];
-            }
+            QVERIFY(rows.exec(
+                QStringLiteral("SELECT curve_id, value FROM \"%1\" ORDER BY timestamp, id")
+                    .arg(tables.value(0).toString())));
+            while (rows.next())
+                stored[curveName.value(rows.value(0).toInt())] << rows.value(1).toDouble();
         }
-        QCOMPARE(rowsPerCurve.size(), 3);
-        for (int count : rowsPerCurve)
-            QCOMPARE(count, 3);
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    QCOMPARE(stored.keys(), QStringList({"101", "102", "201"}));
+    QCOMPARE(stored, sent);
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        for (double value : it.value())
+            QCOMPARE(qRound(value), it.key().toInt());
 
     for (int row = 0; row < 3; ++row) {
         QCOMPARE(w->readingsTable->item(row, 0)->text(),
@@ -488,9 +495,11 @@ void TestMainWidget::stopButtonEndsARunningScan()
     MainWidget *w = makeWindow();
     connectSwitch(w);
     tick(w, 106);
-    QSignalSpy scans(w->scanThread, &ReadData::sigSendMeasure);
+    // Counted on this thread: the scans arrive queued, as they do in the window.
+    int scans = 0;
+    connect(w->scanThread, &ReadData::sigSendMeasure, this, [&scans] { ++scans; });
     QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(scans >= 2, 20000);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(w->busyOverlay->isVisible());
     QVERIFY(waitIdle(w));

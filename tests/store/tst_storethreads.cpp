@@ -65,7 +65,7 @@ void TestStoreThreads::readerGetsItsOwnConnection()
     QList<DBBatchInfo> batches;
     int rows = -1;
     int heldAfterRelease = -1;
-    QThread *reader = QThread::create([&] {
+    QVERIFY(runOnThread([&] {
         auto db = store->getConnection(todayPath());
         if (!db)
             return;
@@ -79,10 +79,7 @@ void TestStoreThreads::readerGetsItsOwnConnection()
         db.reset();
         ConnectionPool::instance()->releaseThreadConnections();
         heldAfterRelease = ConnectionPool::instance()->threadConnectionCount();
-    });
-    reader->start();
-    QVERIFY(reader->wait(30000));
-    delete reader;
+    }));
 
     QVERIFY(!readerName.isEmpty());
     QVERIFY(readerName != guiName);
@@ -155,11 +152,7 @@ void TestStoreThreads::readerRefusedWhileClearing()
     QSignalSpy finished(store.data(), &CurveDataDB::sigClearFinished);
     store->clearAllData();
     bool refused = false;
-    QThread *reader =
-        QThread::create([&] { refused = store->getConnection(todayPath()).isNull(); });
-    reader->start();
-    QVERIFY(reader->wait(30000));
-    delete reader;
+    QVERIFY(runOnThread([&] { refused = store->getConnection(todayPath()).isNull(); }));
     QVERIFY(refused);
     QVERIFY(finished.wait(10000));
 }
