@@ -65,7 +65,7 @@ int main(int argc, char *argv[])
                        "\"problem: <text>\", \"ended: <text>\", \"host: <text>\".\n"
                        "Exit status: 0 when the logger ended with status 0, 1 otherwise, "
                        "2 for bad arguments."));
-    parser.addHelpOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("resource"),
                                  QStringLiteral("VISA resource of the measuring instrument, "
                                                 "e.g. TCPIP0::192.168.1.20::5025::SOCKET"));
@@ -86,7 +86,14 @@ int main(int argc, char *argv[])
     parser.addOption(loggerOption);
     parser.addOption(announceOption);
     parser.addOption(exitOption);
-    parser.process(app);
+    // Unknown options are bad arguments like any other (status 2), not Qt's generic failure.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "datalogger-host: %s\n\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return 2;
+    }
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
 
     const QStringList positional = parser.positionalArguments();
     int announceMs = 0;

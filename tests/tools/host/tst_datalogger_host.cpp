@@ -325,6 +325,7 @@ void TestDataloggerHost::hostProgram_data()
         << QStringList{"--logger", "/nonexistent/datalogger"} << true << false << 1
         << "ended: Could not start the logger /nonexistent/datalogger";
     QTest::newRow("no resource") << QStringList{} << false << false << 2 << "";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << true << false << 2 << "";
     QTest::newRow("bad timeout") << QStringList{"--announce-timeout", "soon"} << true << false << 2
                                  << "";
 }
