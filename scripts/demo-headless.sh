@@ -100,6 +100,12 @@ done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n 1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
+# The same look as on a bare machine, whatever desktop this is started from: Qt's own dialogs
+# (not a desktop's native file chooser), its own style, no scaling.
+unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID
+unset QT_STYLE_OVERRIDE QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR
+unset QT_FONT_DPI
+export QT_QPA_PLATFORMTHEME=generic
 mkdir -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
 say "private X server on $DISPLAY"
