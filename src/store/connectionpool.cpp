@@ -74,7 +74,6 @@ QSharedPointer<QSqlDatabase> ConnectionPool::getConnection(const QString &path)
     PoolEntry entry;
     entry.connection = QSharedPointer<QSqlDatabase>::create(db);
     entry.lastUsed = StoreClock::nowMs();
-    entry.owner = thread;
     connections.insert(key, entry);
     watchThreadLocked(thread);
     return entry.connection;

@@ -11,7 +11,6 @@
 
 #include <QMap>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QSharedPointer>
 #include <QSqlDatabase>
@@ -74,7 +73,6 @@ private:
     {
         QSharedPointer<QSqlDatabase> connection;
         qint64 lastUsed = 0;
-        QPointer<QThread> owner;     // turns null if the owning thread object is deleted
         bool closeRequested = false; // another thread asked for a close; the owner does it
     };
 

@@ -64,7 +64,7 @@ void ConnectionPool::cleanExpiredConnections()
         auto it = connections.find(key);
         const QString name = it->connection ? it->connection->connectionName() : QString();
         qDebug().noquote() << "准备移除超时连接：" << key.path << "连接名：" << name;
-        if (key.thread != thread && !it->owner.isNull()) {
+        if (key.thread != thread) {
             // Only the owning thread may close it; it does so at its next call into the pool.
             it->closeRequested = true;
             continue;
@@ -88,7 +88,7 @@ void ConnectionPool::closePathLocked(const QString &path)
     }
     for (const PoolKey &key : qAsConst(keys)) {
         auto it = connections.find(key);
-        if (key.thread == thread || it->owner.isNull())
+        if (key.thread == thread)
             closeEntryLocked(key);
         else
             it->closeRequested = true;
@@ -110,8 +110,7 @@ void ConnectionPool::settleRequestsLocked(QThread *thread)
 {
     QList<PoolKey> keys;
     for (auto it = connections.cbegin(); it != connections.cend(); ++it) {
-        // A connection whose thread object is gone has no owner left to close it.
-        if ((it.key().thread == thread && it->closeRequested) || it->owner.isNull())
+        if (it.key().thread == thread && it->closeRequested)
             keys.append(it.key());
     }
     for (const PoolKey &key : qAsConst(keys))

@@ -56,12 +56,10 @@ CurveDataDB::CurveDataDB(const QString &dataDirPath, QObject *parent)
 
 CurveDataDB::~CurveDataDB()
 {
-    QThread *worker = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> lock(storeMutex);
-        worker = clearThread;
-    }
-    if (worker && worker->isRunning()) {
+    // A clear worker's thread may still be winding down after onClearFinished has forgotten
+    // it; as a child of the store it must have ended before the store deletes it.
+    const QList<QThread *> workers = findChildren<QThread *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QThread *worker : workers) {
         worker->quit();
         if (!worker->wait(3000)) {
             worker->terminate();
@@ -141,4 +139,15 @@ QMap<int, QString> CurveDataDB::getCurveNames()
 bool CurveDataDB::currentIsOpen() const
 {
     return currentConnection && currentConnection->isOpen();
+}
+
+void CurveDataDB::releaseCurrentConnection()
+{
+    statements.clear();
+    currentConnection.reset();
+}
+
+QString CurveDataDB::memoPathForTime(qint64 ms)
+{
+    return dbPathForDate(calendarMemo.dayKeyOf(qMin(ms, StoreClock::nowMs())));
 }

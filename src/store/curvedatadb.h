@@ -10,6 +10,8 @@
 #define DATALOGGER_CURVEDATADB_H
 
 #include "dbtypes.h"
+#include "shardcalendar.h"
+#include "statementcache.h"
 
 #include <QList>
 #include <QMap>
@@ -88,6 +90,10 @@ public slots:
 
 private:
     bool currentIsOpen() const;
+    // Lets go of the current connection and the statements prepared on it.
+    void releaseCurrentConnection();
+    // dbPathForTime through the calendar memo (writers, under the store's lock).
+    QString memoPathForTime(qint64 ms);
     bool lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId, QString *error);
     bool ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId);
     bool writeCurrentMetadata();
@@ -111,6 +117,9 @@ private:
     // Names of the batch tables of the current file (batchList as a set), so that a sample in
     // an existing slice costs no lookup.
     QSet<QString> currentTables;
+    // Statements and calendar answers of the write path, reused from sample to sample.
+    StatementCache statements;
+    SliceMemo calendarMemo;
 };
 
 #endif

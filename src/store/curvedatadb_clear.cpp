@@ -38,7 +38,7 @@ void CurveDataDB::closeAllDatabases()
     currentTables.clear();
     if (currentConnection) {
         const QString oldPath = currentPath;
-        currentConnection.reset();
+        releaseCurrentConnection();
         ConnectionPool::instance()->closeConnection(oldPath);
         currentPath.clear();
         currentDateKey.clear();

@@ -20,7 +20,7 @@ void CurveDataDB::insertData(int curveId, qint64 time, double value)
     // to that day's file with that file's id and metadata, never into today's maps.
     switchToTodayDatabase();
 
-    const QString path = dbPathForTime(time);
+    const QString path = memoPathForTime(time);
     const bool current = !currentPath.isEmpty() && path == currentPath;
     QSharedPointer<QSqlDatabase> connection = current ? currentConnection : getConnection(path);
     if (!connection || !connection->isOpen())
@@ -31,16 +31,25 @@ void CurveDataDB::insertData(int curveId, qint64 time, double value)
     if (!ensureBatchTableIn(curveId, time, &fileCurveId))
         return;
 
-    const QString table = batchTableName(fileCurveId, batchNameForTime(time));
+    const QString table = batchTableName(fileCurveId, calendarMemo.sliceOf(time).batchName);
     bool stored = false;
-    {
+    if (current) {
+        statements.bindTo(*connection);
+        if (TrackedQuery *insert = statements.sampleInsert(*connection, table)) {
+            insert->bindValue(0, fileCurveId);
+            insert->bindValue(1, time);
+            insert->bindValue(2, value);
+            // A second sample at the same millisecond is ignored by the table; it must not
+            // move the extremes either.
+            stored = insert->exec() && insert->numRowsAffected() > 0;
+            insert->finish();
+        }
+    } else {
         TrackedQuery insert(*connection);
         if (insert.prepare(QString::fromLatin1(StoreSql::insertSample).arg(table))) {
             insert.addBindValue(fileCurveId);
             insert.addBindValue(time);
             insert.addBindValue(value);
-            // A second sample at the same millisecond is ignored by the table; it must not
-            // move the extremes either.
             stored = insert.exec() && insert.numRowsAffected() > 0;
         }
     }
@@ -67,8 +76,9 @@ bool CurveDataDB::ensureBatchTable(int curveId, qint64 time)
 bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
 {
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    const qint64 start = batchStartTime(time);
-    const QString path = dbPathForTime(start);
+    const SliceMemo::Slice slice = calendarMemo.sliceOf(time);
+    const qint64 start = slice.start;
+    const QString path = memoPathForTime(start);
     const bool current = !currentPath.isEmpty() && path == currentPath;
     QSharedPointer<QSqlDatabase> connection;
     int id = curveId;
@@ -120,7 +130,7 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
     }
     *fileCurveId = id;
 
-    const QString table = batchTableName(id, batchNameForTime(time));
+    const QString table = batchTableName(id, slice.batchName);
     if (current && currentTables.contains(table))
         return true;
     {
@@ -214,7 +224,7 @@ void CurveDataDB::closeCurrentDatabase()
     // Written to the file being closed; a save through saveCurveMetadata could switch days.
     writeCurrentMetadata();
     const QString oldPath = currentPath;
-    currentConnection.reset();
+    releaseCurrentConnection();
     currentTables.clear();
     ConnectionPool::instance()->touchConnection(oldPath);
     currentPath.clear();

@@ -106,24 +106,49 @@ bool CurveDataDB::writeCurrentMetadata()
         return true;
     // Rows of curves that did not change since the last save already hold these values; only
     // the changed ones are rewritten, which keeps one save per sample cheap with many curves.
-    QSqlDatabase db = *currentConnection;
-    if (!db.transaction()) {
+    const QSqlDatabase db = *currentConnection;
+    statements.bindTo(db);
+    TrackedQuery *begin = statements.begin(db);
+    TrackedQuery *remove = statements.metadataDelete(db);
+    TrackedQuery *insert = statements.metadataInsert(db);
+    TrackedQuery *commit = statements.commit(db);
+    TrackedQuery *rollback = statements.rollback(db);
+    if (!begin || !remove || !insert || !commit || !rollback) {
         qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
+        return false;
+    }
+    if (!begin->exec()) {
+        qWarning().noquote() << "保存曲线元数据失败:" << begin->lastError().text();
         return false;
     }
     QList<int> ids = unsavedMetadata.values();
     std::sort(ids.begin(), ids.end());
     for (int id : qAsConst(ids)) {
-        QString error;
-        if (!replaceMetadataRow(db, id, curveMetadata.value(id), &error)) {
+        const DBCurveMetadata meta = curveMetadata.value(id);
+        remove->bindValue(0, id);
+        remove->exec();
+        remove->finish();
+        insert->bindValue(0, id);
+        insert->bindValue(1, minTimeColumn(meta));
+        insert->bindValue(2, maxTimeColumn(meta));
+        insert->bindValue(3, minValueColumn(meta));
+        insert->bindValue(4, maxValueColumn(meta));
+        const bool ok = insert->exec();
+        const QString error = insert->lastError().text();
+        insert->finish();
+        if (!ok) {
             qWarning().noquote() << "保存曲线元数据失败:" << error;
-            db.rollback();
+            rollback->exec();
+            rollback->finish();
             return false;
         }
     }
-    if (!db.commit()) {
-        qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
-        db.rollback();
+    const bool committed = commit->exec();
+    commit->finish();
+    if (!committed) {
+        qWarning().noquote() << "保存曲线元数据失败:" << commit->lastError().text();
+        rollback->exec();
+        rollback->finish();
         return false;
     }
     unsavedMetadata.clear();

@@ -12,7 +12,7 @@
 void CurveDataDB::switchToTodayDatabase()
 {
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    const QString today = StoreClock::nowLocal().toString(QStringLiteral("yyyyMMdd"));
+    const QString today = calendarMemo.dayKeyOf(StoreClock::nowMs());
     if (today == currentDateKey && currentIsOpen())
         return;
 
@@ -26,9 +26,9 @@ void CurveDataDB::switchToTodayDatabase()
 
     // Let go of the old handle first, so that a reopen of the same file is not refused as
     // "still in use".
-    currentConnection.reset();
+    releaseCurrentConnection();
     currentDateKey = today;
-    currentPath = todayDbPath();
+    currentPath = dbPathForDate(today);
     currentConnection = getConnection(currentPath);
 
     if (currentIsOpen()) {

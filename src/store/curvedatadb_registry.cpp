@@ -39,7 +39,7 @@ int CurveDataDB::registerCurve(const QString &name)
     switchToTodayDatabase();
     if (!currentIsOpen()) {
         qCritical().noquote() << "数据库已关闭，尝试重新打开...";
-        currentConnection.reset();
+        releaseCurrentConnection();
         currentConnection = getConnection(currentPath);
         if (!currentIsOpen()) {
             qCritical().noquote() << "重新打开失败! 错误:"

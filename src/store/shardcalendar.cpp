@@ -82,3 +82,32 @@ QString numberedFilePath(const QString &path, int n)
                  StoreClock::nowLocal().toString(QStringLiteral("yyyyMMddhhmmss")), info.suffix());
     return info.absoluteDir().absoluteFilePath(name);
 }
+
+SliceMemo::Slice SliceMemo::sliceOf(qint64 t)
+{
+    if (haveSlice && t >= slice.from && t < slice.until)
+        return slice;
+    const QDate day = localOf(t).date();
+    Slice fresh;
+    fresh.start = batchStartTime(t);
+    fresh.batchName = batchNameOfTime(t);
+    fresh.from = fresh.start;
+    // Never past the day's end: the last slice of a short (daylight-saving) day runs over it.
+    fresh.until = qMin(fresh.start + batchLengthMs, localMidnight(day.addDays(1)));
+    haveSlice = t >= fresh.from && t < fresh.until;
+    if (haveSlice)
+        slice = fresh;
+    return fresh;
+}
+
+QString SliceMemo::dayKeyOf(qint64 t)
+{
+    if (haveDay && t >= dayFrom && t < dayUntil)
+        return dayKey;
+    const QDate day = localOf(t).date();
+    dayKey = day.toString(QStringLiteral("yyyyMMdd"));
+    dayFrom = localMidnight(day);
+    dayUntil = localMidnight(day.addDays(1));
+    haveDay = t >= dayFrom && t < dayUntil;
+    return dayKey;
+}

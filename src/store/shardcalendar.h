@@ -22,4 +22,32 @@ QString batchTableName(int curveId, const QString &batchName);
 // Continuation file "<base>_<n>_<yyyyMMddhhmmss>.<suffix>" in the directory of path.
 QString numberedFilePath(const QString &path, int n);
 
+// Remembers the slice and the local day last asked about, so that a run of samples in one
+// slice costs no time-zone conversion. Gives the same answers as the functions above. Not
+// shared between threads: one owner, under its own lock.
+class SliceMemo
+{
+public:
+    struct Slice
+    {
+        qint64 start = 0;  // batchStartTime of the times in [from, until)
+        QString batchName; // batchNameOfTime of the same times
+        qint64 from = 0;
+        qint64 until = 0;
+    };
+
+    // The batch of t.
+    Slice sliceOf(qint64 t);
+    // "yyyyMMdd" of the local date of t.
+    QString dayKeyOf(qint64 t);
+
+private:
+    Slice slice;
+    bool haveSlice = false;
+    QString dayKey;
+    qint64 dayFrom = 0;
+    qint64 dayUntil = 0;
+    bool haveDay = false;
+};
+
 #endif

@@ -23,15 +23,6 @@ bool companionsExist(const QString &path)
     return QFile::exists(path + "-wal") || QFile::exists(path + "-shm");
 }
 
-// Runs a function on a thread of its own and waits for it.
-template<typename F>
-void runOnThread(F function)
-{
-    QThread *thread = QThread::create(function);
-    thread->start();
-    QVERIFY(thread->wait(30000));
-    delete thread;
-}
 } // namespace
 
 class TestConnectionPool : public QObject
@@ -94,7 +85,8 @@ void TestConnectionPool::connectionNameFormat()
     const QString md5 = QString::fromLatin1(
         QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Md5).toHex().left(8));
     QRegularExpression pattern("^curve_db_" + md5 + "_\\{[0-9a-f]{15}$");
-    QVERIFY2(pattern.match(first->connectionName()).hasMatch(), qPrintable(first->connectionName()));
+    QVERIFY2(pattern.match(first->connectionName()).hasMatch(),
+             qPrintable(first->connectionName()));
     const QString firstName = first->connectionName();
     first.reset();
     ConnectionPool::instance()->closeConnection(path);
@@ -171,7 +163,8 @@ void TestConnectionPool::equalTimesEvictFirstPath()
     ConnectionPool *pool = ConnectionPool::instance();
     QStringList paths;
     for (int i = 0; i < 31; ++i)
-        paths.append(QDir(dir->path()).filePath(QStringLiteral("f%1.db").arg(i, 2, 10, QChar('0'))));
+        paths.append(
+            QDir(dir->path()).filePath(QStringLiteral("f%1.db").arg(i, 2, 10, QChar('0'))));
     for (int i = 29; i >= 0; --i)
         QVERIFY(pool->getConnection(paths[i]));
     QVERIFY(pool->getConnection(paths[30]));
@@ -328,7 +321,7 @@ void TestConnectionPool::secondThreadGetsItsOwnConnection()
     QString workerRead;
     bool workerPooledBeforeRelease = false;
     int countAfterRelease = -1;
-    runOnThread([&] {
+    QVERIFY(runOnThread([&] {
         auto theirs = ConnectionPool::instance()->getConnection(path);
         if (!theirs)
             return;
@@ -342,7 +335,7 @@ void TestConnectionPool::secondThreadGetsItsOwnConnection()
         workerPooledBeforeRelease = ConnectionPool::instance()->isPooled(path);
         ConnectionPool::instance()->releaseThreadConnections();
         countAfterRelease = ConnectionPool::instance()->threadConnectionCount();
-    });
+    }));
     QVERIFY(!workerName.isEmpty());
     QVERIFY(workerName != mine->connectionName());
     QCOMPARE(workerRead, QStringLiteral("205"));
@@ -357,12 +350,12 @@ void TestConnectionPool::threadConnectionsReleasedWhenThreadEnds()
 {
     ConnectionPool *pool = ConnectionPool::instance();
     QString workerName;
-    runOnThread([&] {
+    QVERIFY(runOnThread([&] {
         auto theirs = ConnectionPool::instance()->getConnection(file(today.addDays(-2)));
         if (theirs)
             workerName = theirs->connectionName();
         // No release: the end of the thread gives the connection back.
-    });
+    }));
     QVERIFY(!workerName.isEmpty());
     QCOMPARE(pool->connectionCount(), 0);
     QVERIFY(!QSqlDatabase::contains(workerName));
@@ -376,14 +369,14 @@ void TestConnectionPool::closeFromOtherThreadLeavesOwnersConnection()
         auto mine = pool->getConnection(path);
         QVERIFY(ConnectionPool::createTables(*mine));
     }
-    QSemaphore opened, closedByMain;
+    Gate opened, closedByMain, done;
     bool readAfterForeignClose = false;
     QString firstName, secondName;
     QThread *worker = QThread::create([&] {
         auto theirs = ConnectionPool::instance()->getConnection(path);
         firstName = theirs ? theirs->connectionName() : QString();
-        opened.release();
-        closedByMain.acquire();
+        opened.open();
+        closedByMain.waitOpen();
         if (theirs) {
             // Still this thread's connection: nobody else may close it under us.
             TrackedQuery q(*theirs);
@@ -392,14 +385,17 @@ void TestConnectionPool::closeFromOtherThreadLeavesOwnersConnection()
         theirs.reset();
         auto again = ConnectionPool::instance()->getConnection(path);
         secondName = again ? again->connectionName() : QString();
+        again.reset();
+        done.open();
     });
     worker->start();
-    QVERIFY(opened.tryAcquire(1, 30000));
+    QVERIFY(opened.waitOpen());
     pool->closeConnection(path);
     QVERIFY(!pool->isPooled(path));
-    closedByMain.release();
+    closedByMain.open();
     QVERIFY(worker->wait(30000));
     delete worker;
+    QVERIFY(done.waitOpen());
     QVERIFY(readAfterForeignClose);
     QVERIFY(!firstName.isEmpty());
     // The close asked for by the main thread was carried out by the owner at its next call.

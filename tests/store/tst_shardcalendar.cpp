@@ -37,16 +37,20 @@ void TestShardCalendar::sliceEdges_data()
     QTest::addColumn<QString>("name");
     const QString d = QStringLiteral("20240115");
     auto name = [&](const char *s, const char *e) {
-        return QStringLiteral("batch_%1_%2_%1_%3").arg(d, QString::fromLatin1(s), QString::fromLatin1(e));
+        return QStringLiteral("batch_%1_%2_%1_%3")
+            .arg(d, QString::fromLatin1(s), QString::fromLatin1(e));
     };
     QTest::newRow("midnight") << QTime(0, 0) << QTime(0, 0) << name("000000", "055959");
-    QTest::newRow("05:59:59.999") << QTime(5, 59, 59, 999) << QTime(0, 0) << name("000000", "055959");
+    QTest::newRow("05:59:59.999") << QTime(5, 59, 59, 999) << QTime(0, 0)
+                                  << name("000000", "055959");
     QTest::newRow("06:00") << QTime(6, 0) << QTime(6, 0) << name("060000", "115959");
     QTest::newRow("07:30") << QTime(7, 30) << QTime(6, 0) << name("060000", "115959");
-    QTest::newRow("11:59:59.999") << QTime(11, 59, 59, 999) << QTime(6, 0) << name("060000", "115959");
+    QTest::newRow("11:59:59.999") << QTime(11, 59, 59, 999) << QTime(6, 0)
+                                  << name("060000", "115959");
     QTest::newRow("12:00") << QTime(12, 0) << QTime(12, 0) << name("120000", "175959");
     QTest::newRow("18:00") << QTime(18, 0) << QTime(18, 0) << name("180000", "235959");
-    QTest::newRow("23:59:59.999") << QTime(23, 59, 59, 999) << QTime(18, 0) << name("180000", "235959");
+    QTest::newRow("23:59:59.999") << QTime(23, 59, 59, 999) << QTime(18, 0)
+                                  << name("180000", "235959");
 }
 
 void TestShardCalendar::sliceEdges()
@@ -147,19 +151,18 @@ void TestShardCalendar::dateKeyAroundMidnight_data()
     const QDate d(2024, 1, 15);
     QTest::newRow("before midnight, written after")
         << d.addDays(1) << QTime(0, 0, 0, 500) << d << QTime(23, 59, 59, 999) << d;
-    QTest::newRow("first ms of the day") << d.addDays(1) << QTime(0, 0, 0, 500) << d.addDays(1)
-                                         << QTime(0, 0) << d.addDays(1);
-    QTest::newRow("future goes to today") << d << QTime(23, 59, 59) << d.addDays(1)
-                                          << QTime(0, 0, 1) << d;
-    QTest::newRow("far future goes to today") << d << QTime(8, 0) << d.addDays(40) << QTime(8, 0)
-                                              << d;
+    QTest::newRow("first ms of the day")
+        << d.addDays(1) << QTime(0, 0, 0, 500) << d.addDays(1) << QTime(0, 0) << d.addDays(1);
+    QTest::newRow("future goes to today")
+        << d << QTime(23, 59, 59) << d.addDays(1) << QTime(0, 0, 1) << d;
+    QTest::newRow("far future goes to today")
+        << d << QTime(8, 0) << d.addDays(40) << QTime(8, 0) << d;
     QTest::newRow("last year") << d << QTime(8, 0) << d.addYears(-1) << QTime(12, 0)
                                << d.addYears(-1);
-    QTest::newRow("spring change day") << QDate(2024, 4, 1) << QTime(0, 0, 1)
-                                       << QDate(2024, 3, 31) << QTime(23, 59, 59, 999)
-                                       << QDate(2024, 3, 31);
-    QTest::newRow("autumn change day") << QDate(2024, 10, 27) << QTime(3, 30)
-                                       << QDate(2024, 10, 27) << QTime(2, 30) << QDate(2024, 10, 27);
+    QTest::newRow("spring change day") << QDate(2024, 4, 1) << QTime(0, 0, 1) << QDate(2024, 3, 31)
+                                       << QTime(23, 59, 59, 999) << QDate(2024, 3, 31);
+    QTest::newRow("autumn change day") << QDate(2024, 10, 27) << QTime(3, 30) << QDate(2024, 10, 27)
+                                       << QTime(2, 30) << QDate(2024, 10, 27);
 }
 
 void TestShardCalendar::dateKeyAroundMidnight()
@@ -177,14 +180,22 @@ void TestShardCalendar::dateKeyOfFile_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("key");
-    QTest::newRow("day file") << "20240115.db" << "20240115";
-    QTest::newRow("with directory") << "/data/SN1_Data/20240115.db" << "20240115";
-    QTest::newRow("seven digits") << "2024011.db" << "";
-    QTest::newRow("nine digits") << "202401150.db" << "";
-    QTest::newRow("not a date") << "backup.db" << "";
-    QTest::newRow("two suffixes") << "20240115.old.db" << "";
-    QTest::newRow("letter inside") << "2024o115.db" << "";
-    QTest::newRow("no suffix") << "20240115" << "20240115";
+    QTest::newRow("day file") << "20240115.db"
+                              << "20240115";
+    QTest::newRow("with directory") << "/data/SN1_Data/20240115.db"
+                                    << "20240115";
+    QTest::newRow("seven digits") << "2024011.db"
+                                  << "";
+    QTest::newRow("nine digits") << "202401150.db"
+                                 << "";
+    QTest::newRow("not a date") << "backup.db"
+                                << "";
+    QTest::newRow("two suffixes") << "20240115.old.db"
+                                  << "";
+    QTest::newRow("letter inside") << "2024o115.db"
+                                   << "";
+    QTest::newRow("no suffix") << "20240115"
+                               << "20240115";
 }
 
 void TestShardCalendar::dateKeyOfFile()
@@ -196,7 +207,8 @@ void TestShardCalendar::dateKeyOfFile()
 
 void TestShardCalendar::tableNamesAndPrefixes()
 {
-    const QString table = batchTableName(12, QStringLiteral("batch_20240115_000000_20240115_055959"));
+    const QString table =
+        batchTableName(12, QStringLiteral("batch_20240115_000000_20240115_055959"));
     QCOMPARE(table, QStringLiteral("curve_12_batch_20240115_000000_20240115_055959"));
     QVERIFY(!table.startsWith(QStringLiteral("curve_1_")));
     QVERIFY(table.startsWith(QStringLiteral("curve_12_")));
@@ -221,7 +233,8 @@ void TestShardCalendar::storePaths()
     const QString expected = QDir(dir.path()).filePath(QStringLiteral("20240115.db"));
     QCOMPARE(QDir::cleanPath(store.dbPathForDate(QStringLiteral("20240115"))), expected);
     QCOMPARE(QDir::cleanPath(store.todayDbPath()), expected);
-    QCOMPARE(QDir::cleanPath(store.dbPathForTime(localMs(QDate(2024, 1, 16), QTime(1, 0)))), expected);
+    QCOMPARE(QDir::cleanPath(store.dbPathForTime(localMs(QDate(2024, 1, 16), QTime(1, 0)))),
+             expected);
     QCOMPARE(QDir::cleanPath(store.dbPathForTime(localMs(QDate(2024, 1, 14), QTime(23, 0)))),
              QDir(dir.path()).filePath(QStringLiteral("20240114.db")));
     QVERIFY(!store.dbPathForDate(QStringLiteral("20240115")).contains(QStringLiteral("//")));

@@ -3,10 +3,12 @@
 #include "storeclock.h"
 
 #include <QDateTime>
-#include <QMutexLocker>
 #include <QProcess>
+#include <QThread>
 
 #include <sqlite3.h>
+
+#include <mutex>
 
 namespace StoreTest {
 
@@ -41,14 +43,16 @@ void FrozenClock::advance(qint64 ms)
 }
 
 namespace {
-QMutex recorderMutex;
+// std::mutex: the handler runs on worker threads too, and this lock is visible to the thread
+// sanitizer.
+std::mutex recorderMutex;
 QStringList recorded;
 QtMessageHandler previousHandler = nullptr;
 } // namespace
 
 LogRecorder::LogRecorder()
 {
-    QMutexLocker lock(&recorderMutex);
+    std::lock_guard<std::mutex> lock(recorderMutex);
     recorded.clear();
     previousHandler = qInstallMessageHandler(&LogRecorder::handler);
 }
@@ -61,7 +65,7 @@ LogRecorder::~LogRecorder()
 void LogRecorder::handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
     {
-        QMutexLocker lock(&recorderMutex);
+        std::lock_guard<std::mutex> lock(recorderMutex);
         recorded.append(msg);
     }
     if (previousHandler)
@@ -70,13 +74,13 @@ void LogRecorder::handler(QtMsgType type, const QMessageLogContext &context, con
 
 QStringList LogRecorder::messages() const
 {
-    QMutexLocker lock(&recorderMutex);
+    std::lock_guard<std::mutex> lock(recorderMutex);
     return recorded;
 }
 
 int LogRecorder::count(const QString &fragment) const
 {
-    QMutexLocker lock(&recorderMutex);
+    std::lock_guard<std::mutex> lock(recorderMutex);
     int n = 0;
     for (const QString &m : qAsConst(recorded)) {
         if (m.contains(fragment))
@@ -87,7 +91,7 @@ int LogRecorder::count(const QString &fragment) const
 
 void LogRecorder::clear()
 {
-    QMutexLocker lock(&recorderMutex);
+    std::lock_guard<std::mutex> lock(recorderMutex);
     recorded.clear();
 }
 
@@ -149,9 +153,39 @@ QStringList SqliteFile::tableNames()
 {
     QStringList names;
     for (const QStringList &row :
-         rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")))
+         rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE "
+                             "'sqlite_%' ORDER BY name")))
         names.append(row.first());
     return names;
+}
+
+bool runOnThread(const std::function<void()> &work, int timeoutMs)
+{
+    std::mutex done;
+    QThread *thread = QThread::create([&] {
+        work();
+        std::lock_guard<std::mutex> lock(done);
+    });
+    thread->start();
+    const bool finished = thread->wait(timeoutMs);
+    if (finished) {
+        std::lock_guard<std::mutex> lock(done);
+        delete thread;
+    }
+    return finished;
+}
+
+void Gate::open()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    isOpen = true;
+    opened.notify_all();
+}
+
+bool Gate::waitOpen(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return opened.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return isOpen; });
 }
 
 QString sqliteShell(const QString &path, const QString &command)

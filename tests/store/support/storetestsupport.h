@@ -5,11 +5,14 @@
 
 #include <QDate>
 #include <QList>
-#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QTime>
 #include <QtGlobal>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 struct sqlite3;
 
@@ -59,10 +62,28 @@ public:
     QList<QStringList> rows(const QString &sql);
     // First column of the first row, or an empty string.
     QString scalar(const QString &sql);
+    // Tables other than SQLite's own, by name.
     QStringList tableNames();
 
 private:
     sqlite3 *db = nullptr;
+};
+
+// Runs work on a QThread of its own and waits up to timeoutMs for it. What the work wrote is
+// visible afterwards, also to the thread sanitizer (which does not see QThread::wait).
+bool runOnThread(const std::function<void()> &work, int timeoutMs = 30000);
+
+// A one-way signal between threads: open() once, waitOpen() blocks until then.
+class Gate
+{
+public:
+    void open();
+    bool waitOpen(int timeoutMs = 30000);
+
+private:
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool isOpen = false;
 };
 
 // Output of `sqlite3 <path> <command>` (empty on failure).

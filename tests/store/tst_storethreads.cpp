@@ -1,0 +1,161 @@
+// A second thread (as the CSV export) reading the store while the GUI thread writes: it gets
+// connections of its own, never the GUI thread's, and gives them back when done.
+#include "connectionpool.h"
+#include "curvedatadb.h"
+#include "shardcalendar.h"
+#include "storetestsupport.h"
+#include "trackedquery.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+
+using namespace StoreTest;
+
+namespace {
+const QDate today(2024, 1, 15);
+} // namespace
+
+class TestStoreThreads : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void readerGetsItsOwnConnection();
+    void readsWhileGuiThreadWrites();
+    void readerRefusedWhileClearing();
+
+private:
+    QString todayPath() const { return QDir(dir->path()).filePath(dayKey(today) + ".db"); }
+    QScopedPointer<QTemporaryDir> dir;
+    QScopedPointer<FrozenClock> clock;
+    QScopedPointer<CurveDataDB> store;
+};
+
+void TestStoreThreads::init()
+{
+    dir.reset(new QTemporaryDir);
+    clock.reset(new FrozenClock(localMs(today, QTime(20, 0))));
+    store.reset(new CurveDataDB(dir->path()));
+}
+
+void TestStoreThreads::cleanup()
+{
+    store.reset();
+    QCOMPARE(ConnectionPool::instance()->connectionCount(), 0);
+    clock.reset();
+    dir.reset();
+}
+
+void TestStoreThreads::readerGetsItsOwnConnection()
+{
+    const int id = store->registerCurve("101");
+    const qint64 start = localMs(today, QTime(6, 0));
+    for (int i = 0; i < 100; ++i)
+        store->insertData(id, start + i * 1000, i);
+    const QString guiName = ConnectionPool::instance()->connectionNameOf(todayPath());
+    QVERIFY(!guiName.isEmpty());
+
+    QString readerName;
+    QList<DBBatchInfo> batches;
+    int rows = -1;
+    int heldAfterRelease = -1;
+    QVERIFY(runOnThread([&] {
+        auto db = store->getConnection(todayPath());
+        if (!db)
+            return;
+        readerName = db->connectionName();
+        batches = store->queryBatches(id, start, start + 100000, *db);
+        if (!batches.isEmpty()) {
+            TrackedQuery q(*db);
+            if (q.exec("SELECT count(*) FROM \"" + batches.first().tableName + "\"") && q.next())
+                rows = q.value(0).toInt();
+        }
+        db.reset();
+        ConnectionPool::instance()->releaseThreadConnections();
+        heldAfterRelease = ConnectionPool::instance()->threadConnectionCount();
+    }));
+
+    QVERIFY(!readerName.isEmpty());
+    QVERIFY(readerName != guiName);
+    QCOMPARE(batches.size(), 1);
+    QCOMPARE(rows, 100);
+    QCOMPARE(heldAfterRelease, 0);
+    QVERIFY(!QSqlDatabase::contains(readerName));
+    // The GUI thread's connection was neither handed out nor closed.
+    QCOMPARE(ConnectionPool::instance()->connectionNameOf(todayPath()), guiName);
+    store->insertData(id, start + 200000, 1.0);
+    QCOMPARE(SqliteFile(todayPath())
+                 .scalar("SELECT count(*) FROM \"" + batches.first().tableName + "\""),
+             QStringLiteral("101"));
+}
+
+void TestStoreThreads::readsWhileGuiThreadWrites()
+{
+    const int a = store->registerCurve("101");
+    const int b = store->registerCurve("102");
+    const qint64 start = localMs(today, QTime(11, 59, 50));
+    std::atomic<bool> writing{true};
+    std::atomic<int> readerFailures{0};
+    std::atomic<int> readerRounds{0};
+    int lastSeen = 0;
+    QThread *reader = QThread::create([&] {
+        while (writing.load()) {
+            auto db = store->getConnection(todayPath());
+            if (!db) {
+                ++readerFailures;
+                continue;
+            }
+            const QMap<int, QString> names = store->getCurveNames();
+            if (names.size() != 2)
+                ++readerFailures;
+            int seen = 0;
+            for (const DBBatchInfo &batch : store->queryBatches(a, start, start + 3600000, *db)) {
+                TrackedQuery q(*db);
+                if (!q.exec("SELECT count(*) FROM \"" + batch.tableName + "\"") || !q.next())
+                    ++readerFailures;
+                else
+                    seen += q.value(0).toInt();
+            }
+            if (seen < lastSeen)
+                ++readerFailures; // rows never disappear
+            lastSeen = seen;
+            ++readerRounds;
+        }
+    });
+    reader->start();
+    // Crosses the 12:00 slice boundary, so tables are created while the reader reads.
+    for (int i = 0; i < 400; ++i) {
+        store->insertData(a, start + i * 100, i);
+        store->insertData(b, start + i * 100, -i);
+    }
+    while (readerRounds.load() < 3)
+        QThread::msleep(1);
+    writing = false;
+    QVERIFY(reader->wait(30000));
+    delete reader;
+    QCOMPARE(readerFailures.load(), 0);
+    QVERIFY(readerRounds.load() >= 3);
+    SqliteFile raw(todayPath());
+    QCOMPARE(raw.scalar("SELECT count(*) FROM batch_metadata"), QStringLiteral("4"));
+    QCOMPARE(raw.rows("SELECT min_value, max_value FROM curve_metadata WHERE curve_id = 2"),
+             (QList<QStringList>{{"-399.0", "0.0"}}));
+}
+
+void TestStoreThreads::readerRefusedWhileClearing()
+{
+    QSignalSpy finished(store.data(), &CurveDataDB::sigClearFinished);
+    store->clearAllData();
+    bool refused = false;
+    QVERIFY(runOnThread([&] { refused = store->getConnection(todayPath()).isNull(); }));
+    QVERIFY(refused);
+    QVERIFY(finished.wait(10000));
+}
+
+QTEST_GUILESS_MAIN(TestStoreThreads)
+#include "tst_storethreads.moc"
