@@ -156,6 +156,7 @@ std::vector<std::string> discoverResources()
             // ASRLn and the path of the same port are one resource.
             ResourceName byPath = name;
             byPath.devicePath = serialDevicePath(name);
+            byPath.board = 0;
             bool present = false;
             for (const ResourceName &known : serial)
                 present = present || (!byPath.devicePath.empty() && sameResource(known, byPath));

@@ -5,9 +5,23 @@
 #include <QtGlobal>
 
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <unistd.h>
 
 namespace visa {
+namespace {
+
+// The list is read at every search; each bad line is reported once per process, not per search.
+bool firstReport(const std::string &key)
+{
+    static std::mutex *mutex = new std::mutex;
+    static std::set<std::string> *reported = new std::set<std::string>;
+    std::lock_guard<std::mutex> guard(*mutex);
+    return reported->insert(key).second;
+}
+
+} // namespace
 
 std::string resourceListPath()
 {
@@ -48,8 +62,9 @@ std::vector<ResourceName> readResourceList(const std::string &path)
         const std::string text = line.substr(first, last - first + 1);
         ResourceName name;
         if (parseResourceName(text, &name) != VI_SUCCESS) {
-            qWarning("VISA 资源列表中的资源名无效，已跳过: %s 第 %d 行: %s", path.c_str(),
-                     lineNumber, text.c_str());
+            if (firstReport(path + "\n" + text))
+                qWarning("VISA 资源列表中的资源名无效，已跳过: %s 第 %d 行: %s", path.c_str(),
+                         lineNumber, text.c_str());
             continue;
         }
         names.push_back(name);

@@ -1,5 +1,7 @@
 #include "serial_transport.h"
 
+#include "serial_termios.h"
+
 #include <QtGlobal>
 
 #include <cerrno>
@@ -14,31 +16,6 @@ namespace visa {
 namespace {
 
 constexpr size_t kReadChunk = 4096;
-
-bool baudConstant(ViUInt32 baud, speed_t *speed)
-{
-    static const struct
-    {
-        ViUInt32 rate;
-        speed_t constant;
-    } rates[] = {
-        {50, B50},           {75, B75},           {110, B110},         {134, B134},
-        {150, B150},         {200, B200},         {300, B300},         {600, B600},
-        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-        {3500000, B3500000}, {4000000, B4000000},
-    };
-    for (const auto &entry : rates) {
-        if (entry.rate == baud) {
-            *speed = entry.constant;
-            return true;
-        }
-    }
-    return false;
-}
 
 ViStatus mapOpenError(int error)
 {
@@ -109,59 +86,32 @@ SerialTransport::~SerialTransport()
 
 ViStatus SerialTransport::configureSerial(const SerialSettings &settings)
 {
-    speed_t speed = B9600;
-    if (!baudConstant(settings.baud, &speed))
-        return VI_ERROR_NSUP_ATTR_STATE;
-    if (settings.dataBits < 5 || settings.dataBits > 8 || settings.parity > VI_ASRL_PAR_SPACE)
-        return VI_ERROR_NSUP_ATTR_STATE;
-    if (settings.stopBits != VI_ASRL_STOP_ONE && settings.stopBits != VI_ASRL_STOP_ONE5 &&
-        settings.stopBits != VI_ASRL_STOP_TWO)
-        return VI_ERROR_NSUP_ATTR_STATE;
-    if (settings.flowControl & ~(VI_ASRL_FLOW_XON_XOFF | VI_ASRL_FLOW_RTS_CTS))
-        return VI_ERROR_NSUP_ATTR_STATE;
-
-    termios tio{};
-    if (tcgetattr(fd_, &tio) != 0)
+    termios previous{};
+    if (tcgetattr(fd_, &previous) != 0)
         return VI_ERROR_IO;
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    tio.c_cflag |= sizes[settings.dataBits - 5];
-    switch (settings.parity) {
-    case VI_ASRL_PAR_ODD:
-        tio.c_cflag |= PARENB | PARODD;
-        break;
-    case VI_ASRL_PAR_EVEN:
-        tio.c_cflag |= PARENB;
-        break;
-    case VI_ASRL_PAR_MARK:
-        tio.c_cflag |= PARENB | CMSPAR | PARODD;
-        break;
-    case VI_ASRL_PAR_SPACE:
-        tio.c_cflag |= PARENB | CMSPAR;
-        break;
-    default:
-        break;
-    }
-    ViStatus status = VI_SUCCESS;
-    if (settings.stopBits != VI_ASRL_STOP_ONE)
-        tio.c_cflag |= CSTOPB;
-    if (settings.stopBits == VI_ASRL_STOP_ONE5 && settings.dataBits != 5) {
+    termios wanted = previous;
+    const ViStatus status = applySerialSettings(settings, &wanted);
+    if (status < VI_SUCCESS)
+        return status;
+    if (status == VI_WARN_NSUP_ATTR_STATE)
         qWarning("VISA 串口不支持 1.5 个停止位，改用 2 个: %s", path_.c_str());
-        status = VI_WARN_NSUP_ATTR_STATE;
+    if (tcsetattr(fd_, TCSANOW, &wanted) != 0) {
+        qWarning("VISA 串口不接受这些参数: %s (%s)", path_.c_str(), std::strerror(errno));
+        tcsetattr(fd_, TCSANOW, &previous);
+        return VI_ERROR_NSUP_ATTR_STATE;
     }
-    if (settings.flowControl & VI_ASRL_FLOW_RTS_CTS)
-        tio.c_cflag |= CRTSCTS;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (settings.flowControl & VI_ASRL_FLOW_XON_XOFF)
-        tio.c_iflag |= IXON | IXOFF;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) {
-        qWarning("VISA 无法设置串口参数: %s (%s)", path_.c_str(), std::strerror(errno));
+    // tcsetattr succeeds when any part of a change was made; what the driver kept is checked,
+    // so that a port that cannot do a setting (a pseudo-terminal forces 8 data bits without
+    // parity, some adapters have no mark/space parity) is reported instead of silently differing.
+    termios applied{};
+    if (tcgetattr(fd_, &applied) != 0 ||
+        (applied.c_cflag & kSerialControlFlags) != (wanted.c_cflag & kSerialControlFlags) ||
+        cfgetospeed(&applied) != cfgetospeed(&wanted) ||
+        cfgetispeed(&applied) != cfgetispeed(&wanted)) {
+        qWarning("VISA 串口不支持这些参数: %s (波特率 %u, 数据位 %u, 校验 %u, 停止位 %u, 流控 %u)",
+                 path_.c_str(), settings.baud, settings.dataBits, settings.parity,
+                 settings.stopBits, settings.flowControl);
+        tcsetattr(fd_, TCSANOW, &previous);
         return VI_ERROR_NSUP_ATTR_STATE;
     }
     return status;

@@ -22,10 +22,11 @@ public:
                    const Deadline &deadline) override;
     ViStatus readSome(std::vector<ViByte> &buffer, const Deadline &deadline,
                       bool *messageEnd) override;
-    // Applies everything at once. 1.5 stop bits exist only with 5 data bits (the UART then sends
-    // 1.5 for its two-stop-bit setting); otherwise two stop bits are used and the answer is
-    // VI_WARN_NSUP_ATTR_STATE. DTR/DSR flow control and non-standard rates are refused with
-    // VI_ERROR_NSUP_ATTR_STATE.
+    // Applies everything at once and reads it back: a setting the port does not keep is undone
+    // and refused with VI_ERROR_NSUP_ATTR_STATE, as are DTR/DSR flow control and non-standard
+    // rates. 1.5 stop bits exist only with 5 data bits (the UART then sends 1.5 for its
+    // two-stop-bit setting); otherwise two stop bits are used and the answer is
+    // VI_WARN_NSUP_ATTR_STATE.
     ViStatus configureSerial(const SerialSettings &settings) override;
 
 private:

@@ -68,16 +68,17 @@ ViStatus UsbtmcTransport::open(const std::string &path, ViUInt32 timeoutMs, int 
                                                                    : VI_ERROR_RSRC_NFOUND;
     }
     std::unique_ptr<UsbtmcTransport> transport(new UsbtmcTransport(fd, cancelFd, path));
+    transport->regularFile_ = S_ISREG(info.st_mode);
     uint32_t timeout = driverTimeout(timeoutMs);
     if (ioctl(fd, kSetTimeout, &timeout) == 0) {
         // The driver bounds its own transfers by this timeout; its poll() does not report
-        // synchronous replies, so reads and writes on it block (within that timeout).
+        // synchronous replies, so reads and writes on it block (within that timeout). Any node
+        // that refuses the ioctl is driven with poll(), which the session timeout bounds.
         transport->driverNode_ = true;
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     } else if (errno != ENOTTY) {
-        qWarning("VISA usbtmc 设置超时失败: %s (%s)", path.c_str(), std::strerror(errno));
-        transport->driverNode_ = true;
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        qDebug("VISA usbtmc 设置超时失败，按普通设备节点处理: %s (%s)", path.c_str(),
+               std::strerror(errno));
     }
     *out = std::move(transport);
     return VI_SUCCESS;
@@ -220,7 +221,7 @@ ViStatus UsbtmcTransport::readStandIn(std::vector<ViByte> &buffer, const Deadlin
         }
         if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
-        if (got == 0) {
+        if (got == 0 && regularFile_) {
             // A plain file at its end stays readable for poll(); wait a little instead of
             // spinning until more is appended or the deadline passes.
             Deadline pause = Deadline::after(10);
@@ -232,6 +233,7 @@ ViStatus UsbtmcTransport::readStandIn(std::vector<ViByte> &buffer, const Deadlin
                 return VI_ERROR_TMO;
             continue;
         }
+        // End of file on a device or pipe: the other side is gone.
         lost_ = true;
         return VI_ERROR_CONN_LOST;
     }

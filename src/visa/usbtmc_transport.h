@@ -38,6 +38,7 @@ private:
     int cancelFd_;
     std::string path_;
     bool driverNode_ = false;
+    bool regularFile_ = false;
     bool lost_ = false;
 };
 

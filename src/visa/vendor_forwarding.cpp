@@ -30,7 +30,7 @@ std::vector<std::string> vendorLibraryCandidates()
     return {"libvisa.so", "libvisa.so.0", "libiovisa.so", "librsvisa.so"};
 }
 
-const VendorApi *loadVendorLibrary(const std::string &path, bool *loadable)
+std::unique_ptr<VendorApi> loadVendorLibrary(const std::string &path, bool *loadable)
 {
     // Local binding keeps the vendor's symbols from resolving against the built-in entry points
     // of this process, and ours from being taken by it.
@@ -39,7 +39,7 @@ const VendorApi *loadVendorLibrary(const std::string &path, bool *loadable)
         *loadable = handle != nullptr;
     if (!handle)
         return nullptr;
-    auto *api = new VendorApi;
+    std::unique_ptr<VendorApi> api(new VendorApi);
     api->handle = handle;
     api->path = path;
     std::string missing;
@@ -56,7 +56,6 @@ const VendorApi *loadVendorLibrary(const std::string &path, bool *loadable)
     if (!missing.empty()) {
         qWarning("VISA 厂商库缺少函数 %s，改用内置实现: %s", missing.c_str(), path.c_str());
         dlclose(handle);
-        delete api;
         return nullptr;
     }
     return api;
@@ -70,9 +69,9 @@ const VendorApi *vendorApi()
         const std::vector<std::string> candidates = vendorLibraryCandidates();
         for (const std::string &candidate : candidates) {
             bool loadable = false;
-            if (const VendorApi *api = loadVendorLibrary(candidate, &loadable)) {
+            if (std::unique_ptr<VendorApi> api = loadVendorLibrary(candidate, &loadable)) {
                 qDebug("VISA 使用厂商库: %s", candidate.c_str());
-                return api;
+                return api.release(); // kept for the life of the process
             }
             // A library that loads but lacks an operation means the built-in layer, not the next
             // name: forwarding is all or nothing.

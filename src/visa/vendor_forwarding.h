@@ -5,6 +5,7 @@
 
 #include "visa.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,9 @@ struct VendorApi
 std::vector<std::string> vendorLibraryCandidates();
 
 // Loads one library with every operation resolved; nullptr (with a warning when it loads but
-// lacks an operation) otherwise; *loadable tells whether dlopen succeeded. Never unloaded.
-const VendorApi *loadVendorLibrary(const std::string &path, bool *loadable = nullptr);
+// lacks an operation) otherwise; *loadable tells whether dlopen succeeded. The library itself
+// stays loaded for the life of the process.
+std::unique_ptr<VendorApi> loadVendorLibrary(const std::string &path, bool *loadable = nullptr);
 
 // The process's choice, made on first use (thread-safe); nullptr means the built-in layer.
 const VendorApi *vendorApi();

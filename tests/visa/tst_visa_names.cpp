@@ -9,11 +9,32 @@
 
 #include <cstring>
 
+namespace {
+
+// The logger's process-wide sessions open their resource manager before main; the layer must
+// work from a static constructor.
+struct StaticInitUser
+{
+    StaticInitUser()
+    {
+        openStatus = viOpenDefaultRM(&rm);
+        describeStatus = viStatusDesc(VI_NULL, VI_ERROR_TMO, desc);
+    }
+    ViSession rm = VI_NULL;
+    ViStatus openStatus = VI_ERROR_SYSTEM_ERROR;
+    ViStatus describeStatus = VI_ERROR_SYSTEM_ERROR;
+    ViChar desc[256] = {};
+};
+StaticInitUser staticInitUser;
+
+} // namespace
+
 class TestVisaNames : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void layerWorksDuringStaticInitialisation();
     void parsesValidNames_data();
     void parsesValidNames();
     void refusesInvalidNames_data();
@@ -37,6 +58,15 @@ private slots:
     void writeFormats_data();
     void writeFormats();
 };
+
+void TestVisaNames::layerWorksDuringStaticInitialisation()
+{
+    QCOMPARE(staticInitUser.openStatus, VI_SUCCESS);
+    QVERIFY(staticInitUser.rm != VI_NULL);
+    QCOMPARE(staticInitUser.describeStatus, VI_SUCCESS);
+    QVERIFY(QByteArray(staticInitUser.desc).startsWith("VI_ERROR_TMO: "));
+    QCOMPARE(viClose(staticInitUser.rm), VI_SUCCESS);
+}
 
 void TestVisaNames::parsesValidNames_data()
 {
