@@ -13,7 +13,10 @@ function(datalogger_add_test name)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     add_test(NAME ${name} COMMAND ${name})
     set(env "QT_QPA_PLATFORM=offscreen" "DATALOGGER_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
-            "DATALOGGER_SOURCE_DIR=${CMAKE_SOURCE_DIR}" ${T_ENV})
+            "DATALOGGER_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+            "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/lsan.supp:fast_unwind_on_malloc=0"
+            "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/tsan.supp"
+            ${T_ENV})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()

@@ -1,6 +1,5 @@
 #include "inputreaderthread.h"
 
-#include <QMutexLocker>
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
@@ -17,13 +16,21 @@ InputReaderThread::InputReaderThread(QObject *parent, int fd)
 
 void InputReaderThread::stop()
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::mutex> guard(lock);
     stopRequested = true;
+}
+
+bool InputReaderThread::waitForEnd(unsigned long milliseconds)
+{
+    if (!wait(milliseconds))
+        return false;
+    std::lock_guard<std::mutex> guard(lock);
+    return true;
 }
 
 bool InputReaderThread::isStopRequested()
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::mutex> guard(lock);
     return stopRequested;
 }
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
 #include <QThread>
+#include <mutex>
 
 class InputReaderThread : public QThread
 {
@@ -13,6 +13,9 @@ public:
     explicit InputReaderThread(QObject *parent = nullptr, int inputFd = 0);
 
     void stop();
+    // Waits for the reader to end, then takes its lock once more, so that its last steps are
+    // ordered before the caller's in a way the thread sanitizer can see.
+    bool waitForEnd(unsigned long milliseconds);
 
 signals:
     void newInputReceived(QString data);
@@ -24,7 +27,8 @@ private:
     bool isStopRequested();
     void emitLine(QByteArray line);
 
-    QMutex lock;
+    // A standard mutex rather than QMutex: its ordering is visible to the thread sanitizer.
+    std::mutex lock;
     bool stopRequested = false;
     const int inputFd;
 };

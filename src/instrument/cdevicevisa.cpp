@@ -1,7 +1,6 @@
 #include "cdevicevisa.h"
 
 #include <QByteArray>
-#include <QMutexLocker>
 #include <vector>
 
 CDeviceVisa::CDeviceVisa(QObject *parent)
@@ -17,7 +16,7 @@ CDeviceVisa::CDeviceVisa(QObject *parent)
 CDeviceVisa::~CDeviceVisa()
 {
     disconnectDevice();
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     if (resourceManager != 0) {
         viClose(resourceManager);
         resourceManager = 0;
@@ -26,7 +25,7 @@ CDeviceVisa::~CDeviceVisa()
 
 bool CDeviceVisa::connectDevice(const QString &resourceName)
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     if (connected)
         disconnectDevice();
 
@@ -61,7 +60,7 @@ bool CDeviceVisa::connectDevice(const QString &resourceName)
 
 void CDeviceVisa::disconnectDevice()
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     if (connected && instrument != 0) {
         viClose(instrument);
         instrument = 0;
@@ -71,7 +70,7 @@ void CDeviceVisa::disconnectDevice()
 
 QString CDeviceVisa::sendCommand(const QString &command)
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     if (!connected || instrument == 0) {
         fail(QStringLiteral("仪器未连接"));
         return QString();
@@ -112,19 +111,19 @@ QString CDeviceVisa::sendCommand(const QString &command)
 
 QString CDeviceVisa::lastErrorText() const
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     return lastError;
 }
 
 bool CDeviceVisa::isConnected() const
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     return connected;
 }
 
 bool CDeviceVisa::connectionLost() const
 {
-    QMutexLocker guard(&lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     return lastFailure == VI_ERROR_CONN_LOST || lastFailure == VI_ERROR_IO;
 }
 

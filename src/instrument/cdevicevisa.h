@@ -3,8 +3,8 @@
 #pragma once
 
 #include <QObject>
-#include <QRecursiveMutex>
 #include <QString>
+#include <mutex>
 
 #include "visa.h"
 
@@ -40,7 +40,9 @@ private:
     ViSession resourceManager = 0;
     ViSession instrument = 0;
     QString lastError;
-    mutable QRecursiveMutex lock;
+    // Recursive: connectDevice calls disconnectDevice while holding it. A standard mutex so
+    // that the thread sanitizer sees the ordering it gives.
+    mutable std::recursive_mutex lock;
     bool connected = false;
     ViStatus lastFailure = VI_SUCCESS;
     // Set when a query ended before its reply was complete: the rest of that reply (or a late

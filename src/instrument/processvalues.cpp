@@ -12,6 +12,6 @@ CDeviceVisa *switchDevice = new CDeviceVisa();
 QString recordStartTime;
 QString recordEndTime;
 QMap<int, QString> selectedChannels;
-QMutex selectedChannelsLock;
+std::mutex selectedChannelsLock;
 QMap<int, std::shared_ptr<CurveSeriesData>> channelSeries;
 QString csvTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");

@@ -4,9 +4,9 @@
 #pragma once
 
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <memory>
+#include <mutex>
 
 class CDeviceVisa;
 class CurveSeriesData;
@@ -20,6 +20,6 @@ extern QString recordStartTime;
 extern QString recordEndTime;
 extern QMap<int, QString> selectedChannels;
 // Guards selectedChannels: the channel tree rewrites it while the scan thread copies it.
-extern QMutex selectedChannelsLock;
+extern std::mutex selectedChannelsLock;
 extern QMap<int, std::shared_ptr<CurveSeriesData>> channelSeries;
 extern QString csvTimeFormat;

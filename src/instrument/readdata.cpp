@@ -1,7 +1,5 @@
 #include "readdata.h"
 
-#include <QMutexLocker>
-
 #include "cdevicevisa.h"
 #include "processvalues.h"
 
@@ -24,6 +22,12 @@ ReadData::ReadData(QObject *parent)
 
 ReadData::~ReadData() = default;
 
+ReadData *ReadData::instance()
+{
+    static ReadData *const scanThread = new ReadData();
+    return scanThread;
+}
+
 void ReadData::setSleeper(Sleeper s)
 {
     sleeper = std::move(s);
@@ -33,6 +37,14 @@ void ReadData::startScanning()
 {
     stopRequested = false;
     start();
+}
+
+bool ReadData::waitForEnd(unsigned long milliseconds)
+{
+    if (!wait(milliseconds))
+        return false;
+    runsEnded.load(std::memory_order_acquire);
+    return true;
 }
 
 void ReadData::requestStop()
@@ -60,7 +72,7 @@ void ReadData::run()
         // A stable copy per scan: ticks made meanwhile take effect at the next scan.
         QMap<int, QString> channels;
         {
-            QMutexLocker guard(&selectedChannelsLock);
+            std::lock_guard<std::mutex> guard(selectedChannelsLock);
             channels = selectedChannels;
         }
         for (auto it = channels.constBegin(); it != channels.constEnd(); ++it) {
@@ -82,6 +94,7 @@ void ReadData::run()
             if (--remainingScans == 0) {
                 running = false;
                 emit sigStopScan();
+                runsEnded.fetch_add(1, std::memory_order_release);
                 return;
             }
         }
@@ -90,6 +103,7 @@ void ReadData::run()
             running = false;
     }
     emit sigStopScan();
+    runsEnded.fetch_add(1, std::memory_order_release);
 }
 
 bool ReadData::switchAnswers()

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QThread>
 #include <atomic>
+#include <climits>
 #include <functional>
 
 #include "measurementdata.h"
@@ -19,6 +20,8 @@ public:
     using Sleeper = std::function<void(int milliseconds)>;
 
     explicit ReadData(QObject *parent = nullptr);
+    // The process-wide scan thread, created on first use and never deleted.
+    static ReadData *instance();
     ~ReadData() override;
 
     void setSleeper(Sleeper sleeper);
@@ -27,6 +30,10 @@ public:
     void startScanning();
     // Asks the run to end after the scan in progress.
     void requestStop();
+    // Waits for the run to end. Besides QThread::wait it takes the run's last store, so that
+    // everything the run wrote is ordered before the caller's next step in a way the thread
+    // sanitizer can see (Qt's own wait is invisible to it).
+    bool waitForEnd(unsigned long milliseconds = ULONG_MAX);
 
     std::atomic<bool> running{false};
     std::atomic<bool> continuous{true};
@@ -52,6 +59,7 @@ private:
     QList<MeasurementData> results;
     Sleeper sleeper;
     std::atomic<bool> stopRequested{false};
+    std::atomic<int> runsEnded{0};
     bool measureLostThisScan = false;
 
     friend class TestReadData;

@@ -103,6 +103,8 @@ void TestCDeviceVisa::routeCommandIsNeverFollowedByARead()
         QCOMPARE(switchFrame.sendCommand(QStringLiteral("ROUT:CLOS (@%1)").arg(channel)),
                  QString());
         QVERIFY(timer.elapsed() < 1000);
+        // The relay closes on the other connection: give it the settling time a scan gives.
+        QThread::msleep(50);
         const QString reading = meter.sendCommand(QStringLiteral("FETC?"));
         const QStringList fields = reading.split(QLatin1Char(','));
         QCOMPARE(fields.size(), 2);

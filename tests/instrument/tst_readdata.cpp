@@ -18,7 +18,7 @@ void tenthSleeper(int ms)
 
 void setChannels(std::initializer_list<int> channels)
 {
-    QMutexLocker guard(&selectedChannelsLock);
+    std::lock_guard<std::mutex> guard(selectedChannelsLock);
     selectedChannels.clear();
     for (int channel : channels)
         selectedChannels.insert(channel, QString::number(channel));
@@ -84,7 +84,7 @@ void TestReadData::cleanup()
 
 void TestReadData::runToEnd(ReadData &thread, int timeoutMs)
 {
-    QVERIFY(thread.wait(static_cast<unsigned long>(timeoutMs)));
+    QVERIFY(thread.waitForEnd(static_cast<unsigned long>(timeoutMs)));
     // Signals from the finished thread are queued to this one.
     QCoreApplication::processEvents();
 }
@@ -223,34 +223,38 @@ void TestReadData::ticksDuringLoggingTakeEffectAtNextScan()
 {
     setChannels({101});
     ReadData thread;
-    thread.setSleeper(tenthSleeper);
-    QList<QList<int>> seen;
-    connect(&thread, &ReadData::sigSendMeasure, this, [&](const QList<MeasurementData> &list) {
-        QList<int> channels;
-        for (const MeasurementData &m : list)
-            channels << m.channel;
-        seen << channels;
-        if (seen.size() == 1)
+    std::atomic<int> settles{0};
+    // The tick lands while the first scan is between closing 101 and reading it.
+    thread.setSleeper([&settles](int ms) {
+        if (ms == 500 && ++settles == 1)
             setChannels({101, 202});
-        if (seen.size() == 3)
-            thread.requestStop();
+        tenthSleeper(ms);
     });
-    // Ticks are also hammered from this thread while the loop copies the map.
+    thread.continuous = false;
+    thread.remainingScans = 2;
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     thread.startScanning();
+    // Meanwhile this thread keeps rewriting the map, as ticks in the window do.
     QElapsedTimer timer;
     timer.start();
     while (!thread.isFinished() && timer.elapsed() < 20000) {
         {
-            QMutexLocker guard(&selectedChannelsLock);
+            std::lock_guard<std::mutex> guard(selectedChannelsLock);
             selectedChannels.insert(999, QString());
             selectedChannels.remove(999);
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
     }
     runToEnd(thread);
-    QVERIFY(seen.size() >= 3);
-    QCOMPARE(seen.at(0), QList<int>({101}));
-    QCOMPARE(seen.at(2), QList<int>({101, 202}));
+    QCOMPARE(scans.count(), 2);
+    auto channelsOf = [&scans](int scan) {
+        QList<int> channels;
+        for (const MeasurementData &m : scans.at(scan).at(0).value<QList<MeasurementData>>())
+            channels << m.channel;
+        return channels;
+    };
+    QCOMPARE(channelsOf(0), QList<int>({101}));
+    QCOMPARE(channelsOf(1), QList<int>({101, 202}));
 }
 
 void TestReadData::lostSwitchStopsAfterSixAttemptsPerChannel()
@@ -344,8 +348,9 @@ void TestReadData::realTimingOfAScan()
     timer.start();
     thread.startScanning();
     runToEnd(thread);
-    // 1000 ms start-up, then per scan: interval, 2 x 500 ms settling and 40 ms.
-    const qint64 ideal = 1000 + 2 * (200 + 2 * 500 + 40);
+    // 1000 ms start-up, then per scan: interval, 2 x 500 ms settling and 40 ms, except that
+    // the last counted scan ends before its second 20 ms pause.
+    const qint64 ideal = 1000 + 2 * (200 + 2 * 500 + 40) - 20;
     QVERIFY2(timer.elapsed() >= ideal, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(timer.elapsed() < ideal + 3000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(scans.count(), 2);

@@ -1,0 +1,129 @@
+// The channel page: the switch main frame's modules and their ticked channels.
+#include "mainwidget.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "processvalues.h"
+
+namespace {
+// True while a tick is being propagated, so the propagation does not re-enter itself.
+bool treeUpdating = false;
+
+const char channelTreeStyle[] =
+    "QTreeWidget { background: #171717; alternate-background-color: #2B2B2B; color: white;"
+    " border: none; }"
+    "QTreeWidget::item { height: 20px; }"
+    "QTreeWidget::item:selected { background: rgb(60, 120, 216); color: white; }"
+    "QTreeWidget::item:hover { background: rgba(70, 70, 70, 150);"
+    " border-top: 1px solid rgb(19, 196, 255); border-bottom: 1px solid rgb(19, 196, 255); }"
+    "QTreeWidget QLabel { background: transparent; color: white; border: 1px solid rgb(60, 60, 60);"
+    " border-radius: 3px; padding: 2px; margin-top: 1px; margin-bottom: 1px; height: 21px; }";
+} // namespace
+
+void MainWidget::buildChannelPage()
+{
+    channelPage = new QWidget;
+    auto *layout = new QVBoxLayout(channelPage);
+    setupButton = new QPushButton(tr("当前外接设备未连接,连接外部设备"));
+    setupButton->setObjectName(QStringLiteral("setupButton"));
+    setupButton->setFlat(true);
+    layout->addWidget(setupButton);
+
+    channelTree = new QTreeWidget;
+    channelTree->setColumnCount(2);
+    channelTree->setAlternatingRowColors(true);
+    channelTree->setStyleSheet(QString::fromLatin1(channelTreeStyle));
+    channelTree->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    channelTree->setHeaderLabels({tr("扫描 "), tr("编号")});
+    layout->addWidget(channelTree);
+}
+
+void MainWidget::addModule(int slot)
+{
+    auto *module = new QTreeWidgetItem(channelTree);
+    module->setData(0, Qt::CheckStateRole, Qt::Unchecked);
+    module->setText(0, QStringLiteral("TRM6101:10-Channel Armature Multiplexer"));
+    module->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
+    module->setFirstColumnSpanned(true);
+    module->setFlags(module->flags() & ~Qt::ItemIsSelectable);
+    moduleItems.insert(module, false);
+
+    for (int n = slot * 100 + 1; n <= slot * 100 + 10; ++n) {
+        auto *channel = new QTreeWidgetItem(module);
+        channel->setData(0, Qt::CheckStateRole, Qt::Unchecked);
+        channel->setForeground(0, QBrush(Qt::white));
+        auto *label = new QLabel(QString::number(n), channelTree);
+        label->setAlignment(Qt::AlignCenter);
+        channelTree->setItemWidget(channel, 1, label);
+    }
+}
+
+void MainWidget::onItemChanged(QTreeWidgetItem *item, int column)
+{
+    if (treeUpdating || column != 0)
+        return;
+    treeUpdating = true;
+    if (moduleItems.contains(item))
+        onModuleItemChanged(item, 0);
+    else if (item->parent() && moduleItems.contains(item->parent()))
+        onChannelItemChanged(item, 0);
+    rebuildSelectedChannels();
+    treeUpdating = false;
+}
+
+void MainWidget::onModuleItemChanged(QTreeWidgetItem *item, int column)
+{
+    if (column != 0 || !moduleItems.contains(item))
+        return;
+    const Qt::CheckState state = item->checkState(0);
+    const bool wasBlocked = channelTree->blockSignals(true);
+    for (int i = 0; i < item->childCount(); ++i) {
+        QTreeWidgetItem *child = item->child(i);
+        if (child->flags() & Qt::ItemIsUserCheckable)
+            child->setCheckState(0, state);
+    }
+    channelTree->blockSignals(wasBlocked);
+}
+
+void MainWidget::onChannelItemChanged(QTreeWidgetItem *item, int column)
+{
+    QTreeWidgetItem *module = item ? item->parent() : nullptr;
+    if (column != 0 || !module || !moduleItems.contains(module))
+        return;
+    int checked = 0;
+    int partly = 0;
+    for (int i = 0; i < module->childCount(); ++i) {
+        const Qt::CheckState state = module->child(i)->checkState(0);
+        checked += state == Qt::Checked;
+        partly += state == Qt::PartiallyChecked;
+    }
+    Qt::CheckState moduleState = Qt::Unchecked;
+    if (checked == module->childCount())
+        moduleState = Qt::Checked;
+    else if (checked > 0 || partly > 0)
+        moduleState = Qt::PartiallyChecked;
+    const bool wasBlocked = channelTree->blockSignals(true);
+    module->setCheckState(0, moduleState);
+    channelTree->blockSignals(wasBlocked);
+}
+
+void MainWidget::rebuildSelectedChannels()
+{
+    QMap<int, QString> channels;
+    for (int m = 0; m < channelTree->topLevelItemCount(); ++m) {
+        QTreeWidgetItem *module = channelTree->topLevelItem(m);
+        for (int c = 0; c < module->childCount(); ++c) {
+            QTreeWidgetItem *channel = module->child(c);
+            if (channel->data(0, Qt::CheckStateRole).toInt() != Qt::Checked)
+                continue;
+            if (auto *label = qobject_cast<QLabel *>(channelTree->itemWidget(channel, 1)))
+                channels.insert(label->text().toInt(), label->text());
+        }
+    }
+    // The scan thread copies the map under this lock at the start of every scan.
+    std::lock_guard<std::mutex> guard(selectedChannelsLock);
+    selectedChannels = channels;
+}
