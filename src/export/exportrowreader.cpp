@@ -3,6 +3,8 @@
 #include "connectionpool.h"
 #include "shardcursor.h"
 
+#include <QDebug>
+
 #include <algorithm>
 
 ExportRowReader::ExportRowReader(CurveDataDB *store, const QList<int> &curveIds, qint64 startTime,
@@ -32,6 +34,11 @@ ExportRowReader::~ExportRowReader()
 bool ExportRowReader::begin()
 {
     start();
+    if (!isRunning() && !isFinished()) {
+        // No thread could be made: there is nobody to read the curves.
+        qCritical().noquote() << "[导出线程] 无法启动读取线程";
+        return false;
+    }
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [this] { return ready; });
     return anyRow;

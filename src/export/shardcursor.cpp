@@ -312,14 +312,8 @@ void ShardCursor::releaseQuery()
     statement = nullptr;
     if (!query)
         return;
-    if (!query->driver()) {
-        // The pool closed and removed the connection under the query, which deleted its
-        // driver; clearing the query (as its destructor does) would reach for that driver.
-        // A query on no connection is harmless to clear.
-        static_cast<QSqlQuery &>(*query) = QSqlQuery(static_cast<QSqlResult *>(nullptr));
-    } else if (query->isActive()) {
+    if (query->isActive())
         query->finish();
-    }
     query.reset();
 }
 

@@ -7,6 +7,7 @@
 #include "trackedquery.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QSqlDriver>
 #include <QThread>
@@ -272,6 +273,12 @@ void TestShardCursor::clearingStoreGivesNoConnection()
     QVERIFY(log.count({QStringLiteral("[获取分片表] 曲线 1 打开数据库"),
                        QStringLiteral("失败（openDb返回空）")}) >= 1);
     QVERIFY(cleared.wait(10000));
+    // The store's clear thread may still be ending after its signal (its quit is queued to
+    // this thread); the store deletes it as its child, which must not happen while it runs.
+    for (QThread *child : s.store()->findChildren<QThread *>()) {
+        const QPointer<QThread> worker(child);
+        QTRY_VERIFY_WITH_TIMEOUT(!worker || worker->isFinished(), 10000);
+    }
 }
 
 void TestShardCursor::cursorOnAnotherThreadUsesConnectionsOfItsOwn()
