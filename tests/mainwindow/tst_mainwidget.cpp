@@ -496,8 +496,10 @@ void TestMainWidget::stopButtonEndsARunningScan()
     connectSwitch(w);
     tick(w, 106);
     // Counted on this thread: the scans arrive queued, as they do in the window.
+    // The thread is process-wide: the counter's lifetime bounds the connection to this test.
     int scans = 0;
-    connect(w->scanThread, &ReadData::sigSendMeasure, this, [&scans] { ++scans; });
+    QObject counter;
+    connect(w->scanThread, &ReadData::sigSendMeasure, &counter, [&scans] { ++scans; });
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(scans >= 2, 20000);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
