@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <climits>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace visa {
 
@@ -53,6 +55,45 @@ WaitResult waitForFd(int fd, short events, int cancelFd, const Deadline &deadlin
         if (result == 0 && deadline.remainingMs() == 0)
             return WaitResult::Timeout;
     }
+}
+
+ViStatus waitForFdStatus(int fd, short events, int cancelFd, const Deadline &deadline)
+{
+    switch (waitForFd(fd, events, cancelFd, deadline)) {
+    case WaitResult::Ready:
+        return VI_SUCCESS;
+    case WaitResult::Timeout:
+        return VI_ERROR_TMO;
+    case WaitResult::Cancelled:
+        return VI_ERROR_INV_OBJECT;
+    case WaitResult::Failed:
+        break;
+    }
+    return VI_ERROR_IO;
+}
+
+ViStatus writeAllBounded(int fd, const ViByte *data, size_t size, size_t *written, int cancelFd,
+                         const Deadline &deadline, bool isSocket)
+{
+    *written = 0;
+    while (*written < size) {
+        const ssize_t sent = isSocket ? send(fd, data + *written, size - *written, MSG_NOSIGNAL)
+                                      : ::write(fd, data + *written, size - *written);
+        if (sent > 0) {
+            *written += static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const ViStatus wait = waitForFdStatus(fd, POLLOUT, cancelFd, deadline);
+            if (wait != VI_SUCCESS)
+                return wait;
+            continue;
+        }
+        return VI_ERROR_CONN_LOST;
+    }
+    return VI_SUCCESS;
 }
 
 } // namespace visa

@@ -34,4 +34,14 @@ enum class WaitResult
 // that the following read or write sees it), the deadline, or cancelFd becomes readable.
 WaitResult waitForFd(int fd, short events, int cancelFd, const Deadline &deadline);
 
+// The same wait as a status: VI_SUCCESS when ready, VI_ERROR_TMO, VI_ERROR_INV_OBJECT when the
+// session was closed meanwhile, VI_ERROR_IO when the wait itself failed.
+ViStatus waitForFdStatus(int fd, short events, int cancelFd, const Deadline &deadline);
+
+// Writes all of data to a non-blocking descriptor, waiting while it is full (a socket uses send
+// without SIGPIPE). A descriptor that refuses the write for any other reason gives
+// VI_ERROR_CONN_LOST; *written counts what went out.
+ViStatus writeAllBounded(int fd, const ViByte *data, size_t size, size_t *written, int cancelFd,
+                         const Deadline &deadline, bool isSocket);
+
 } // namespace visa

@@ -146,28 +146,10 @@ ViStatus UsbtmcTransport::write(const ViByte *data, size_t size, size_t *written
             return status;
         }
     }
-    while (*written < size) {
-        const ssize_t sent = ::write(fd_, data + *written, size - *written);
-        if (sent > 0) {
-            *written += static_cast<size_t>(sent);
-            continue;
-        }
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const WaitResult wait = waitForFd(fd_, POLLOUT, cancelFd_, deadline);
-            if (wait == WaitResult::Timeout)
-                return VI_ERROR_TMO;
-            if (wait == WaitResult::Cancelled)
-                return VI_ERROR_INV_OBJECT;
-            if (wait == WaitResult::Failed)
-                return VI_ERROR_IO;
-            continue;
-        }
+    const ViStatus status = writeAllBounded(fd_, data, size, written, cancelFd_, deadline, false);
+    if (status == VI_ERROR_CONN_LOST)
         lost_ = true;
-        return VI_ERROR_CONN_LOST;
-    }
-    return VI_SUCCESS;
+    return status;
 }
 
 ViStatus UsbtmcTransport::readSome(std::vector<ViByte> &buffer, const Deadline &deadline,
@@ -204,13 +186,9 @@ ViStatus UsbtmcTransport::readStandIn(std::vector<ViByte> &buffer, const Deadlin
                                       bool *messageEnd)
 {
     for (;;) {
-        const WaitResult wait = waitForFd(fd_, POLLIN, cancelFd_, deadline);
-        if (wait == WaitResult::Timeout)
-            return VI_ERROR_TMO;
-        if (wait == WaitResult::Cancelled)
-            return VI_ERROR_INV_OBJECT;
-        if (wait == WaitResult::Failed)
-            return VI_ERROR_IO;
+        const ViStatus wait = waitForFdStatus(fd_, POLLIN, cancelFd_, deadline);
+        if (wait != VI_SUCCESS)
+            return wait;
         const size_t old = buffer.size();
         buffer.resize(old + kReadChunk);
         const ssize_t got = ::read(fd_, buffer.data() + old, kReadChunk);
