@@ -1,0 +1,110 @@
+#include "columnreducer.h"
+
+#include <algorithm>
+#include <cmath>
+
+bool isPlottableValue(double value)
+{
+    // 9.9e37 is what the instrument reports for an overload or a failed reading; drawn, it
+    // would squash every real curve into a flat line.
+    return std::isfinite(value) && std::fabs(value) < 9.9e37;
+}
+
+ColumnReducer::ColumnReducer(qint64 start, qint64 end, int columns)
+{
+    reset(start, end, columns);
+}
+
+void ColumnReducer::reset(qint64 start, qint64 end, int columnCount)
+{
+    spanStart = start;
+    spanEnd = std::max(start, end);
+    // The span's length in ms, inclusive; computed in unsigned arithmetic so that a span from
+    // the most negative to the most positive time does not overflow, then held to what the
+    // column arithmetic can take.
+    const quint64 length = quint64(spanEnd) - quint64(spanStart) + 1;
+    spanLength =
+        qint64(std::min<quint64>(length == 0 ? ~quint64(0) >> 1 : length, quint64(1) << 62));
+    columns = std::clamp(columnCount, 1, maxColumns);
+    cells.assign(size_t(columns), Column());
+    samples = 0;
+    lowest = 0;
+    highest = 0;
+}
+
+int ColumnReducer::columnOf(qint64 time) const
+{
+    const quint64 offset = quint64(time) - quint64(spanStart);
+    // offset * columns fits 64 bits for spans below 2^62 / 16384 ms (about 8900 years);
+    // longer spans fall back to floating point.
+    if (offset < (quint64(1) << 48))
+        return int(std::min<quint64>(offset * quint64(columns) / quint64(spanLength),
+                                     quint64(columns - 1)));
+    const double share = double(offset) / double(spanLength);
+    return std::clamp(int(share * columns), 0, columns - 1);
+}
+
+void ColumnReducer::addInSpan(qint64 time, double value)
+{
+    Column &c = cells[size_t(columnOf(time))];
+    if (c.count == 0) {
+        c.firstTime = c.lastTime = c.minTime = c.maxTime = time;
+        c.firstValue = c.lastValue = c.minValue = c.maxValue = value;
+    } else {
+        if (time < c.firstTime) {
+            c.firstTime = time;
+            c.firstValue = value;
+        }
+        if (time >= c.lastTime) {
+            c.lastTime = time;
+            c.lastValue = value;
+        }
+        // Of equal values the earliest stands for them, whatever order they came in.
+        if (value < c.minValue || (value == c.minValue && time < c.minTime)) {
+            c.minValue = value;
+            c.minTime = time;
+        }
+        if (value > c.maxValue || (value == c.maxValue && time < c.maxTime)) {
+            c.maxValue = value;
+            c.maxTime = time;
+        }
+    }
+    ++c.count;
+    if (samples == 0) {
+        lowest = highest = value;
+    } else {
+        lowest = std::min(lowest, value);
+        highest = std::max(highest, value);
+    }
+    ++samples;
+}
+
+QVector<QPointF> ColumnReducer::points() const
+{
+    QVector<QPointF> out;
+    out.reserve(int(std::min<qint64>(samples, qint64(columns) * 4)));
+    struct Candidate
+    {
+        qint64 time;
+        double value;
+    };
+    for (const Column &c : cells) {
+        if (c.count == 0)
+            continue;
+        Candidate picked[4] = {{c.firstTime, c.firstValue},
+                               {c.minTime, c.minValue},
+                               {c.maxTime, c.maxValue},
+                               {c.lastTime, c.lastValue}};
+        std::sort(std::begin(picked), std::end(picked),
+                  [](const Candidate &a, const Candidate &b) { return a.time < b.time; });
+        // One sample can be first, lowest, highest and last at once: it is drawn once.
+        qint64 previous = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (i > 0 && picked[i].time == previous)
+                continue;
+            previous = picked[i].time;
+            out.append(QPointF(double(picked[i].time), picked[i].value));
+        }
+    }
+    return out;
+}
