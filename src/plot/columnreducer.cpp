@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 bool isPlottableValue(double value)
 {
@@ -19,12 +20,10 @@ void ColumnReducer::reset(qint64 start, qint64 end, int columnCount)
 {
     spanStart = start;
     spanEnd = std::max(start, end);
-    // The span's length in ms, inclusive; computed in unsigned arithmetic so that a span from
-    // the most negative to the most positive time does not overflow, then held to what the
-    // column arithmetic can take.
+    // The span's length in ms, inclusive, in unsigned arithmetic: only a span over every
+    // possible time wraps to 0, and that one is given the largest length there is.
     const quint64 length = quint64(spanEnd) - quint64(spanStart) + 1;
-    spanLength =
-        qint64(std::min<quint64>(length == 0 ? ~quint64(0) >> 1 : length, quint64(1) << 62));
+    spanLength = length == 0 ? std::numeric_limits<quint64>::max() : length;
     columns = std::clamp(columnCount, 1, maxColumns);
     cells.assign(size_t(columns), Column());
     samples = 0;
@@ -35,11 +34,10 @@ void ColumnReducer::reset(qint64 start, qint64 end, int columnCount)
 int ColumnReducer::columnOf(qint64 time) const
 {
     const quint64 offset = quint64(time) - quint64(spanStart);
-    // offset * columns fits 64 bits for spans below 2^62 / 16384 ms (about 8900 years);
-    // longer spans fall back to floating point.
+    // offset * columns fits 64 bits while the offset is below 2^48 ms (about 8900 years);
+    // beyond that floating point is exact enough for a pixel column.
     if (offset < (quint64(1) << 48))
-        return int(std::min<quint64>(offset * quint64(columns) / quint64(spanLength),
-                                     quint64(columns - 1)));
+        return int(std::min<quint64>(offset * quint64(columns) / spanLength, quint64(columns - 1)));
     const double share = double(offset) / double(spanLength);
     return std::clamp(int(share * columns), 0, columns - 1);
 }

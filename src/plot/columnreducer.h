@@ -58,7 +58,7 @@ private:
 
     qint64 spanStart = 0;
     qint64 spanEnd = -1; // an empty span until reset
-    qint64 spanLength = 0;
+    quint64 spanLength = 0;
     int columns = 0;
     std::vector<Column> cells;
     qint64 samples = 0;

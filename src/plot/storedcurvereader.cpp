@@ -135,9 +135,9 @@ TrendReduction StoredCurveReader::read(const TrendRequest &request, const Abando
     std::vector<Table> tables;
     if (!collectTables(request, start, end, tables))
         complete = false;
-    if (request.wholeRecording && !extentOf(tables, &start, &end))
-        tables.clear(); // nothing stored: an empty, complete answer
-    if (tables.empty()) {
+    if (request.wholeRecording && !extentOf(tables, &start, &end)) {
+        // Nothing stored: an empty span and an empty, complete answer.
+        tables.clear();
         start = 0;
         end = -1;
     }
