@@ -3,6 +3,7 @@
 #include "curveseriesdata.h"
 #include "livecurvedata.h"
 #include "recordingreadback.h"
+#include "trendcurve.h"
 #include "trendpicker.h"
 #include "trendstyle.h"
 
@@ -51,12 +52,13 @@ TrendPlot::TrendPlot(QWidget *parent)
     bar->setContentsMargins(4, 0, 0, 0);
     auto *hint = new QLabel(tr("滚轮缩放时间轴，Shift+滚轮缩放数值轴；左键拖框放大，右键拖动平移"));
     hint->setObjectName(QStringLiteral("trendStatus"));
+    // In a narrow window the hint gives way to the status.
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusLabel = new QLabel;
     statusLabel->setObjectName(QStringLiteral("trendStatus"));
     resetButton = new QPushButton(tr("重置视图"));
     resetButton->setObjectName(QStringLiteral("trendResetButton"));
-    bar->addWidget(hint);
-    bar->addStretch(1);
+    bar->addWidget(hint, 1);
     bar->addWidget(statusLabel);
     bar->addSpacing(8);
     bar->addWidget(resetButton);
@@ -70,6 +72,7 @@ TrendPlot::TrendPlot(QWidget *parent)
     legendWidget = new QwtLegend;
     legendWidget->setDefaultItemMode(QwtLegendData::Checkable);
     legendWidget->setMaxColumns(1);
+    TrendStyle::applyToLegend(legendWidget);
     plotWidget->insertLegend(legendWidget, QwtPlot::RightLegend);
     layout->addWidget(plotWidget, 1);
 
@@ -134,11 +137,7 @@ void TrendPlot::clearCurves()
 
 QwtPlotCurve *TrendPlot::addCurve(int channel, const QString &title)
 {
-    auto *curve = new QwtPlotCurve(title);
-    // A cosmetic one-pixel pen without antialiasing: the cheapest line the painter draws.
-    curve->setPen(TrendStyle::curveColour(curves.size()), 0.0);
-    curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
-    curve->setLegendAttribute(QwtPlotCurve::LegendShowLine, true);
+    auto *curve = new TrendCurve(title, TrendStyle::curveColour(curves.size()));
     curve->attach(plotWidget);
     curves.insert(channel, curve);
     markLegend(curve, true);
@@ -405,6 +404,7 @@ void TrendPlot::markLegend(QwtPlotCurve *curve, bool visible)
     if (!label)
         return;
     // Checked means shown; a hidden curve's entry is greyed out as well.
+    label->setPalette(legendWidget->palette());
     label->setChecked(visible);
     label->setStyleSheet(visible ? QString() : hiddenLegendStyle);
 }

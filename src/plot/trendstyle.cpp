@@ -7,6 +7,7 @@
 #include <qwt_date.h>
 #include <qwt_date_scale_draw.h>
 #include <qwt_date_scale_engine.h>
+#include <qwt_legend.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_grid.h>
@@ -78,6 +79,22 @@ void TrendStyle::applyTo(QwtPlot *plot)
     grid->enableXMin(false);
     grid->enableYMin(false);
     grid->attach(plot);
+}
+
+void TrendStyle::applyToLegend(QwtLegend *legend)
+{
+    // The entry of a shown curve is drawn as a pressed button; these are the colours of its
+    // frame.
+    QPalette palette = legend->palette();
+    palette.setColor(QPalette::Light, QColor(0x4A, 0x4A, 0x4A));
+    palette.setColor(QPalette::Midlight, QColor(0x3C, 0x3C, 0x3C));
+    palette.setColor(QPalette::Dark, QColor(0x1E, 0x1E, 0x1E));
+    palette.setColor(QPalette::Mid, QColor(0x2B, 0x2B, 0x2B));
+    palette.setColor(QPalette::Shadow, QColor(0x12, 0x12, 0x12));
+    legend->setPalette(palette);
+    QFont font = legend->font();
+    font.setPointSize(9);
+    legend->setFont(font);
 }
 
 QIcon TrendStyle::tabIcon()

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QString>
 
+class QwtLegend;
 class QwtPlot;
 
 namespace TrendStyle {
@@ -17,6 +18,8 @@ QColor curveColour(int index);
 QString styleSheet();
 // Canvas, grid, axes (time in local clock time on the bottom) and their fonts and colours.
 void applyTo(QwtPlot *plot);
+// The frame around a shown curve's entry, in the dark theme's greys.
+void applyToLegend(QwtLegend *legend);
 QIcon tabIcon();
 
 } // namespace TrendStyle

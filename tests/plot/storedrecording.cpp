@@ -42,7 +42,6 @@ QString dayFileOf(const QString &dir, qint64 t)
 
 bool createTables(const QString &dir, const RecordingShape &shape)
 {
-    const qint64 savedClock = StoreClock::nowMs();
     StoreClock::setFixedNow(sampleTime(shape, 0));
     bool ok = true;
     {
@@ -64,7 +63,7 @@ bool createTables(const QString &dir, const RecordingShape &shape)
         }
     }
     ConnectionPool::instance()->closeAllConnections();
-    StoreClock::setFixedNow(savedClock);
+    StoreClock::useSystemTime();
     return ok;
 }
 

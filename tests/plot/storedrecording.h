@@ -27,7 +27,8 @@ struct RecordingShape
 double recordedValue(int curve, int i);
 qint64 sampleTime(const RecordingShape &shape, int i);
 
-// False (with the reason on the log) when a file or table could not be written.
+// False (with the reason on the log) when a file or table could not be written. The store
+// clock is moved through the recording's days and left on the system time.
 bool writeRecording(const QString &dir, const RecordingShape &shape);
 
 } // namespace PlotTest

@@ -176,6 +176,7 @@ void TestStoredCurveReader::cleanup()
 
 CurveDataDB *TestStoredCurveReader::openStore()
 {
+    clock->set(localMs(firstDay.addDays(5), QTime(9, 0)));
     store.reset(new CurveDataDB(dataDir()));
     return store.data();
 }
