@@ -41,6 +41,8 @@ QString TrendStyle::styleSheet()
         "QwtLegend, QwtLegend QScrollArea, QwtLegend QWidget { background-color: #2B2B2B; "
         "border: none; }"
         "QwtLegendLabel { color: #D3D3D3; }"
+        // The window's own sheet gives every widget inside it a background.
+        "QLabel { background-color: transparent; border: none; }"
         "QLabel#trendStatus { color: #9A9A9A; }");
 }
 

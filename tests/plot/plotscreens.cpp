@@ -27,6 +27,8 @@ QString saveScreenshot(QWidget *widget, const QString &name)
         return QString();
     QDir().mkpath(dir);
     const QString path = QDir(dir).filePath(name + QStringLiteral(".png"));
+    // Layouts settle on the next turn of the event loop: the picture shows them settled.
+    QApplication::processEvents();
     return widget->grab().save(path) ? path : QString();
 }
 
