@@ -46,17 +46,9 @@ void ColumnReducer::addInSpan(qint64 time, double value)
 {
     Column &c = cells[size_t(columnOf(time))];
     if (c.count == 0) {
-        c.firstTime = c.lastTime = c.minTime = c.maxTime = time;
-        c.firstValue = c.lastValue = c.minValue = c.maxValue = value;
+        c.minTime = c.maxTime = time;
+        c.minValue = c.maxValue = value;
     } else {
-        if (time < c.firstTime) {
-            c.firstTime = time;
-            c.firstValue = value;
-        }
-        if (time >= c.lastTime) {
-            c.lastTime = time;
-            c.lastValue = value;
-        }
         // Of equal values the earliest stands for them, whatever order they came in.
         if (value < c.minValue || (value == c.minValue && time < c.minTime)) {
             c.minValue = value;
@@ -80,28 +72,21 @@ void ColumnReducer::addInSpan(qint64 time, double value)
 QVector<QPointF> ColumnReducer::points() const
 {
     QVector<QPointF> out;
-    out.reserve(int(std::min<qint64>(samples, qint64(columns) * 4)));
-    struct Candidate
-    {
-        qint64 time;
-        double value;
-    };
+    out.reserve(int(std::min<qint64>(samples, qint64(columns) * 2)));
     for (const Column &c : cells) {
         if (c.count == 0)
             continue;
-        Candidate picked[4] = {{c.firstTime, c.firstValue},
-                               {c.minTime, c.minValue},
-                               {c.maxTime, c.maxValue},
-                               {c.lastTime, c.lastValue}};
-        std::sort(std::begin(picked), std::end(picked),
-                  [](const Candidate &a, const Candidate &b) { return a.time < b.time; });
-        // One sample can be first, lowest, highest and last at once: it is drawn once.
-        qint64 previous = 0;
-        for (int i = 0; i < 4; ++i) {
-            if (i > 0 && picked[i].time == previous)
-                continue;
-            previous = picked[i].time;
-            out.append(QPointF(double(picked[i].time), picked[i].value));
+        // A column is one pixel wide: its lowest and highest sample, in time order, paint the
+        // same pixels as all of its samples, and the lines to the neighbouring columns stay
+        // within the neighbours' own ranges.
+        if (c.minTime == c.maxTime) {
+            out.append(QPointF(double(c.minTime), c.minValue));
+        } else if (c.minTime < c.maxTime) {
+            out.append(QPointF(double(c.minTime), c.minValue));
+            out.append(QPointF(double(c.maxTime), c.maxValue));
+        } else {
+            out.append(QPointF(double(c.maxTime), c.maxValue));
+            out.append(QPointF(double(c.minTime), c.minValue));
         }
     }
     return out;

@@ -1,6 +1,6 @@
-// Min/max per pixel column of one curve over a time span: for every column the first, lowest,
-// highest and last sample, so that a line drawn through them looks exactly like the line
-// through all samples, spikes included. Samples may come in any order. No widgets here.
+// Min/max per pixel column of one curve over a time span: for every column its lowest and its
+// highest sample, so that a line drawn through them covers the same pixels as the line through
+// all samples, spikes included. Samples may come in any order. No widgets here.
 #ifndef DATALOGGER_COLUMNREDUCER_H
 #define DATALOGGER_COLUMNREDUCER_H
 
@@ -42,16 +42,16 @@ public:
     // Column of a time inside the span.
     int columnOf(qint64 time) const;
 
-    // Per column up to four samples (first, lowest, highest, last) in time order, without
-    // repeating a sample; x is the time in ms.
+    // Per column the lowest and the highest sample in time order (one when they are the same
+    // sample); x is the time in ms.
     QVector<QPointF> points() const;
 
 private:
     struct Column
     {
         qint64 count = 0;
-        qint64 firstTime = 0, lastTime = 0, minTime = 0, maxTime = 0;
-        double firstValue = 0, lastValue = 0, minValue = 0, maxValue = 0;
+        qint64 minTime = 0, maxTime = 0;
+        double minValue = 0, maxValue = 0;
     };
 
     void addInSpan(qint64 time, double value);

@@ -404,7 +404,7 @@ void TestTrendPlot::stoppedRunShowsTheWholeRecording()
     QVERIFY(columns > 500);
     for (int c = 0; c < 6; ++c) {
         QwtPlotCurve *curve = plot->curveOf(101 + c);
-        QVERIFY(curve->dataSize() <= size_t(4 * columns));
+        QVERIFY(curve->dataSize() <= size_t(2 * columns));
         QVERIFY(curve->dataSize() >= size_t(columns));
         double low = recordedValue(c, 0);
         double high = low;
