@@ -79,15 +79,7 @@ QVector<QPointF> ColumnReducer::points() const
         // A column is one pixel wide: its lowest and highest sample, in time order, paint the
         // same pixels as all of its samples, and the lines to the neighbouring columns stay
         // within the neighbours' own ranges.
-        if (c.minTime == c.maxTime) {
-            out.append(QPointF(double(c.minTime), c.minValue));
-        } else if (c.minTime < c.maxTime) {
-            out.append(QPointF(double(c.minTime), c.minValue));
-            out.append(QPointF(double(c.maxTime), c.maxValue));
-        } else {
-            out.append(QPointF(double(c.maxTime), c.maxValue));
-            out.append(QPointF(double(c.minTime), c.minValue));
-        }
+        appendColumnPoints(out, c.minTime, c.minValue, c.maxTime, c.maxValue);
     }
     return out;
 }

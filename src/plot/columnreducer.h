@@ -13,6 +13,21 @@
 // Values a plot can show: finite and below the instruments' overload marker 9.9e37.
 bool isPlottableValue(double value);
 
+// Appends a column's lowest and highest sample in time order (once when they are one sample).
+inline void appendColumnPoints(QVector<QPointF> &out, qint64 minTime, double minValue,
+                               qint64 maxTime, double maxValue)
+{
+    if (minTime == maxTime) {
+        out.append(QPointF(double(minTime), minValue));
+    } else if (minTime < maxTime) {
+        out.append(QPointF(double(minTime), minValue));
+        out.append(QPointF(double(maxTime), maxValue));
+    } else {
+        out.append(QPointF(double(maxTime), maxValue));
+        out.append(QPointF(double(minTime), minValue));
+    }
+}
+
 class ColumnReducer
 {
 public:

@@ -1,10 +1,10 @@
 // What the plot draws of a channel while it is being logged: the channel's window of recent
-// samples, reduced per pixel column to the visible span. The series is shared with the window,
-// so it outlives a new run's replacement for as long as the plot still shows it.
+// samples, reduced to columns about one pixel wide over the visible span. The columns are
+// aligned to whole multiples of their width in time, so from one scan to the next only the
+// samples added to or dropped from the window are looked at. The series is shared with the
+// window, so it outlives a new run's replacement for as long as the plot still shows it.
 #ifndef DATALOGGER_LIVECURVEDATA_H
 #define DATALOGGER_LIVECURVEDATA_H
-
-#include "columnreducer.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -12,6 +12,7 @@
 
 #include <qwt_series_data.h>
 
+#include <deque>
 #include <memory>
 
 class CurveSeriesData;
@@ -24,16 +25,37 @@ public:
     const std::shared_ptr<CurveSeriesData> &series() const { return source; }
     // Time of the oldest and newest sample in the window; false when it is empty.
     bool timeRange(qint64 *oldest, qint64 *newest) const;
-    // Reduces the window's samples in [start, end] to the given number of columns.
+    // Reduces the window's samples in [start, end] to at most about `columns` columns.
     void update(qint64 start, qint64 end, int columns);
+    // Width of a column in ms after the last update; 0 before.
+    qint64 columnWidth() const { return width; }
+    // Width for a span over a number of pixel columns: the smallest step of a ladder of
+    // quarter powers of two at least span / columns wide (1 ms at least).
+    static qint64 columnWidthFor(qint64 spanMs, int columns);
 
     size_t size() const override;
     QPointF sample(size_t i) const override;
     QRectF boundingRect() const override;
 
 private:
+    struct Column
+    {
+        qint64 index; // start time / width
+        qint64 minTime, maxTime;
+        double minValue, maxValue;
+    };
+
+    void rebuild();
+    void add(qint64 time, double value);
+    // The window has dropped its oldest samples: so do the columns.
+    void forgetDropped();
+
     std::shared_ptr<CurveSeriesData> source;
-    ColumnReducer reducer;
+    std::deque<Column> cells; // columns holding samples, ascending
+    qint64 width = 0;
+    qint64 firstIndex = 0; // columns before this one are not kept
+    qint64 seenCount = 0;  // samples the series had taken at the last update
+    qint64 seenDropped = 0;
     QVector<QPointF> points;
     QRectF bounds;
 };

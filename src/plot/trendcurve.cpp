@@ -8,10 +8,18 @@
 TrendCurve::TrendCurve(const QString &title, const QColor &colour)
     : QwtPlotCurve(title)
 {
-    // A cosmetic one-pixel pen without antialiasing: the cheapest line the painter draws.
+    // One pixel wide, no antialiasing: how the raster item draws it, and the cheapest line for
+    // the painter when Qwt draws it.
     setPen(colour, 0.0);
     setRenderHint(QwtPlotItem::RenderAntialiased, false);
     setLegendIconSize(QSize(18, 10));
+}
+
+void TrendCurve::drawSeries(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+                            const QRectF &canvasRect, int from, int to) const
+{
+    if (!drawnByRaster)
+        QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, from, to);
 }
 
 QwtGraphic TrendCurve::legendIcon(int index, const QSizeF &size) const

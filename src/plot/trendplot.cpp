@@ -5,6 +5,7 @@
 #include "recordingreadback.h"
 #include "trendcurve.h"
 #include "trendpicker.h"
+#include "trendrasteritem.h"
 #include "trendstyle.h"
 
 #include <QDateTime>
@@ -66,6 +67,8 @@ TrendPlot::TrendPlot(QWidget *parent)
 
     plotWidget = new QwtPlot(this);
     TrendStyle::applyTo(plotWidget);
+    // Every curve is drawn by this one item.
+    (new TrendRasterItem)->attach(plotWidget);
     plotWidget->setAxisAutoScale(QwtPlot::yLeft, true);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     plotWidget->setAxisScale(QwtPlot::xBottom, double(now - 3600000), double(now));
