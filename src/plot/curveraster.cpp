@@ -52,23 +52,29 @@ void CurveRaster::begin(const QSize &size)
     if (layer.size() != size || layer.format() != QImage::Format_ARGB32_Premultiplied)
         layer = QImage(size, QImage::Format_ARGB32_Premultiplied);
     layer.fill(Qt::transparent);
-}
-
-void CurveRaster::plot(int x, int y, quint32 pixel)
-{
-    if (unsigned(x) < unsigned(layer.width()) && unsigned(y) < unsigned(layer.height()))
-        reinterpret_cast<quint32 *>(layer.scanLine(y))[x] = pixel;
+    bits = layer.isNull() ? nullptr : reinterpret_cast<quint32 *>(layer.bits());
+    stride = layer.bytesPerLine() / qsizetype(sizeof(quint32));
 }
 
 void CurveRaster::drawLine(QPointF from, QPointF to, QRgb colour)
 {
-    if (layer.isNull() || !clipSegment(from, to, layer.width(), layer.height()))
+    if (!bits || !clipSegment(from, to, layer.width(), layer.height()))
         return;
     const quint32 pixel = qPremultiply(colour);
-    int x0 = int(std::lround(from.x()));
-    int y0 = int(std::lround(from.y()));
-    const int x1 = int(std::lround(to.x()));
-    const int y1 = int(std::lround(to.y()));
+    const int width = layer.width();
+    const int height = layer.height();
+    // Rounded, the clipped ends may still lie half a pixel outside: pulled in.
+    int x0 = qBound(0, int(std::lround(from.x())), width - 1);
+    int y0 = qBound(0, int(std::lround(from.y())), height - 1);
+    const int x1 = qBound(0, int(std::lround(to.x())), width - 1);
+    const int y1 = qBound(0, int(std::lround(to.y())), height - 1);
+    if (x0 == x1) {
+        // Most lines between the lowest and highest sample of a column are vertical.
+        quint32 *p = bits + qsizetype(std::min(y0, y1)) * stride + x0;
+        for (int n = std::abs(y1 - y0); n >= 0; --n, p += stride)
+            *p = pixel;
+        return;
+    }
     // Bresenham; after clipping at most the image's width plus height pixels long.
     const int dx = std::abs(x1 - x0);
     const int dy = -std::abs(y1 - y0);
@@ -76,7 +82,7 @@ void CurveRaster::drawLine(QPointF from, QPointF to, QRgb colour)
     const int sy = y0 < y1 ? 1 : -1;
     int error = dx + dy;
     while (true) {
-        plot(x0, y0, pixel);
+        bits[qsizetype(y0) * stride + x0] = pixel;
         if (x0 == x1 && y0 == y1)
             break;
         const int twice = 2 * error;
@@ -95,7 +101,7 @@ void CurveRaster::drawCurve(const QwtSeriesData<QPointF> &data, const QwtScaleMa
                             const QwtScaleMap &yMap, const QPointF &origin, QRgb colour)
 {
     const size_t n = data.size();
-    if (n == 0 || layer.isNull())
+    if (n == 0 || !bits)
         return;
     auto map = [&](const QPointF &p) {
         return QPointF(xMap.transform(p.x()) - origin.x(), yMap.transform(p.y()) - origin.y());

@@ -29,9 +29,11 @@ public:
     void drawLine(QPointF from, QPointF to, QRgb colour);
 
 private:
-    void plot(int x, int y, quint32 pixel);
-
     QImage layer;
+    // The layer's pixels, taken once per frame: QImage::scanLine would check for sharing at
+    // every pixel.
+    quint32 *bits = nullptr;
+    qsizetype stride = 0; // pixels per scan line
 };
 
 #endif

@@ -33,8 +33,11 @@ qint64 LiveCurveData::columnWidthFor(qint64 spanMs, int columns)
     const double raw = double(std::max<qint64>(spanMs, 1)) / std::max(columns, 1);
     if (raw <= 1.0)
         return 1;
-    const double step = std::ceil(4.0 * std::log2(raw) - 1e-9);
-    return std::max<qint64>(1, qint64(std::llround(std::exp2(step / 4.0))));
+    // The smallest rung at least raw wide, rungs rounded to whole ms as they are used.
+    int step = int(std::floor(4.0 * std::log2(raw))) - 1;
+    while (double(std::llround(std::exp2(step / 4.0))) < raw)
+        ++step;
+    return std::max<qint64>(1, std::llround(std::exp2(step / 4.0)));
 }
 
 bool LiveCurveData::timeRange(qint64 *oldest, qint64 *newest) const
@@ -74,18 +77,17 @@ void LiveCurveData::update(qint64 start, qint64 end, int columns)
                          dropped < seenDropped;
     width = newWidth;
     firstIndex = first;
-    if (restart) {
+    // Dropping the oldest samples column by column needs a window in time order; one that is
+    // not (the clock went back) is summed up again until the sample out of order has left it.
+    if (restart || (dropped > seenDropped && dropped < disorderedUntil)) {
         rebuild();
     } else {
         if (dropped > seenDropped)
             forgetDropped();
         while (!cells.empty() && cells.front().index < firstIndex)
             cells.pop_front();
-        for (qint64 i = held - added; i < held; ++i) {
-            const QPointF p = source->sample(size_t(i));
-            if (std::isfinite(p.x()))
-                add(qint64(p.x()), p.y());
-        }
+        for (qint64 i = held - added; i < held; ++i)
+            take(dropped + i, source->sample(size_t(i)));
     }
     seenCount = count;
     seenDropped = dropped;
@@ -109,14 +111,26 @@ void LiveCurveData::update(qint64 start, qint64 end, int columns)
 void LiveCurveData::rebuild()
 {
     cells.clear();
+    disorderedUntil = 0;
+    newestTime = std::numeric_limits<qint64>::min();
     if (!source)
         return;
-    const size_t held = source->size();
-    for (size_t i = 0; i < held; ++i) {
-        const QPointF p = source->sample(i);
-        if (std::isfinite(p.x()))
-            add(qint64(p.x()), p.y());
-    }
+    const qint64 held = qint64(source->size());
+    const qint64 dropped = qint64(source->count()) - held;
+    for (qint64 i = 0; i < held; ++i)
+        take(dropped + i, source->sample(size_t(i)));
+}
+
+void LiveCurveData::take(qint64 number, const QPointF &p)
+{
+    if (!std::isfinite(p.x()))
+        return;
+    const qint64 time = qint64(p.x());
+    if (time < newestTime)
+        disorderedUntil = number + 1;
+    else
+        newestTime = time;
+    add(time, p.y());
 }
 
 void LiveCurveData::add(qint64 time, double value)

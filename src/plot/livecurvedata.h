@@ -46,6 +46,8 @@ private:
     };
 
     void rebuild();
+    // The number-th sample the series has taken (counting from 0).
+    void take(qint64 number, const QPointF &sample);
     void add(qint64 time, double value);
     // The window has dropped its oldest samples: so do the columns.
     void forgetDropped();
@@ -56,6 +58,9 @@ private:
     qint64 firstIndex = 0; // columns before this one are not kept
     qint64 seenCount = 0;  // samples the series had taken at the last update
     qint64 seenDropped = 0;
+    qint64 newestTime = 0;
+    // While fewer samples than this have been dropped, the window is not in time order.
+    qint64 disorderedUntil = 0;
     QVector<QPointF> points;
     QRectF bounds;
 };
