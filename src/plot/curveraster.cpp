@@ -58,16 +58,23 @@ void CurveRaster::begin(const QSize &size)
 
 void CurveRaster::drawLine(QPointF from, QPointF to, QRgb colour)
 {
-    if (!bits || !clipSegment(from, to, layer.width(), layer.height()))
+    if (!bits)
+        return;
+    const double w = layer.width();
+    const double h = layer.height();
+    // Lines wholly inside, nearly all of them, need no clipping.
+    const bool inside = from.x() >= 0 && from.x() <= w - 1 && to.x() >= 0 && to.x() <= w - 1 &&
+                        from.y() >= 0 && from.y() <= h - 1 && to.y() >= 0 && to.y() <= h - 1;
+    if (!inside && !clipSegment(from, to, w, h))
         return;
     const quint32 pixel = qPremultiply(colour);
     const int width = layer.width();
     const int height = layer.height();
     // Rounded, the clipped ends may still lie half a pixel outside: pulled in.
-    int x0 = qBound(0, int(std::lround(from.x())), width - 1);
-    int y0 = qBound(0, int(std::lround(from.y())), height - 1);
-    const int x1 = qBound(0, int(std::lround(to.x())), width - 1);
-    const int y1 = qBound(0, int(std::lround(to.y())), height - 1);
+    int x0 = qBound(0, qRound(from.x()), width - 1);
+    int y0 = qBound(0, qRound(from.y()), height - 1);
+    const int x1 = qBound(0, qRound(to.x()), width - 1);
+    const int y1 = qBound(0, qRound(to.y()), height - 1);
     if (x0 == x1) {
         // Most lines between the lowest and highest sample of a column are vertical.
         quint32 *p = bits + qsizetype(std::min(y0, y1)) * stride + x0;
@@ -103,16 +110,23 @@ void CurveRaster::drawCurve(const QwtSeriesData<QPointF> &data, const QwtScaleMa
     const size_t n = data.size();
     if (n == 0 || !bits)
         return;
-    auto map = [&](const QPointF &p) {
+    // The plot's curves keep their points in an array: read straight from it rather than
+    // through a virtual call per point.
+    QVector<QPointF> array;
+    if (auto *arrayData = dynamic_cast<const QwtArraySeriesData<QPointF> *>(&data))
+        array = arrayData->samples();
+    const bool direct = size_t(array.size()) == n;
+    auto map = [&](size_t i) {
+        const QPointF p = direct ? array.at(int(i)) : data.sample(i);
         return QPointF(xMap.transform(p.x()) - origin.x(), yMap.transform(p.y()) - origin.y());
     };
-    QPointF previous = map(data.sample(0));
+    QPointF previous = map(0);
     if (n == 1) {
         drawLine(previous, previous, colour);
         return;
     }
     for (size_t i = 1; i < n; ++i) {
-        const QPointF next = map(data.sample(i));
+        const QPointF next = map(i);
         if (std::isfinite(next.x()) && std::isfinite(next.y()) && std::isfinite(previous.x()) &&
             std::isfinite(previous.y()))
             drawLine(previous, next, colour);

@@ -92,20 +92,20 @@ void LiveCurveData::update(qint64 start, qint64 end, int columns)
     seenCount = count;
     seenDropped = dropped;
 
-    points.clear();
+    d_samples.clear();
     double low = 0;
     double high = 0;
     for (const Column &c : cells) {
         if (c.index > last)
             break;
-        low = points.isEmpty() ? c.minValue : std::min(low, c.minValue);
-        high = points.isEmpty() ? c.maxValue : std::max(high, c.maxValue);
-        appendColumnPoints(points, c.minTime, c.minValue, c.maxTime, c.maxValue);
+        low = d_samples.isEmpty() ? c.minValue : std::min(low, c.minValue);
+        high = d_samples.isEmpty() ? c.maxValue : std::max(high, c.maxValue);
+        appendColumnPoints(d_samples, c.minTime, c.minValue, c.maxTime, c.maxValue);
     }
-    if (points.isEmpty())
+    if (d_samples.isEmpty())
         bounds = QRectF(1.0, 1.0, -2.0, -2.0);
     else
-        bounds = QRectF(QPointF(points.first().x(), low), QPointF(points.last().x(), high));
+        bounds = QRectF(QPointF(d_samples.first().x(), low), QPointF(d_samples.last().x(), high));
 }
 
 void LiveCurveData::rebuild()
@@ -197,16 +197,6 @@ void LiveCurveData::forgetDropped()
     }
     for (const Column &c : rest)
         cells.push_back(c);
-}
-
-size_t LiveCurveData::size() const
-{
-    return size_t(points.size());
-}
-
-QPointF LiveCurveData::sample(size_t i) const
-{
-    return points.at(int(i));
 }
 
 QRectF LiveCurveData::boundingRect() const

@@ -17,7 +17,7 @@
 
 class CurveSeriesData;
 
-class LiveCurveData : public QwtSeriesData<QPointF>
+class LiveCurveData : public QwtArraySeriesData<QPointF>
 {
 public:
     explicit LiveCurveData(std::shared_ptr<CurveSeriesData> series);
@@ -33,8 +33,6 @@ public:
     // quarter powers of two at least span / columns wide (1 ms at least).
     static qint64 columnWidthFor(qint64 spanMs, int columns);
 
-    size_t size() const override;
-    QPointF sample(size_t i) const override;
     QRectF boundingRect() const override;
 
 private:
@@ -61,7 +59,6 @@ private:
     qint64 newestTime = 0;
     // While fewer samples than this have been dropped, the window is not in time order.
     qint64 disorderedUntil = 0;
-    QVector<QPointF> points;
     QRectF bounds;
 };
 
