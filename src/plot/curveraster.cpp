@@ -2,6 +2,7 @@
 
 #include <qwt_scale_map.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -49,37 +50,75 @@ bool clipSegment(QPointF &a, QPointF &b, double w, double h)
 
 void CurveRaster::begin(const QSize &size)
 {
-    if (layer.size() != size || layer.format() != QImage::Format_ARGB32_Premultiplied)
-        layer = QImage(size, QImage::Format_ARGB32_Premultiplied);
-    layer.fill(Qt::transparent);
-    bits = layer.isNull() ? nullptr : reinterpret_cast<quint32 *>(layer.bits());
-    stride = layer.bytesPerLine() / qsizetype(sizeof(quint32));
+    width = std::max(0, size.width());
+    height = std::max(0, size.height());
+    columns.assign(size_t(width) * size_t(height), 0u);
+    drawnSinceImage = true;
+}
+
+const QImage &CurveRaster::image()
+{
+    if (!drawnSinceImage)
+        return layer;
+    drawnSinceImage = false;
+    if (layer.size() != QSize(width, height) ||
+        layer.format() != QImage::Format_ARGB32_Premultiplied)
+        layer = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull())
+        return layer;
+    // Turned back into scan lines in tiles, so that both sides are read and written a cache
+    // line at a time.
+    constexpr int tile = 32;
+    quint32 *out = reinterpret_cast<quint32 *>(layer.bits());
+    const qsizetype stride = layer.bytesPerLine() / qsizetype(sizeof(quint32));
+    for (int x0 = 0; x0 < width; x0 += tile) {
+        const int x1 = std::min(width, x0 + tile);
+        for (int y0 = 0; y0 < height; y0 += tile) {
+            const int y1 = std::min(height, y0 + tile);
+            for (int y = y0; y < y1; ++y) {
+                quint32 *row = out + qsizetype(y) * stride;
+                const quint32 *in = columns.data() + qsizetype(x0) * height + y;
+                for (int x = x0; x < x1; ++x, in += height)
+                    row[x] = *in;
+            }
+        }
+    }
+    return layer;
 }
 
 void CurveRaster::drawLine(QPointF from, QPointF to, QRgb colour)
 {
-    if (!bits)
+    if (width <= 0 || height <= 0)
         return;
-    const double w = layer.width();
-    const double h = layer.height();
+    const double w = width;
+    const double h = height;
     // Lines wholly inside, nearly all of them, need no clipping.
     const bool inside = from.x() >= 0 && from.x() <= w - 1 && to.x() >= 0 && to.x() <= w - 1 &&
                         from.y() >= 0 && from.y() <= h - 1 && to.y() >= 0 && to.y() <= h - 1;
     if (!inside && !clipSegment(from, to, w, h))
         return;
+    drawnSinceImage = true;
     const quint32 pixel = qPremultiply(colour);
-    const int width = layer.width();
-    const int height = layer.height();
     // Rounded, the clipped ends may still lie half a pixel outside: pulled in.
     int x0 = qBound(0, qRound(from.x()), width - 1);
     int y0 = qBound(0, qRound(from.y()), height - 1);
     const int x1 = qBound(0, qRound(to.x()), width - 1);
     const int y1 = qBound(0, qRound(to.y()), height - 1);
+    quint32 *const base = columns.data();
+    auto run = [base, pixel, this](int x, int ya, int yb) {
+        quint32 *p = base + qsizetype(x) * height + std::min(ya, yb);
+        std::fill(p, p + std::abs(yb - ya) + 1, pixel);
+    };
     if (x0 == x1) {
-        // Most lines between the lowest and highest sample of a column are vertical.
-        quint32 *p = bits + qsizetype(std::min(y0, y1)) * stride + x0;
-        for (int n = std::abs(y1 - y0); n >= 0; --n, p += stride)
-            *p = pixel;
+        run(x0, y0, y1);
+        return;
+    }
+    if (std::abs(x1 - x0) == 1) {
+        // Between neighbouring columns: the first half of the rise in the one, the rest in the
+        // other, as the general line below would draw it.
+        const int middle = y0 + (y1 - y0) / 2;
+        run(x0, y0, middle);
+        run(x1, middle + (y1 > y0 ? 1 : y1 < y0 ? -1 : 0), y1);
         return;
     }
     // Bresenham; after clipping at most the image's width plus height pixels long.
@@ -89,7 +128,7 @@ void CurveRaster::drawLine(QPointF from, QPointF to, QRgb colour)
     const int sy = y0 < y1 ? 1 : -1;
     int error = dx + dy;
     while (true) {
-        bits[qsizetype(y0) * stride + x0] = pixel;
+        base[qsizetype(x0) * height + y0] = pixel;
         if (x0 == x1 && y0 == y1)
             break;
         const int twice = 2 * error;
@@ -108,7 +147,7 @@ void CurveRaster::drawCurve(const QwtSeriesData<QPointF> &data, const QwtScaleMa
                             const QwtScaleMap &yMap, const QPointF &origin, QRgb colour)
 {
     const size_t n = data.size();
-    if (n == 0 || !bits)
+    if (n == 0 || width <= 0 || height <= 0)
         return;
     // The plot's curves keep their points in an array: read straight from it rather than
     // through a virtual call per point.

@@ -12,6 +12,8 @@
 
 #include <qwt_series_data.h>
 
+#include <vector>
+
 class QwtScaleMap;
 
 class CurveRaster
@@ -23,17 +25,21 @@ public:
     // image's top left corner in the maps' coordinates. Lines leaving the image are clipped.
     void drawCurve(const QwtSeriesData<QPointF> &data, const QwtScaleMap &xMap,
                    const QwtScaleMap &yMap, const QPointF &origin, QRgb colour);
-    const QImage &image() const { return layer; }
+    // The frame drawn since begin.
+    const QImage &image();
 
     // One line from (x0, y0) to (x1, y1), clipped to the image.
     void drawLine(QPointF from, QPointF to, QRgb colour);
 
 private:
+    // Lines are drawn column by column: pixel (x, y) is columns[x * height + y]. Nearly every
+    // line between two reduced points runs up or down within one or two pixel columns, and in
+    // this order its pixels lie next to each other in memory instead of a scan line apart.
+    std::vector<quint32> columns;
+    int width = 0;
+    int height = 0;
+    bool drawnSinceImage = true;
     QImage layer;
-    // The layer's pixels, taken once per frame: QImage::scanLine would check for sharing at
-    // every pixel.
-    quint32 *bits = nullptr;
-    qsizetype stride = 0; // pixels per scan line
 };
 
 #endif

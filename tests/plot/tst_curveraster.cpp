@@ -54,6 +54,9 @@ void TestCurveRaster::linesOfEveryDirection_data()
     QTest::newRow("diagonal") << QPointF(0, 0) << QPointF(19, 19) << 20;
     QTest::newRow("steep") << QPointF(3, 0) << QPointF(6, 19) << 20;
     QTest::newRow("one point") << QPointF(7, 7) << QPointF(7, 7) << 1;
+    QTest::newRow("neighbouring columns") << QPointF(5, 2) << QPointF(6, 9) << 8;
+    QTest::newRow("neighbouring columns, up") << QPointF(6, 9) << QPointF(5, 2) << 8;
+    QTest::newRow("neighbouring, level") << QPointF(5, 4) << QPointF(6, 4) << 2;
     QTest::newRow("rounded ends") << QPointF(1.4, 2.6) << QPointF(8.6, 2.4) << 9;
 }
 
