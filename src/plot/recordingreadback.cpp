@@ -1,5 +1,6 @@
 #include "recordingreadback.h"
 
+#include "curvedatadb.h"
 #include "storedcurvereader.h"
 
 #include <QDebug>
@@ -16,7 +17,11 @@ RecordingReadWorker::RecordingReadWorker(CurveDataDB *store, const std::atomic<i
 
 void RecordingReadWorker::read(int requestId, const TrendRequest &request)
 {
-    const auto superseded = [this, requestId] { return newestRequest->load() != requestId; };
+    // A clear of the store deletes the day files being read: the read lets go of them at once,
+    // long before the files go.
+    const auto superseded = [this, requestId] {
+        return newestRequest->load() != requestId || (store && store->isClearing());
+    };
     TrendReduction result;
     // Requests queue up while the user zooms: the outdated ones are answered without reading.
     if (!superseded())

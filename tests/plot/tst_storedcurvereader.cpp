@@ -141,6 +141,7 @@ private slots:
     void nothingStoredGivesAnEmptyCompleteAnswer();
     void refusesToRunOnTheStoresThread();
     void storeBeingClearedGivesAnIncompleteAnswer();
+    void clearDuringAReadStopsItBeforeFilesGo();
     void onlyTheNewestRequestIsReported();
     void destroyedDuringAReadEndsItsThread();
 
@@ -457,6 +458,35 @@ void TestStoredCurveReader::storeBeingClearedGivesAnIncompleteAnswer()
     const TrendReduction after = readOnThread(db, request);
     QVERIFY(after.complete);
     QVERIFY(after.isEmpty());
+}
+
+void TestStoredCurveReader::clearDuringAReadStopsItBeforeFilesGo()
+{
+    RecordingShape shape;
+    shape.curveNames = names(10);
+    shape.start = localMs(firstDay, QTime(0, 0));
+    shape.samples = 43200;
+    QVERIFY(writeRecording(dataDir(), shape));
+    CurveDataDB *db = openStore();
+    RecordingReadBack readBack(db);
+    QSignalSpy reduced(&readBack, &RecordingReadBack::reduced);
+    QSignalSpy cleared(db, &CurveDataDB::sigClearFinished);
+    TrendRequest whole;
+    whole.curveNames = shape.curveNames;
+    readBack.request(whole);
+    QElapsedTimer sinceClear;
+    sinceClear.start();
+    db->clearAllData();
+    // The read gives up and hands its connections back well before the day files are deleted
+    // (a second after the clear was asked for).
+    QVERIFY(reduced.wait(5000));
+    QVERIFY(sinceClear.elapsed() < 900);
+    QVERIFY(cleared.isEmpty());
+    QVERIFY(!reduced.first().first().value<TrendReduction>().complete);
+    QTRY_COMPARE_WITH_TIMEOUT(ConnectionPool::instance()->connectionCount(),
+                              ConnectionPool::instance()->threadConnectionCount(), 500);
+    QVERIFY(cleared.isEmpty());
+    QVERIFY(cleared.wait(10000));
 }
 
 void TestStoredCurveReader::onlyTheNewestRequestIsReported()
