@@ -23,6 +23,7 @@
 #include "inputreaderthread.h"
 #include "processvalues.h"
 #include "readdata.h"
+#include "trendstyle.h"
 #include "widgets/CustomMessageDialog.h"
 #include "widgets/ImageButton.h"
 #include "widgets/LoadingView.h"
@@ -247,6 +248,7 @@ void MainWidget::buildTabs()
                       tr("配置通道"));
     tabWidget->addTab(readingsTable, QIcon(QStringLiteral(":/image/DataNetwork.png")),
                       tr("图形设置"));
+    tabWidget->addTab(buildTrendPage(), TrendStyle::tabIcon(), tr("趋势图"));
 }
 
 void MainWidget::buildReadingsTable()

@@ -37,6 +37,7 @@ class QThread;
 class ReadData;
 class SideBar;
 class TimePicker;
+class TrendPlot;
 
 class MainWidget : public QWidget
 {
@@ -117,6 +118,12 @@ private:
     void onExportThreadFinished();
     void stopThread(QThread *thread);
 
+    // Trend plot
+    QWidget *buildTrendPage();
+    void showCurvesOnTrend();
+    void showScanOnTrend();
+    void showRecordingOnTrend();
+
     InputReaderThread *inputReader = nullptr;
     LoadingView *busyOverlay = nullptr;
     LoadingView *linkLostOverlay = nullptr;
@@ -161,6 +168,7 @@ private:
     QLineEdit *fileNameEdit = nullptr;
     QPointer<CsvExportFromDBThread> exportThread;
     bool exportResultReceived = false;
+    TrendPlot *trendPlot = nullptr;
 
     SideBar *sideBar = nullptr;
     bool pagesBuilt = false;

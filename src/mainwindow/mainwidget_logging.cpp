@@ -215,6 +215,7 @@ void MainWidget::prepareCurves()
         if (!it.value().isEmpty())
             channelSeries.insert(
                 it.key(), std::make_shared<CurveSeriesData>(QString::number(it.key()), name));
+    showCurvesOnTrend();
 }
 
 void MainWidget::scanFunc()
@@ -275,6 +276,7 @@ void MainWidget::refreshCurveSeriesDataSlot(const QList<MeasurementData> &dataLi
         it.value()->addSample(static_cast<double>(data.time.toMSecsSinceEpoch()), data.value);
         fillReadingRow(i, data.channel);
     }
+    showScanOnTrend();
 }
 
 void MainWidget::fillReadingRow(int row, int channel)
@@ -310,4 +312,5 @@ void MainWidget::recvReadDataSlot()
     runningLabel->hide();
     recordEndTime = QDateTime::currentDateTime().addSecs(1).toString(recordTimeFormat);
     busyOverlay->stopLoading();
+    showRecordingOnTrend();
 }

@@ -255,9 +255,10 @@ void TestMainWidget::windowWithAnsweringInstrument()
     MainWidget *w = makeWindow();
     QVERIFY(w->measureConnected);
     QVERIFY(!w->switchConnected);
-    QCOMPARE(w->tabWidget->count(), 2);
+    QCOMPARE(w->tabWidget->count(), 3);
     QCOMPARE(w->tabWidget->tabText(0), QStringLiteral("配置通道"));
     QCOMPARE(w->tabWidget->tabText(1), QStringLiteral("图形设置"));
+    QCOMPARE(w->tabWidget->tabText(2), QStringLiteral("趋势图"));
     QCOMPARE(w->readingsTable->rowCount(), 90);
     QCOMPARE(w->readingsTable->columnCount(), 6);
     for (int row : {0, 89})

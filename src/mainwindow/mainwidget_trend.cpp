@@ -1,0 +1,29 @@
+// The trend plot page: live curves of the run's channels, the stored recording once it ends.
+#include "mainwidget.h"
+
+#include "processvalues.h"
+#include "trendplot.h"
+
+QWidget *MainWidget::buildTrendPage()
+{
+    trendPlot = new TrendPlot;
+    return trendPlot;
+}
+
+void MainWidget::showCurvesOnTrend()
+{
+    if (trendPlot)
+        trendPlot->setCurves(channelSeries);
+}
+
+void MainWidget::showScanOnTrend()
+{
+    if (trendPlot)
+        trendPlot->refresh();
+}
+
+void MainWidget::showRecordingOnTrend()
+{
+    if (trendPlot && curveStore)
+        trendPlot->showRecording(curveStore);
+}
