@@ -238,7 +238,15 @@ say "three scans of channels $expected_scan"
 click "$logger" 960 580
 wait_for 20 "the export dialog" window_shown '^将数据导出到CSV$'
 dialog="$(visible_window '^将数据导出到CSV$')"
-click "$dialog" 272 172
+# A slow start (sanitizer builds, a loaded machine) can swallow the first click on "浏览...":
+# click again until the chooser shows; once it does, it is modal and takes every click.
+for attempt in 1 2 3 4 5 6; do
+    click "$dialog" 272 172
+    for _ in $(seq 25); do
+        window_shown '^Select Directory$' && break 2
+        sleep 0.2
+    done
+done
 wait_for 20 "the folder chooser" window_shown '^Select Directory$'
 chooser="$(visible_window '^Select Directory$')"
 xdotool mousemove --window "$chooser" 300 200
