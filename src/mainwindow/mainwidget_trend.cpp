@@ -7,6 +7,9 @@
 QWidget *MainWidget::buildTrendPage()
 {
     trendPlot = new TrendPlot;
+    // The plot shrinks with the window; its axes and legend must not widen the window beyond
+    // the size the host gives it.
+    trendPlot->setMinimumSize(1, 1);
     return trendPlot;
 }
 
