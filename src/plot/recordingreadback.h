@@ -1,6 +1,6 @@
 // Runs the reads of stored curves for the plot on a thread of its own, so that the window never
-// waits for the disk. A newer request supersedes the older ones: they stop early and only the
-// newest result is reported.
+// waits for the disk. A newer request supersedes the older ones: a read in progress stops early,
+// requests not started yet are dropped, and only the newest result is reported.
 #ifndef DATALOGGER_RECORDINGREADBACK_H
 #define DATALOGGER_RECORDINGREADBACK_H
 
@@ -10,25 +10,43 @@
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 class CurveDataDB;
 
-// Lives on the read-back thread; reads one request after the other.
+// What the window and the read-back thread hand each other. Requests and results pass here
+// under the lock, not as arguments of queued signals, so that the hand-over is ordered in a
+// way the thread sanitizer can see as well.
+struct ReadBackExchange
+{
+    std::mutex mutex;
+    bool requestWaiting = false;
+    int requestId = 0;
+    TrendRequest request;
+    bool reading = false;
+    bool resultWaiting = false;
+    TrendReduction result;
+    // Id of the newest request; anything older is abandoned.
+    std::atomic<int> newest{0};
+};
+
+// Lives on the read-back thread; reads the waiting request, and the next one if another came
+// meanwhile.
 class RecordingReadWorker : public QObject
 {
     Q_OBJECT
 public:
-    RecordingReadWorker(CurveDataDB *store, const std::atomic<int> *newestRequest);
+    RecordingReadWorker(CurveDataDB *store, ReadBackExchange *exchange);
 
 public slots:
-    void read(int requestId, const TrendRequest &request);
+    void readWaiting();
 
 signals:
-    void readDone(const TrendReduction &result);
+    void resultReady();
 
 private:
     CurveDataDB *store;
-    const std::atomic<int> *newestRequest;
+    ReadBackExchange *exchange;
 };
 
 class RecordingReadBack : public QObject
@@ -40,27 +58,26 @@ public:
     ~RecordingReadBack() override;
 
     CurveDataDB *store() const { return storeMember; }
-    // Queues a read; returns its id. Earlier reads still running are abandoned.
+    // Hands a read to the thread; returns its id. Earlier reads are abandoned.
     int request(const TrendRequest &request);
     // Abandons every read asked for so far; none of them will be reported.
     void cancel();
-    // A read asked for has not been reported yet.
-    bool isBusy() const { return pending != 0; }
-    int newestRequestId() const { return newestRequest.load(); }
+    // A read asked for has not been reported (or dropped) yet.
+    bool isBusy() const;
+    int newestRequestId() const { return exchange.newest.load(); }
 
 signals:
     // Only for the newest request; in the thread of this object.
     void reduced(const TrendReduction &result);
-    void startRead(int requestId, const TrendRequest &request);
+    void readRequested();
 
 private:
-    void onReadDone(const TrendReduction &result);
+    void takeResult();
 
     CurveDataDB *storeMember;
+    mutable ReadBackExchange exchange;
     QThread thread;
     RecordingReadWorker *worker = nullptr;
-    std::atomic<int> newestRequest{0};
-    int pending = 0;
 };
 
 #endif

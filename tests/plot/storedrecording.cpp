@@ -2,6 +2,7 @@
 
 #include "connectionpool.h"
 #include "curvedatadb.h"
+#include "shardcalendar.h"
 #include "storeclock.h"
 
 #include <QDateTime>
@@ -94,9 +95,16 @@ bool writeRecording(const QString &dir, const RecordingShape &shape)
             db = nullptr;
         }
     };
+    // Day file and batch of a sample are looked up once per six-hour slice, not per sample.
+    SliceMemo slices;
+    SliceMemo::Slice slice;
+    QString path;
     for (int i = 0; i < shape.samples && ok; ++i) {
         const qint64 t = sampleTime(shape, i);
-        const QString path = dayFileOf(dir, t);
+        if (i == 0 || t < slice.from || t >= slice.until) {
+            slice = slices.sliceOf(t);
+            path = dayFileOf(dir, t);
+        }
         if (path != openPath) {
             closeDay();
             if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK) {
@@ -107,7 +115,7 @@ bool writeRecording(const QString &dir, const RecordingShape &shape)
             openPath = path;
             preparedBatch.clear();
         }
-        const QString batch = CurveDataDB::batchNameForTime(t);
+        const QString &batch = slice.batchName;
         if (batch != preparedBatch) {
             for (int c = 0; c < curves; ++c) {
                 sqlite3_finalize(inserts[size_t(c)]);
