@@ -296,7 +296,11 @@ void TestShardCursor::cursorOnAnotherThreadUsesConnectionsOfItsOwn()
     bool ownThread = false;
     QList<double> values;
     int pooledWhileReading = 0;
+    // Held by the worker while it runs and taken here after wait(): a hand-over the thread
+    // sanitizer can see, which QThread::wait() alone is not.
+    std::mutex handOver;
     QThread *worker = QThread::create([&] {
+        std::lock_guard<std::mutex> hold(handOver);
         ShardCursor cursor(1, s.store(), at(day1, 0), at(day1, 23));
         if (cursor.connection) {
             theirName = cursor.connection->connectionName();
@@ -310,6 +314,7 @@ void TestShardCursor::cursorOnAnotherThreadUsesConnectionsOfItsOwn()
     worker->start();
     QVERIFY(worker->wait(30000));
     delete worker;
+    std::lock_guard<std::mutex> handedOver(handOver);
 
     QCOMPARE(values, (QList<double>{1.0, 2.0}));
     QVERIFY(ownThread);
