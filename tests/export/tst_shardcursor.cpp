@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QSqlDriver>
 #include <QThread>
+#include <mutex>
 #include <QtTest>
 
 #include <sqlite3.h>
