@@ -4,116 +4,140 @@
 #include "storedcurvereader.h"
 
 #include <QDebug>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 constexpr unsigned long threadStopWaitMs = 3000;
 }
 
-RecordingReadWorker::RecordingReadWorker(CurveDataDB *store, ReadBackExchange *exchange)
-    : store(store)
-    , exchange(exchange)
-{
-}
-
-void RecordingReadWorker::readWaiting()
-{
-    while (true) {
-        int id = 0;
-        TrendRequest request;
-        {
-            std::lock_guard<std::mutex> lock(exchange->mutex);
-            if (!exchange->requestWaiting)
-                return;
-            exchange->requestWaiting = false;
-            exchange->reading = true;
-            id = exchange->requestId;
-            request = exchange->request;
-        }
-        // A clear of the store deletes the day files being read: the read lets go of them at
-        // once, long before the files go.
-        const auto superseded = [this, id] {
-            return exchange->newest.load() != id || (store && store->isClearing());
-        };
-        TrendReduction result;
-        if (!superseded())
-            result = StoredCurveReader(store).read(request, superseded);
-        result.requestId = id;
-        {
-            std::lock_guard<std::mutex> lock(exchange->mutex);
-            exchange->reading = false;
-            // An unclaimed older result is of no use any more: the newer one replaces it.
-            exchange->result = std::move(result);
-            exchange->resultWaiting = true;
-        }
-        emit resultReady();
-    }
-}
-
 RecordingReadBack::RecordingReadBack(CurveDataDB *store, QObject *parent)
     : QObject(parent)
     , storeMember(store)
+    , thread(this)
 {
     registerTrendTypes();
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wakeRead = fds[0];
+        wakeWrite = fds[1];
+        notifier = new QSocketNotifier(wakeRead, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &RecordingReadBack::takeResult);
+    } else {
+        qCritical().noquote() << "曲线回读无法建立通知管道:" << strerror(errno);
+    }
     thread.setObjectName(QStringLiteral("trend-readback"));
-    worker = new RecordingReadWorker(store, &exchange);
-    worker->moveToThread(&thread);
-    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-    connect(this, &RecordingReadBack::readRequested, worker, &RecordingReadWorker::readWaiting);
-    connect(worker, &RecordingReadWorker::resultReady, this, &RecordingReadBack::takeResult);
     thread.start(QThread::InheritPriority);
 }
 
 RecordingReadBack::~RecordingReadBack()
 {
-    cancel();
-    thread.quit();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+        requestWaiting = false;
+        newest.fetch_add(1);
+    }
+    wake.notify_all();
     if (!thread.wait(threadStopWaitMs)) {
         qWarning().noquote() << "曲线回读线程未能按时结束，强制终止";
         thread.terminate();
         thread.wait();
     }
+    delete notifier;
+    if (wakeRead >= 0)
+        close(wakeRead);
+    if (wakeWrite >= 0)
+        close(wakeWrite);
 }
 
 int RecordingReadBack::request(const TrendRequest &request)
 {
     int id = 0;
     {
-        std::lock_guard<std::mutex> lock(exchange.mutex);
-        id = exchange.newest.fetch_add(1) + 1;
+        std::lock_guard<std::mutex> lock(mutex);
+        id = newest.fetch_add(1) + 1;
         // A request still waiting is replaced: only the newest is worth reading.
-        exchange.requestWaiting = true;
-        exchange.requestId = id;
-        exchange.request = request;
+        requestWaiting = true;
+        requestId = id;
+        waiting = request;
     }
-    emit readRequested();
+    wake.notify_all();
     return id;
 }
 
 void RecordingReadBack::cancel()
 {
-    std::lock_guard<std::mutex> lock(exchange.mutex);
-    exchange.newest.fetch_add(1);
-    exchange.requestWaiting = false;
+    std::lock_guard<std::mutex> lock(mutex);
+    newest.fetch_add(1);
+    requestWaiting = false;
 }
 
 bool RecordingReadBack::isBusy() const
 {
-    std::lock_guard<std::mutex> lock(exchange.mutex);
-    return exchange.requestWaiting || exchange.reading || exchange.resultWaiting;
+    std::lock_guard<std::mutex> lock(mutex);
+    return requestWaiting || reading || resultWaiting;
+}
+
+void RecordingReadBack::serve()
+{
+    while (true) {
+        int id = 0;
+        TrendRequest request;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            wake.wait(lock, [this] { return stopping || requestWaiting; });
+            if (stopping)
+                return;
+            requestWaiting = false;
+            reading = true;
+            id = requestId;
+            request = waiting;
+        }
+        // A clear of the store deletes the day files being read: the read lets go of them at
+        // once, long before the files go.
+        const auto superseded = [this, id] {
+            return newest.load() != id || (storeMember && storeMember->isClearing());
+        };
+        TrendReduction read;
+        if (!superseded())
+            read = StoredCurveReader(storeMember).read(request, superseded);
+        read.requestId = id;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            reading = false;
+            // An unclaimed older result is of no use any more: the newer one replaces it.
+            result = std::move(read);
+            resultWaiting = true;
+        }
+        if (wakeWrite >= 0) {
+            const char byte = 1;
+            // A full pipe already holds a wake-up: nothing is lost when this write is refused.
+            if (write(wakeWrite, &byte, 1) < 0 && errno != EAGAIN)
+                qWarning().noquote() << "曲线回读通知失败:" << strerror(errno);
+        }
+    }
 }
 
 void RecordingReadBack::takeResult()
 {
-    TrendReduction result;
-    {
-        std::lock_guard<std::mutex> lock(exchange.mutex);
-        if (!exchange.resultWaiting)
-            return;
-        exchange.resultWaiting = false;
-        result = std::move(exchange.result);
-        exchange.result = TrendReduction();
+    char drain[64];
+    while (read(wakeRead, drain, sizeof drain) > 0) {
     }
-    if (result.requestId != exchange.newest.load())
+    TrendReduction taken;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!resultWaiting)
+            return;
+        resultWaiting = false;
+        taken = std::move(result);
+        result = TrendReduction();
+    }
+    if (taken.requestId != newest.load())
         return;
-    emit reduced(result);
+    emit reduced(taken);
 }

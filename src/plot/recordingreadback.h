@@ -1,6 +1,10 @@
 // Runs the reads of stored curves for the plot on a thread of its own, so that the window never
 // waits for the disk. A newer request supersedes the older ones: a read in progress stops early,
-// requests not started yet are dropped, and only the newest result is reported.
+// a request not started yet is replaced, and only the newest result is reported.
+//
+// Requests and results pass under a std::mutex, the reading thread waits on a condition
+// variable, and it wakes the window through a pipe watched by a socket notifier: no Qt event
+// crosses between the two threads, so every hand-over is one the thread sanitizer can follow.
 #ifndef DATALOGGER_RECORDINGREADBACK_H
 #define DATALOGGER_RECORDINGREADBACK_H
 
@@ -10,44 +14,11 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 class CurveDataDB;
-
-// What the window and the read-back thread hand each other. Requests and results pass here
-// under the lock, not as arguments of queued signals, so that the hand-over is ordered in a
-// way the thread sanitizer can see as well.
-struct ReadBackExchange
-{
-    std::mutex mutex;
-    bool requestWaiting = false;
-    int requestId = 0;
-    TrendRequest request;
-    bool reading = false;
-    bool resultWaiting = false;
-    TrendReduction result;
-    // Id of the newest request; anything older is abandoned.
-    std::atomic<int> newest{0};
-};
-
-// Lives on the read-back thread; reads the waiting request, and the next one if another came
-// meanwhile.
-class RecordingReadWorker : public QObject
-{
-    Q_OBJECT
-public:
-    RecordingReadWorker(CurveDataDB *store, ReadBackExchange *exchange);
-
-public slots:
-    void readWaiting();
-
-signals:
-    void resultReady();
-
-private:
-    CurveDataDB *store;
-    ReadBackExchange *exchange;
-};
+class QSocketNotifier;
 
 class RecordingReadBack : public QObject
 {
@@ -64,20 +35,49 @@ public:
     void cancel();
     // A read asked for has not been reported (or dropped) yet.
     bool isBusy() const;
-    int newestRequestId() const { return exchange.newest.load(); }
+    int newestRequestId() const { return newest.load(); }
 
 signals:
     // Only for the newest request; in the thread of this object.
     void reduced(const TrendReduction &result);
-    void readRequested();
 
 private:
+    // The reading thread's loop.
+    void serve();
     void takeResult();
 
-    CurveDataDB *storeMember;
-    mutable ReadBackExchange exchange;
-    QThread thread;
-    RecordingReadWorker *worker = nullptr;
+    class ReadThread : public QThread
+    {
+    public:
+        explicit ReadThread(RecordingReadBack *owner)
+            : owner(owner)
+        {
+        }
+
+    protected:
+        void run() override { owner->serve(); }
+
+    private:
+        RecordingReadBack *owner;
+    };
+
+    CurveDataDB *const storeMember;
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    bool requestWaiting = false;
+    int requestId = 0;
+    TrendRequest waiting;
+    bool reading = false;
+    bool resultWaiting = false;
+    TrendReduction result;
+    // Id of the newest request; anything older is abandoned.
+    std::atomic<int> newest{0};
+    // The reading thread writes a byte when a result is waiting; the window reads it.
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    QSocketNotifier *notifier = nullptr;
+    ReadThread thread;
 };
 
 #endif
