@@ -15,7 +15,7 @@ function(datalogger_add_test name)
     set(env "QT_QPA_PLATFORM=offscreen" "DATALOGGER_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
             "DATALOGGER_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
             "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/lsan.supp:fast_unwind_on_malloc=0"
-            "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/tsan.supp"
+            "TSAN_OPTIONS=ignore_noninstrumented_modules=1:suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/tsan.supp"
             ${T_ENV})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)

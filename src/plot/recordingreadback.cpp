@@ -48,6 +48,11 @@ RecordingReadBack::~RecordingReadBack()
         thread.terminate();
         thread.wait();
     }
+    // The thread's last step releases the mutex; taking it once more orders everything the
+    // thread did before what follows here, in a way the thread sanitizer can see.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+    }
     delete notifier;
     if (wakeRead >= 0)
         close(wakeRead);
