@@ -238,10 +238,13 @@ say "three scans of channels $expected_scan"
 click "$logger" 960 580
 wait_for 20 "the export dialog" window_shown '^将数据导出到CSV$'
 dialog="$(visible_window '^将数据导出到CSV$')"
+# The dialog grows with the folder shown in it, and its buttons sit at its right edge: aim at
+# them from there.
+dialog_width="$(xdotool getwindowgeometry "$dialog" | awk '/Geometry:/ { split($2, g, "x"); print g[1] }')"
 # A slow start (sanitizer builds, a loaded machine) can swallow the first click on "浏览...":
 # click again until the chooser shows; once it does, it is modal and takes every click.
 for attempt in 1 2 3 4 5 6; do
-    click "$dialog" 272 172
+    click "$dialog" $((dialog_width - 53)) 172
     for _ in $(seq 25); do
         window_shown '^Select Directory$' && break 2
         sleep 0.2
@@ -255,7 +258,7 @@ xdotool type --delay 20 "$out"
 xdotool key Return
 wait_for 20 "the folder chooser to close" window_gone '^Select Directory$'
 sleep 0.3
-click "$dialog" 198 223
+click "$dialog" $((dialog_width - 127)) 223
 exported() { compgen -G "$out/${serial}_Trace_1_*.csv" >/dev/null; }
 wait_for 60 "the CSV file in $out" exported
 sleep 0.5
