@@ -96,4 +96,24 @@ ViStatus writeAllBounded(int fd, const ViByte *data, size_t size, size_t *writte
     return VI_SUCCESS;
 }
 
+ViStatus readSomeBounded(int fd, std::vector<ViByte> &buffer, size_t chunk, int cancelFd,
+                         const Deadline &deadline, bool isSocket)
+{
+    for (;;) {
+        const ViStatus wait = waitForFdStatus(fd, POLLIN, cancelFd, deadline);
+        if (wait != VI_SUCCESS)
+            return wait;
+        const size_t old = buffer.size();
+        buffer.resize(old + chunk);
+        const ssize_t got = isSocket ? recv(fd, buffer.data() + old, chunk, 0)
+                                     : ::read(fd, buffer.data() + old, chunk);
+        buffer.resize(old + (got > 0 ? static_cast<size_t>(got) : 0));
+        if (got > 0)
+            return VI_SUCCESS;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        return VI_ERROR_CONN_LOST;
+    }
+}
+
 } // namespace visa

@@ -4,6 +4,8 @@
 #include "visa.h"
 
 #include <chrono>
+#include <cstddef>
+#include <vector>
 
 namespace visa {
 
@@ -42,6 +44,11 @@ ViStatus waitForFdStatus(int fd, short events, int cancelFd, const Deadline &dea
 // without SIGPIPE). A descriptor that refuses the write for any other reason gives
 // VI_ERROR_CONN_LOST; *written counts what went out.
 ViStatus writeAllBounded(int fd, const ViByte *data, size_t size, size_t *written, int cancelFd,
+                         const Deadline &deadline, bool isSocket);
+
+// Appends what one read of up to chunk bytes brings, waiting for data within the deadline.
+// End of file or an error of the descriptor gives VI_ERROR_CONN_LOST: the other side is gone.
+ViStatus readSomeBounded(int fd, std::vector<ViByte> &buffer, size_t chunk, int cancelFd,
                          const Deadline &deadline, bool isSocket);
 
 } // namespace visa

@@ -136,22 +136,11 @@ ViStatus SerialTransport::readSome(std::vector<ViByte> &buffer, const Deadline &
     *messageEnd = false;
     if (lost_)
         return VI_ERROR_CONN_LOST;
-    for (;;) {
-        const ViStatus wait = waitForFdStatus(fd_, POLLIN, cancelFd_, deadline);
-        if (wait != VI_SUCCESS)
-            return wait;
-        const size_t old = buffer.size();
-        buffer.resize(old + kReadChunk);
-        const ssize_t got = ::read(fd_, buffer.data() + old, kReadChunk);
-        buffer.resize(old + (got > 0 ? static_cast<size_t>(got) : 0));
-        if (got > 0)
-            return VI_SUCCESS;
-        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
-        // End of file or EIO: the adapter was unplugged or the other end of a pty closed.
+    const ViStatus status = readSomeBounded(fd_, buffer, kReadChunk, cancelFd_, deadline, false);
+    // End of file or EIO: the adapter was unplugged or the other end of a pty closed.
+    if (status == VI_ERROR_CONN_LOST)
         lost_ = true;
-        return VI_ERROR_CONN_LOST;
-    }
+    return status;
 }
 
 } // namespace visa

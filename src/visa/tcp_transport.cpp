@@ -191,22 +191,11 @@ ViStatus TcpTransport::readSome(std::vector<ViByte> &buffer, const Deadline &dea
     *messageEnd = false;
     if (lost_)
         return VI_ERROR_CONN_LOST;
-    for (;;) {
-        const ViStatus wait = waitForFdStatus(fd_, POLLIN, cancelFd_, deadline);
-        if (wait != VI_SUCCESS)
-            return wait;
-        const size_t old = buffer.size();
-        buffer.resize(old + kReadChunk);
-        const ssize_t got = recv(fd_, buffer.data() + old, kReadChunk, 0);
-        buffer.resize(old + (got > 0 ? static_cast<size_t>(got) : 0));
-        if (got > 0)
-            return VI_SUCCESS;
-        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
-        // The peer closed the connection or reset it.
+    const ViStatus status = readSomeBounded(fd_, buffer, kReadChunk, cancelFd_, deadline, true);
+    // The peer closed the connection or reset it.
+    if (status == VI_ERROR_CONN_LOST)
         lost_ = true;
-        return VI_ERROR_CONN_LOST;
-    }
+    return status;
 }
 
 ViStatus TcpTransport::setTcpOption(ViAttr attribute, bool enabled)
