@@ -1,6 +1,9 @@
 #include "inputreaderthread.h"
 
+#include <QDebug>
+
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -38,8 +41,47 @@ void InputReaderThread::emitLine(QByteArray line)
 {
     if (line.endsWith('\r'))
         line.chop(1);
+    // Every byte up to the line feed belongs to the line, NULs included: "exit\0x" is not
+    // "exit" and "A\0B" is echoed whole.
     if (!line.isEmpty())
-        emit newInputReceived(QString::fromLocal8Bit(line));
+        emit newInputReceived(QString::fromLocal8Bit(line.constData(), line.size()));
+}
+
+void InputReaderThread::takeBytes(const char *bytes, int count)
+{
+    const char *const end = bytes + count;
+    while (bytes < end) {
+        const char *lineEnd = static_cast<const char *>(memchr(bytes, '\n', size_t(end - bytes)));
+        const char *const stop = lineEnd ? lineEnd : end;
+        const int length = int(stop - bytes);
+        if (dropping) {
+            droppedBytes += length;
+        } else if (pending.size() + length > MaxLineBytes) {
+            droppedBytes = pending.size() + length;
+            pending.clear();
+            pending.squeeze();
+            dropping = true;
+        } else {
+            pending.append(bytes, length);
+        }
+        if (!lineEnd)
+            return;
+        if (dropping)
+            dropOverlongLine();
+        else
+            emitLine(pending);
+        pending.clear();
+        bytes = lineEnd + 1;
+    }
+}
+
+void InputReaderThread::dropOverlongLine()
+{
+    qWarning().noquote() << QStringLiteral("[主机输入] 丢弃过长的输入行：%1 字节（上限 %2 字节）")
+                                .arg(droppedBytes)
+                                .arg(MaxLineBytes);
+    dropping = false;
+    droppedBytes = 0;
 }
 
 // Waits for input in slices of 100 ms rather than inside a blocking read, so that a stop
@@ -47,7 +89,6 @@ void InputReaderThread::emitLine(QByteArray line)
 // to terminate this thread.
 void InputReaderThread::run()
 {
-    QByteArray pending;
     bool atEnd = false;
     char buffer[4096];
     while (!isStopRequested()) {
@@ -68,17 +109,14 @@ void InputReaderThread::run()
             continue;
         if (n <= 0) {
             // End of input: a last line without its line end still counts.
-            if (!pending.isEmpty())
+            if (dropping)
+                dropOverlongLine();
+            else if (!pending.isEmpty())
                 emitLine(pending);
             pending.clear();
             atEnd = true;
             continue;
         }
-        pending.append(buffer, static_cast<int>(n));
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            emitLine(pending.left(end));
-            pending.remove(0, end + 1);
-        }
+        takeBytes(buffer, static_cast<int>(n));
     }
 }

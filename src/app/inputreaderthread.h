@@ -10,6 +10,10 @@ class InputReaderThread : public QThread
 {
     Q_OBJECT
 public:
+    // The host's lines are short commands; a longer line is dropped (with a warning) so that a
+    // runaway host cannot grow the logger's memory without end.
+    static constexpr int MaxLineBytes = 64 * 1024;
+
     explicit InputReaderThread(QObject *parent = nullptr, int inputFd = 0);
 
     void stop();
@@ -26,6 +30,14 @@ protected:
 private:
     bool isStopRequested();
     void emitLine(QByteArray line);
+    // Splits what arrived into lines, in time linear in the bytes read.
+    void takeBytes(const char *bytes, int count);
+    void dropOverlongLine();
+
+    QByteArray pending;
+    // Bytes of an over-long line thrown away so far; the rest up to its line feed goes too.
+    qint64 droppedBytes = 0;
+    bool dropping = false;
 
     // A standard mutex rather than QMutex: its ordering is visible to the thread sanitizer.
     std::mutex lock;

@@ -49,7 +49,8 @@ QString TestHostLink::readLine(QProcess &child, int timeoutMs)
     while (!child.canReadLine() && timer.elapsed() < timeoutMs)
         if (!child.waitForReadyRead(100) && child.state() == QProcess::NotRunning)
             break;
-    return QString::fromUtf8(child.readLine()).trimmed();
+    const QByteArray line = child.readLine();
+    return QString::fromUtf8(line.constData(), line.size()).trimmed();
 }
 
 void TestHostLink::announcesEchoesAndExits()
@@ -66,6 +67,10 @@ void TestHostLink::announcesEchoesAndExits()
     QCOMPARE(readLine(child), QStringLiteral("receive msg: hello"));
     QCOMPARE(readLine(child), QStringLiteral("receive msg: Exit"));
     QCOMPARE(readLine(child), QStringLiteral("receive msg: exit"));
+    // A line is every byte up to its line feed: NULs neither end it nor make it "exit".
+    child.write(QByteArray("exit\0 not really\nA\0B\n", 21));
+    QCOMPARE(readLine(child), QString::fromLatin1("receive msg: exit\0 not really", 29));
+    QCOMPARE(readLine(child), QString::fromLatin1("receive msg: A\0B", 16));
     QVERIFY(child.state() == QProcess::Running);
 
     child.write("exit\n");

@@ -1,6 +1,7 @@
 // The host-link reader on a real pipe standing in for standard input.
 #include <QElapsedTimer>
 #include <QTest>
+#include <thread>
 #include <unistd.h>
 
 #include "inputreaderthread.h"
@@ -15,6 +16,8 @@ private slots:
     void splitsLinesAndDropsEmptyOnes();
     void lineArrivingInPiecesIsOneLine();
     void lastLineWithoutLineEndCountsAtEndOfInput();
+    void nulBytesBelongToTheLine();
+    void overlongLinesAreDroppedAndReadingGoesOn();
     void stopEndsAWaitingReaderQuickly();
     void stopEndsAReaderAfterEndOfInput();
 
@@ -91,6 +94,66 @@ void TestInputReaderThread::lastLineWithoutLineEndCountsAtEndOfInput()
     QTRY_COMPARE(lines.size(), 2);
     QCOMPARE(lines, QStringList({"first", "last"}));
     QVERIFY(reader.isRunning()); // keeps polling until stopped
+    reader.stop();
+    QVERIFY(reader.waitForEnd(1000));
+}
+
+void TestInputReaderThread::nulBytesBelongToTheLine()
+{
+    InputReaderThread reader(nullptr, fds[0]);
+    collect(reader);
+    reader.start();
+    send(QByteArray("exit\0 not really\nA\0B\n", 21));
+    QTRY_COMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0), QString::fromLatin1("exit\0 not really", 16));
+    QCOMPARE(lines.at(1), QString::fromLatin1("A\0B", 3));
+    reader.stop();
+    QVERIFY(reader.waitForEnd(1000));
+}
+
+// A 20 MB line (once minutes of quadratic copying) is dropped with a warning as it streams in;
+// the lines around it, one exactly at the limit among them, arrive unharmed.
+void TestInputReaderThread::overlongLinesAreDroppedAndReadingGoesOn()
+{
+    const int limit = InputReaderThread::MaxLineBytes;
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        qPrintable(QStringLiteral("[主机输入] 丢弃过长的输入行：%1 字节（上限 %2 字节）")
+                       .arg(20 * 1024 * 1024)
+                       .arg(limit)));
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        qPrintable(QStringLiteral("[主机输入] 丢弃过长的输入行：%1 字节（上限 %2 字节）")
+                       .arg(limit + 1)
+                       .arg(limit)));
+    InputReaderThread reader(nullptr, fds[0]);
+    collect(reader);
+    reader.start();
+    const int fd = fds[1];
+    // The pipe holds 64 KiB: the host writes from a thread of its own while lines are taken.
+    std::thread host([fd, limit] {
+        auto put = [fd](const QByteArray &bytes) {
+            for (qint64 done = 0; done < bytes.size();) {
+                const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+                if (n <= 0)
+                    return;
+                done += n;
+            }
+        };
+        put("before\n");
+        const QByteArray chunk(1024 * 1024, 'x');
+        for (int i = 0; i < 20; ++i)
+            put(chunk);
+        put("\nafter\n");
+        put(QByteArray(limit, 'y') + '\n');
+        put(QByteArray(limit + 1, 'z') + "\nlast\n");
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 4, 20000);
+    host.join();
+    QCOMPARE(lines.at(0), QStringLiteral("before"));
+    QCOMPARE(lines.at(1), QStringLiteral("after"));
+    QCOMPARE(lines.at(2), QString(limit, QLatin1Char('y')));
+    QCOMPARE(lines.at(3), QStringLiteral("last"));
     reader.stop();
     QVERIFY(reader.waitForEnd(1000));
 }
