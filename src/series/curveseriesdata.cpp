@@ -32,12 +32,16 @@ void CurveSeriesData::registerWith(CurveDataDB *db)
         qWarning().noquote() << "曲线注册失败，无法生成有效curve_id" << name;
 }
 
-void CurveSeriesData::addSample(double x, double y)
+CurveSeriesData::SampleResult CurveSeriesData::addSample(double x, double y)
 {
     if (curveIdMember == -1 || !store)
-        return;
+        return SampleResult::StoreFailed;
+    // The value column cannot hold NaN; such a reading is neither stored nor counted.
+    if (std::isnan(y))
+        return SampleResult::NotANumber;
     const qint64 time = static_cast<qint64>(x);
-    store->insertData(curveIdMember, time, y);
+    if (!store->insertData(curveIdMember, time, y))
+        return SampleResult::StoreFailed;
 
     ++countMember;
     sum += y;
@@ -50,6 +54,7 @@ void CurveSeriesData::addSample(double x, double y)
     if (y < minimumMember)
         minimumMember = y;
     remember(QPointF(x, y));
+    return SampleResult::Stored;
 }
 
 void CurveSeriesData::remember(const QPointF &point)

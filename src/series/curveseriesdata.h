@@ -27,8 +27,15 @@ public:
     CurveSeriesData(const CurveSeriesData &) = delete;
     CurveSeriesData &operator=(const CurveSeriesData &) = delete;
 
-    // x: time in ms since the epoch, y: the value. Stored, then counted.
-    void addSample(double x, double y);
+    enum class SampleResult
+    {
+        Stored,
+        NotANumber,
+        StoreFailed
+    };
+    // x: time in ms since the epoch, y: the value. Stored, then counted. A NaN value cannot be
+    // stored and a sample the store failed to take is not counted either.
+    SampleResult addSample(double x, double y);
 
     double lastValue() const { return lastValueMember; }
     QString lastTimeText() const { return lastTimeTextMember; }

@@ -9,7 +9,13 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+
 #include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 #include <atomic>
 
@@ -49,9 +55,8 @@ CurveDataDB::CurveDataDB(const QString &dataDirPath, QObject *parent)
     , dataDir(dataDirPath)
 {
     registerStoreMetaTypes();
-    if (!QDir(dataDir).exists() && !QDir().mkpath(dataDir))
-        qCritical().noquote() << "创建数据目录失败:" << dataDir;
-    switchToTodayDatabase();
+    if (makeDataDirectory())
+        switchToTodayDatabase();
 }
 
 CurveDataDB::~CurveDataDB()
@@ -99,6 +104,60 @@ QString CurveDataDB::todayDbPath() const
 QString CurveDataDB::batchNameForTime(qint64 ms)
 {
     return batchNameOfTime(ms);
+}
+
+// Made with mkdir itself so that the cause of a failure (no permission, a read-only or full
+// file system, a name too long) can be told to the user.
+bool CurveDataDB::makeDataDirectory()
+{
+    const QFileInfo info(dataDir);
+    if (info.isDir())
+        return true;
+    if (info.exists() || info.isSymLink()) {
+        noteFailure(
+            QStringLiteral("创建数据目录失败:"),
+            QStringLiteral("%1 已存在，但不是文件夹").arg(QDir::toNativeSeparators(dataDir)));
+        return false;
+    }
+    const QString parent = info.absolutePath();
+    if (parent != info.absoluteFilePath() && !QFileInfo(parent).isDir() && !QDir().mkpath(parent)) {
+        noteFailure(QStringLiteral("创建数据目录失败:"),
+                    QStringLiteral("无法创建 %1").arg(QDir::toNativeSeparators(parent)));
+        return false;
+    }
+    if (::mkdir(QFile::encodeName(dataDir).constData(), 0777) != 0 && errno != EEXIST) {
+        noteFailure(QStringLiteral("创建数据目录失败:"), QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+bool CurveDataDB::ensureUsable()
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    lastErrorText.clear();
+    if (!makeDataDirectory())
+        return false;
+    switchToTodayDatabase();
+    if (currentIsOpen() && ConnectionPool::createTables(*currentConnection))
+        return true;
+    if (lastErrorText.isEmpty())
+        lastErrorText = currentConnection ? currentConnection->lastError().text()
+                                          : QStringLiteral("无法打开数据库文件 %1")
+                                                .arg(QDir::toNativeSeparators(currentPath));
+    return false;
+}
+
+QString CurveDataDB::lastError() const
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    return lastErrorText;
+}
+
+void CurveDataDB::noteFailure(const QString &what, const QString &cause)
+{
+    qWarning().noquote() << what << cause;
+    lastErrorText = cause;
 }
 
 QString CurveDataDB::dataDirectory() const

@@ -60,8 +60,10 @@ public:
     static QString batchNameForTime(qint64 ms);
 
     // Stores one sample of curveId (the id registerCurve returned) in the day file and batch
-    // table of its time stamp and keeps that file's curve metadata up to date.
-    void insertData(int curveId, qint64 time, double value);
+    // table of its time stamp and keeps that file's curve metadata up to date, both in one
+    // transaction. False when the sample could not be stored (lastError says why); a second
+    // sample at the same millisecond is ignored and is no failure.
+    bool insertData(int curveId, qint64 time, double value);
     bool ensureBatchTable(int curveId, qint64 time);
     bool createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId);
     void closeCurrentDatabase();
@@ -74,6 +76,12 @@ public:
     bool openCsvPart(const QString &basePath, int part, const QString &separator,
                      const QMap<QString, QString> &headerFields, const QList<int> &curveIds,
                      QFile *file, QTextStream *stream, QString *partPath = nullptr);
+
+    // Makes sure the data directory and today's file can be used (creating them when missing);
+    // false with lastError telling why, e.g. a plain file in the way or a name too long.
+    bool ensureUsable();
+    // The cause of the most recent failure to open, register or store, for the user.
+    QString lastError() const;
 
     // Observers.
     QString dataDirectory() const;
@@ -97,6 +105,14 @@ private:
     bool lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId, QString *error);
     bool ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId);
     bool writeCurrentMetadata();
+    // The changed curves' metadata rows, inside a transaction the caller holds.
+    bool writeMetadataRows();
+    bool insertIntoCurrent(int curveId, const QString &table, qint64 time, double value);
+    bool insertIntoOtherFile(const QSqlDatabase &db, const QString &path, int fileCurveId,
+                             const QString &table, qint64 time, double value);
+    bool makeDataDirectory();
+    // Logs what failed and keeps the cause for lastError.
+    void noteFailure(const QString &what, const QString &cause);
     bool updateFileMetadata(const QSqlDatabase &db, int fileCurveId, qint64 time, double value);
     void startClearWorker();
 
@@ -120,6 +136,7 @@ private:
     // Statements and calendar answers of the write path, reused from sample to sample.
     StatementCache statements;
     SliceMemo calendarMemo;
+    QString lastErrorText;
 };
 
 #endif

@@ -11,11 +11,13 @@
 #include <QSqlError>
 #include <QVariant>
 
-void CurveDataDB::insertData(int curveId, qint64 time, double value)
+bool CurveDataDB::insertData(int curveId, qint64 time, double value)
 {
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    if (clearing)
-        return;
+    if (clearing) {
+        lastErrorText = QStringLiteral("正在清理数据库");
+        return false;
+    }
     // The day rollover happens before routing: a late sample of the day being left then goes
     // to that day's file with that file's id and metadata, never into today's maps.
     switchToTodayDatabase();
@@ -23,48 +25,149 @@ void CurveDataDB::insertData(int curveId, qint64 time, double value)
     const QString path = memoPathForTime(time);
     const bool current = !currentPath.isEmpty() && path == currentPath;
     QSharedPointer<QSqlDatabase> connection = current ? currentConnection : getConnection(path);
-    if (!connection || !connection->isOpen())
-        return;
+    if (!connection || !connection->isOpen()) {
+        noteFailure(QStringLiteral("写入样本失败，数据库未打开:"), path);
+        return false;
+    }
 
     // The id of the curve in the file the sample goes to; equal to curveId in today's file.
     int fileCurveId = curveId;
-    if (!ensureBatchTableIn(curveId, time, &fileCurveId))
-        return;
-
+    if (!ensureBatchTableIn(curveId, time, &fileCurveId)) {
+        if (lastErrorText.isEmpty())
+            lastErrorText = QStringLiteral("创建分片表失败");
+        return false;
+    }
     const QString table = batchTableName(fileCurveId, calendarMemo.sliceOf(time).batchName);
+    return current ? insertIntoCurrent(curveId, table, time, value)
+                   : insertIntoOtherFile(*connection, path, fileCurveId, table, time, value);
+}
+
+// The row and the curve's metadata change commit together: a reader (or a power cut) never
+// sees a file whose extremes lag behind its rows or run ahead of them.
+bool CurveDataDB::insertIntoCurrent(int curveId, const QString &table, qint64 time, double value)
+{
+    const QSqlDatabase db = *currentConnection;
+    statements.bindTo(db);
+    TrackedQuery *begin = statements.sampleSavepoint(db);
+    TrackedQuery *insert = statements.sampleInsert(db, table);
+    TrackedQuery *commit = statements.sampleRelease(db);
+    TrackedQuery *rollback = statements.sampleRollback(db);
+    if (!begin || !insert || !commit || !rollback) {
+        noteFailure(QStringLiteral("写入样本失败:"), db.lastError().text());
+        return false;
+    }
+    // Back to before the sample, then out of the savepoint (which then commits nothing).
+    auto undo = [rollback, commit] {
+        rollback->exec();
+        rollback->finish();
+        commit->exec();
+        commit->finish();
+    };
+    const bool begun = begin->exec();
+    const QString beginError = begin->lastError().text();
+    begin->finish();
+    if (!begun) {
+        noteFailure(QStringLiteral("写入样本失败:"), beginError);
+        return false;
+    }
+    insert->bindValue(0, curveId);
+    insert->bindValue(1, time);
+    insert->bindValue(2, value);
+    const bool ran = insert->exec();
+    // A second sample at the same millisecond is ignored by the table; it must not move the
+    // extremes either, and it is no failure.
+    const bool stored = ran && insert->numRowsAffected() > 0;
+    const QString insertError = insert->lastError().text();
+    insert->finish();
+    if (!ran) {
+        undo();
+        noteFailure(QStringLiteral("写入样本失败:"), insertError);
+        return false;
+    }
+    if (!stored) {
+        undo();
+        return true;
+    }
+
+    const bool hadMetadata = curveMetadata.contains(curveId);
+    const DBCurveMetadata before = curveMetadata.value(curveId);
+    const bool wasUnsaved = unsavedMetadata.contains(curveId);
+    updateCurveMetadata(curveId, time, value);
+    bool ok = writeMetadataRows();
+    if (ok) {
+        ok = commit->exec();
+        const QString error = commit->lastError().text();
+        commit->finish();
+        if (!ok)
+            noteFailure(QStringLiteral("写入样本失败:"), error);
+    }
+    if (!ok) {
+        undo();
+        // The file keeps the extremes it had; so does the memory that describes it.
+        if (hadMetadata)
+            curveMetadata.insert(curveId, before);
+        else
+            curveMetadata.remove(curveId);
+        if (!wasUnsaved)
+            unsavedMetadata.remove(curveId);
+        return false;
+    }
+    unsavedMetadata.clear();
+    // Keeps the current file from looking idle to the pool's expiry sweep.
+    ConnectionPool::instance()->touchConnection(currentPath);
+    return true;
+}
+
+bool CurveDataDB::insertIntoOtherFile(const QSqlDatabase &dbIn, const QString &path,
+                                      int fileCurveId, const QString &table, qint64 time,
+                                      double value)
+{
+    const QSqlDatabase &db = dbIn;
+    QString error;
+    auto run = [&db, &error](const char *sql) {
+        TrackedQuery query(db);
+        const bool ok = query.exec(QString::fromLatin1(sql));
+        if (!ok)
+            error = query.lastError().text();
+        return ok;
+    };
+    if (!run(StoreSql::sampleSavepoint)) {
+        noteFailure(QStringLiteral("写入样本失败:"), error);
+        return false;
+    }
+    auto undo = [&run] {
+        run(StoreSql::sampleRollback);
+        run(StoreSql::sampleRelease);
+    };
+    bool ran = false;
     bool stored = false;
-    if (current) {
-        statements.bindTo(*connection);
-        if (TrackedQuery *insert = statements.sampleInsert(*connection, table)) {
-            insert->bindValue(0, fileCurveId);
-            insert->bindValue(1, time);
-            insert->bindValue(2, value);
-            // A second sample at the same millisecond is ignored by the table; it must not
-            // move the extremes either.
-            stored = insert->exec() && insert->numRowsAffected() > 0;
-            insert->finish();
-        }
-    } else {
-        TrackedQuery insert(*connection);
+    {
+        TrackedQuery insert(db);
         if (insert.prepare(QString::fromLatin1(StoreSql::insertSample).arg(table))) {
             insert.addBindValue(fileCurveId);
             insert.addBindValue(time);
             insert.addBindValue(value);
-            stored = insert.exec() && insert.numRowsAffected() > 0;
+            ran = insert.exec();
+            stored = ran && insert.numRowsAffected() > 0;
         }
+        error = insert.lastError().text();
     }
-    if (!stored)
-        return;
-
-    if (current) {
-        updateCurveMetadata(curveId, time, value);
-        writeCurrentMetadata();
-        // Keeps the current file from looking idle to the pool's expiry sweep.
-        ConnectionPool::instance()->touchConnection(path);
-    } else {
-        updateFileMetadata(*connection, fileCurveId, time, value);
-        ConnectionPool::instance()->touchConnection(path);
+    if (ran && stored)
+        ran = updateFileMetadata(db, fileCurveId, time, value);
+    if (ran && !stored) {
+        undo();
+        return true;
     }
+    if (ran && !run(StoreSql::sampleRelease))
+        ran = false;
+    if (!ran) {
+        undo();
+        if (!error.isEmpty())
+            noteFailure(QStringLiteral("写入样本失败:"), error);
+        return false;
+    }
+    ConnectionPool::instance()->touchConnection(path);
+    return true;
 }
 
 bool CurveDataDB::ensureBatchTable(int curveId, qint64 time)

@@ -104,21 +104,49 @@ bool CurveDataDB::writeCurrentMetadata()
         return false;
     if (unsavedMetadata.isEmpty())
         return true;
+    const QSqlDatabase db = *currentConnection;
+    statements.bindTo(db);
+    TrackedQuery *begin = statements.begin(db);
+    TrackedQuery *commit = statements.commit(db);
+    TrackedQuery *rollback = statements.rollback(db);
+    if (!begin || !commit || !rollback) {
+        noteFailure(QStringLiteral("保存曲线元数据失败:"), db.lastError().text());
+        return false;
+    }
+    if (!begin->exec()) {
+        noteFailure(QStringLiteral("保存曲线元数据失败:"), begin->lastError().text());
+        begin->finish();
+        return false;
+    }
+    begin->finish();
+    if (!writeMetadataRows()) {
+        rollback->exec();
+        rollback->finish();
+        return false;
+    }
+    const bool committed = commit->exec();
+    const QString error = commit->lastError().text();
+    commit->finish();
+    if (!committed) {
+        noteFailure(QStringLiteral("保存曲线元数据失败:"), error);
+        rollback->exec();
+        rollback->finish();
+        return false;
+    }
+    unsavedMetadata.clear();
+    return true;
+}
+
+bool CurveDataDB::writeMetadataRows()
+{
     // Rows of curves that did not change since the last save already hold these values; only
     // the changed ones are rewritten, which keeps one save per sample cheap with many curves.
     const QSqlDatabase db = *currentConnection;
     statements.bindTo(db);
-    TrackedQuery *begin = statements.begin(db);
     TrackedQuery *remove = statements.metadataDelete(db);
     TrackedQuery *insert = statements.metadataInsert(db);
-    TrackedQuery *commit = statements.commit(db);
-    TrackedQuery *rollback = statements.rollback(db);
-    if (!begin || !remove || !insert || !commit || !rollback) {
-        qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
-        return false;
-    }
-    if (!begin->exec()) {
-        qWarning().noquote() << "保存曲线元数据失败:" << begin->lastError().text();
+    if (!remove || !insert) {
+        noteFailure(QStringLiteral("保存曲线元数据失败:"), db.lastError().text());
         return false;
     }
     QList<int> ids = unsavedMetadata.values();
@@ -137,21 +165,10 @@ bool CurveDataDB::writeCurrentMetadata()
         const QString error = insert->lastError().text();
         insert->finish();
         if (!ok) {
-            qWarning().noquote() << "保存曲线元数据失败:" << error;
-            rollback->exec();
-            rollback->finish();
+            noteFailure(QStringLiteral("保存曲线元数据失败:"), error);
             return false;
         }
     }
-    const bool committed = commit->exec();
-    commit->finish();
-    if (!committed) {
-        qWarning().noquote() << "保存曲线元数据失败:" << commit->lastError().text();
-        rollback->exec();
-        rollback->finish();
-        return false;
-    }
-    unsavedMetadata.clear();
     return true;
 }
 
@@ -159,12 +176,9 @@ bool CurveDataDB::updateFileMetadata(const QSqlDatabase &dbIn, int fileCurveId, 
                                      double value)
 {
     // A file other than the current one: read its row for the curve, widen it and write it
-    // back there. The in-memory maps describe the current file and stay untouched.
-    QSqlDatabase db = dbIn;
-    if (!db.transaction()) {
-        qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
-        return false;
-    }
+    // back there, inside the caller's transaction. The in-memory maps describe the current
+    // file and stay untouched.
+    const QSqlDatabase &db = dbIn;
     DBCurveMetadata meta;
     {
         TrackedQuery query(db);
@@ -187,13 +201,7 @@ bool CurveDataDB::updateFileMetadata(const QSqlDatabase &dbIn, int fileCurveId, 
     widen(meta, time, value);
     QString error;
     if (!replaceMetadataRow(db, fileCurveId, meta, &error)) {
-        qWarning().noquote() << "保存曲线元数据失败:" << error;
-        db.rollback();
-        return false;
-    }
-    if (!db.commit()) {
-        qWarning().noquote() << "保存曲线元数据失败:" << db.lastError().text();
-        db.rollback();
+        noteFailure(QStringLiteral("保存曲线元数据失败:"), error);
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include "trackedquery.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QSqlError>
 #include <QThread>
 #include <QVariant>
@@ -42,9 +43,12 @@ int CurveDataDB::registerCurve(const QString &name)
         releaseCurrentConnection();
         currentConnection = getConnection(currentPath);
         if (!currentIsOpen()) {
-            qCritical().noquote() << "重新打开失败! 错误:"
-                                  << (currentConnection ? currentConnection->lastError().text()
-                                                        : QStringLiteral("连接无效"));
+            const QString cause = currentConnection ? currentConnection->lastError().text()
+                                                    : QStringLiteral("连接无效");
+            qCritical().noquote() << "重新打开失败! 错误:" << cause;
+            // A more telling cause (the directory could not be made) stays.
+            if (lastErrorText.isEmpty())
+                lastErrorText = cause;
             return -1;
         }
     }
@@ -86,12 +90,14 @@ int CurveDataDB::registerCurve(const QString &name)
     int id = insertName(&error);
     if (id < 0) {
         if (!error.contains(QLatin1String("no such table")) &&
-            !error.contains(QLatin1String("SQL logic error")))
+            !error.contains(QLatin1String("SQL logic error"))) {
+            noteFailure(QStringLiteral("注册曲线失败:"), error);
             return -1;
+        }
         ConnectionPool::createTables(db);
         id = insertName(&error);
         if (id < 0) {
-            qCritical().noquote() << "重新初始化后仍无法注册曲线:" << error;
+            noteFailure(QStringLiteral("重新初始化后仍无法注册曲线:"), error);
             return -1;
         }
     }

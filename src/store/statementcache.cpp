@@ -32,6 +32,9 @@ void StatementCache::clear()
     beginTx.reset();
     commitTx.reset();
     rollbackTx.reset();
+    savepointTx.reset();
+    releaseTx.reset();
+    rollbackToTx.reset();
     connectionName.clear();
 }
 
@@ -88,4 +91,19 @@ TrackedQuery *StatementCache::commit(const QSqlDatabase &db)
 TrackedQuery *StatementCache::rollback(const QSqlDatabase &db)
 {
     return prepared(rollbackTx, db, QStringLiteral("ROLLBACK"));
+}
+
+TrackedQuery *StatementCache::sampleSavepoint(const QSqlDatabase &db)
+{
+    return prepared(savepointTx, db, QString::fromLatin1(StoreSql::sampleSavepoint));
+}
+
+TrackedQuery *StatementCache::sampleRelease(const QSqlDatabase &db)
+{
+    return prepared(releaseTx, db, QString::fromLatin1(StoreSql::sampleRelease));
+}
+
+TrackedQuery *StatementCache::sampleRollback(const QSqlDatabase &db)
+{
+    return prepared(rollbackToTx, db, QString::fromLatin1(StoreSql::sampleRollback));
 }

@@ -31,6 +31,11 @@ public:
     TrackedQuery *begin(const QSqlDatabase &db);
     TrackedQuery *commit(const QSqlDatabase &db);
     TrackedQuery *rollback(const QSqlDatabase &db);
+    // One sample and its metadata as a unit: a transaction of its own, or nested in one the
+    // caller holds.
+    TrackedQuery *sampleSavepoint(const QSqlDatabase &db);
+    TrackedQuery *sampleRelease(const QSqlDatabase &db);
+    TrackedQuery *sampleRollback(const QSqlDatabase &db);
 
 private:
     TrackedQuery *prepared(std::unique_ptr<TrackedQuery> &slot, const QSqlDatabase &db,
@@ -39,6 +44,7 @@ private:
     QString connectionName;
     QHash<QString, std::shared_ptr<TrackedQuery>> inserts;
     std::unique_ptr<TrackedQuery> deleteMeta, insertMeta, beginTx, commitTx, rollbackTx;
+    std::unique_ptr<TrackedQuery> savepointTx, releaseTx, rollbackToTx;
 };
 
 #endif

@@ -50,6 +50,10 @@ constexpr const char *selectBatchesInRange =
 constexpr const char *selectTableExists =
     "SELECT name FROM sqlite_master WHERE type='table' AND name='%1'";
 
+constexpr const char *sampleSavepoint = "SAVEPOINT sample";
+constexpr const char *sampleRelease = "RELEASE sample";
+constexpr const char *sampleRollback = "ROLLBACK TO sample";
+
 constexpr const char *walCheckpointTruncate = "PRAGMA wal_checkpoint(TRUNCATE)";
 constexpr const char *journalModeDelete = "PRAGMA journal_mode = DELETE";
 

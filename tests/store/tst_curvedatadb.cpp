@@ -8,9 +8,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
 
 using namespace StoreTest;
 
@@ -46,6 +52,8 @@ private slots:
     void futureSampleGoesToTodaysFile();
     void closeCurrentDatabaseKeepsMetadata();
     void currentConnectionThatStopsAnsweringIsReplaced();
+    void unusableDataDirectoryIsReported();
+    void fullFileSystemFailsInsertsAndKeepsTheFileWhole();
 
 private:
     QString path(const QDate &date) const
@@ -471,6 +479,77 @@ void TestCurveDataDB::currentConnectionThatStopsAnsweringIsReplaced()
     QCOMPARE(raw.rows("SELECT min_value, max_value FROM curve_metadata"),
              (QList<QStringList>{{"1.0", "3.0"}}));
     QCOMPARE(raw.scalar("SELECT count(*) FROM curve_info"), QStringLiteral("1"));
+}
+
+// A store that cannot be created says why, and recovers once the obstacle is gone.
+void TestCurveDataDB::unusableDataDirectoryIsReported()
+{
+    const QString blocked = QDir(dir->path()).filePath("SN1_Data");
+    QFile plain(blocked);
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    {
+        LogRecorder log;
+        CurveDataDB other(blocked);
+        QVERIFY(!other.ensureUsable());
+        QVERIFY2(other.lastError().contains("不是文件夹"), qPrintable(other.lastError()));
+        QCOMPARE(other.registerCurve("101"), -1);
+        QVERIFY(QFile::remove(blocked));
+        QVERIFY(other.ensureUsable());
+        const int id = other.registerCurve("101");
+        QVERIFY(id > 0);
+        QVERIFY(other.insertData(id, localMs(today, QTime(9, 0)), 1.0));
+    }
+    {
+        LogRecorder log;
+        CurveDataDB tooLong(QDir(dir->path()).filePath(QString(300, 'S') + "_Data"));
+        QVERIFY(!tooLong.ensureUsable());
+        QCOMPARE(tooLong.lastError(), QString::fromLocal8Bit(strerror(ENAMETOOLONG)));
+        QCOMPARE(tooLong.registerCurve("101"), -1);
+    }
+}
+
+// The file system fills up mid-run (a file-size limit stands in for a full disk): inserts
+// report failure instead of pretending, and what was stored stays whole and consistent.
+void TestCurveDataDB::fullFileSystemFailsInsertsAndKeepsTheFileWhole()
+{
+    const int id = store->registerCurve("101");
+    const qint64 start = localMs(today, QTime(7, 0));
+    int stored = 0;
+    for (; stored < 50; ++stored)
+        QVERIFY(store->insertData(id, start + stored * 1000, stored));
+    store->closeCurrentDatabase();
+    QCOMPARE(store->registerCurve("101"), id);
+
+    struct rlimit before;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = before;
+    limit.rlim_cur = QFileInfo(path(today)).size() + 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    int failed = 0;
+    {
+        LogRecorder log;
+        for (int i = 0; i < 2000 && failed == 0; ++i) {
+            if (store->insertData(id, start + (50 + i) * 1000, 50 + i))
+                ++stored;
+            else
+                ++failed;
+        }
+        QVERIFY(!store->lastError().isEmpty());
+    }
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &before), 0);
+    signal(SIGXFSZ, previousHandler);
+    QCOMPARE(failed, 1);
+    closeStore();
+
+    SqliteFile raw(path(today));
+    QCOMPARE(raw.scalar("PRAGMA integrity_check"), QStringLiteral("ok"));
+    QCOMPARE(raw.scalar("SELECT count(*) FROM curve_1_batch_20240115_060000_20240115_115959"),
+             QString::number(stored));
+    QCOMPARE(raw.rows("SELECT max_time, max_value FROM curve_metadata"),
+             (QList<QStringList>{{QString::number(start + (stored - 1) * 1000),
+                                  QString::number(stored - 1) + ".0"}}));
 }
 
 QTEST_GUILESS_MAIN(TestCurveDataDB)

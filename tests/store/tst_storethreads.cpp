@@ -7,12 +7,14 @@
 #include "trackedquery.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
+#include <thread>
 
 using namespace StoreTest;
 
@@ -29,6 +31,7 @@ private slots:
     void readerGetsItsOwnConnection();
     void readsWhileGuiThreadWrites();
     void readerRefusedWhileClearing();
+    void rowsAndMetadataAreNeverSeenApart();
 
 private:
     QString todayPath() const { return QDir(dir->path()).filePath(dayKey(today) + ".db"); }
@@ -155,6 +158,48 @@ void TestStoreThreads::readerRefusedWhileClearing()
     QVERIFY(runOnThread([&] { refused = store->getConnection(todayPath()).isNull(); }));
     QVERIFY(refused);
     QVERIFY(finished.wait(10000));
+}
+
+// A reader (or a power cut) at any instant sees each sample together with its metadata: the
+// newest row's time and the curve's max_time always agree in one snapshot of the file.
+void TestStoreThreads::rowsAndMetadataAreNeverSeenApart()
+{
+    const int id = store->registerCurve("101");
+    const qint64 start = localMs(today, QTime(6, 0));
+    QVERIFY(store->insertData(id, start, 0));
+    std::atomic<bool> writing{true};
+    std::atomic<int> snapshots{0};
+    std::atomic<int> apart{0};
+    QString firstApart;
+    const QString file = todayPath();
+    std::thread reader([&] {
+        SqliteFile raw(file);
+        while (writing.load()) {
+            raw.exec("BEGIN");
+            const QString newest = raw.scalar(
+                "SELECT max(timestamp) FROM curve_1_batch_20240115_060000_20240115_115959");
+            const QString recorded =
+                raw.scalar("SELECT max_time FROM curve_metadata WHERE curve_id = 1");
+            raw.exec("COMMIT");
+            ++snapshots;
+            if (newest != recorded && apart++ == 0)
+                firstApart = newest + " vs " + recorded;
+        }
+    });
+    auto joinReader = qScopeGuard([&] {
+        writing = false;
+        reader.join();
+    });
+    for (int i = 1; i < 1500; ++i)
+        QVERIFY(store->insertData(id, start + i * 1000, i));
+    joinReader.dismiss();
+    writing = false;
+    reader.join();
+    QVERIFY2(apart == 0, qPrintable(QString("%1 of %2 snapshots apart, first: %3")
+                                        .arg(apart.load())
+                                        .arg(snapshots.load())
+                                        .arg(firstApart)));
+    QVERIFY(snapshots > 10);
 }
 
 QTEST_GUILESS_MAIN(TestStoreThreads)
