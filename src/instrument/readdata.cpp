@@ -16,7 +16,7 @@ void registerMeasurementDataTypes()
 
 ReadData::ReadData(QObject *parent)
     : QThread(parent)
-    , sleeper([](int ms) { QThread::msleep(static_cast<unsigned long>(qMax(ms, 0))); })
+    , sleeper([this](int ms) { sleepUnlessStopped(ms); })
 {
 }
 
@@ -36,6 +36,7 @@ void ReadData::setSleeper(Sleeper s)
 void ReadData::startScanning()
 {
     stopRequested = false;
+    abortRequested = false;
     start();
 }
 
@@ -49,8 +50,18 @@ bool ReadData::waitForEnd(unsigned long milliseconds)
 
 void ReadData::requestStop()
 {
-    stopRequested = true;
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        stopRequested = true;
+    }
     running = false;
+    wake.notify_all();
+}
+
+void ReadData::requestAbort()
+{
+    abortRequested = true;
+    requestStop();
 }
 
 void ReadData::pause(int milliseconds)
@@ -59,15 +70,41 @@ void ReadData::pause(int milliseconds)
         sleeper(milliseconds);
 }
 
+bool ReadData::pauseUnlessStopped(int milliseconds)
+{
+    if (stopRequested)
+        return false;
+    pause(milliseconds);
+    return !stopRequested;
+}
+
+// The real wait ends early on a stop request, so that a stop during a long scan interval or
+// a reconnect wait is honoured at once instead of after the whole wait.
+void ReadData::sleepUnlessStopped(int milliseconds)
+{
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    wake.wait_for(lock, std::chrono::milliseconds(qMax(milliseconds, 0)),
+                  [this] { return stopRequested.load(); });
+}
+
+void ReadData::endRun()
+{
+    running = false;
+    emit sigStopScan();
+    runsEnded.fetch_add(1, std::memory_order_release);
+}
+
 void ReadData::run()
 {
-    pause(1000);
+    silentSince[MeasureInstrument] = QDateTime();
+    silentSince[SwitchMainFrame] = QDateTime();
+    pauseUnlessStopped(1000);
     // A stop that arrived during the initial wait must not be overwritten by raising the flag.
     running = !stopRequested;
     while (running) {
         results.clear();
-        measureLostThisScan = false;
-        pause(intervalMs);
+        if (!pauseUnlessStopped(intervalMs))
+            break;
 
         // A stable copy per scan: ticks made meanwhile take effect at the next scan.
         QMap<int, QString> channels;
@@ -75,26 +112,44 @@ void ReadData::run()
             std::lock_guard<std::mutex> guard(selectedChannelsLock);
             channels = selectedChannels;
         }
+        int lost = -1;
         for (auto it = channels.constBegin(); it != channels.constEnd(); ++it) {
+            if (abortRequested)
+                break;
             const int channel = it.key();
             if (!switchAnswers() && !reconnectSwitch()) {
-                running = false;
-                emit sigStopScan();
+                // Without the frame no channel can be closed: a reading fetched now would
+                // belong to whichever channel was closed last, so the scan ends here.
+                if (!stopRequested)
+                    lost = SwitchMainFrame;
+                break;
             }
             switchDevice->sendCommand(QStringLiteral("ROUT:CLOS (@%1)").arg(channel));
             pause(settleMs);
-            const QString reply = fetchReading();
-            if (!reply.isEmpty())
+            QString reply;
+            const Fetch fetched = fetchReading(&reply);
+            if (fetched == Fetch::InstrumentLost) {
+                if (!stopRequested)
+                    lost = MeasureInstrument;
+                break;
+            }
+            if (fetched == Fetch::Reading)
                 results.append(parseReading(reply, channel));
         }
 
+        // Whatever was fetched is handed over, also from a scan cut short.
         emit sigSendMeasure(results);
+        if (lost >= 0) {
+            emit sigInstrumentLost(lost, silentSince[lost]);
+            endRun();
+            return;
+        }
+        if (abortRequested)
+            break;
         pause(20);
         if (!continuous) {
             if (--remainingScans == 0) {
-                running = false;
-                emit sigStopScan();
-                runsEnded.fetch_add(1, std::memory_order_release);
+                endRun();
                 return;
             }
         }
@@ -102,22 +157,34 @@ void ReadData::run()
         if (stopRequested)
             running = false;
     }
-    emit sigStopScan();
-    runsEnded.fetch_add(1, std::memory_order_release);
+    endRun();
+}
+
+void ReadData::noteAnswer(Instrument instrument, bool answered)
+{
+    QDateTime &since = silentSince[instrument];
+    if (answered == !since.isValid())
+        return;
+    since = answered ? QDateTime() : QDateTime::currentDateTime();
+    emit sigInstrumentState(instrument, answered, answered ? QDateTime() : since);
 }
 
 bool ReadData::switchAnswers()
 {
-    return !switchDevice->sendCommand(QStringLiteral("STAT:OPER:EVEN?")).isEmpty();
+    const bool answered = !switchDevice->sendCommand(QStringLiteral("STAT:OPER:EVEN?")).isEmpty();
+    noteAnswer(SwitchMainFrame, answered);
+    return answered;
 }
 
 bool ReadData::reconnectSwitch()
 {
     for (int attempt = 0; attempt < ReconnectAttempts; ++attempt) {
         switchDevice->disconnectDevice();
-        pause(500);
+        if (!pauseUnlessStopped(500))
+            return false;
         switchDevice->connectDevice(switchResource);
-        pause(2500);
+        if (!pauseUnlessStopped(2500))
+            return false;
         if (switchAnswers())
             return true;
     }
@@ -130,30 +197,32 @@ bool ReadData::reconnectMeasure()
 {
     for (int attempt = 0; attempt < ReconnectAttempts; ++attempt) {
         measureDevice->disconnectDevice();
-        pause(500);
+        if (!pauseUnlessStopped(500))
+            return false;
         measureDevice->connectDevice(measureResource);
-        pause(2500);
+        if (!pauseUnlessStopped(2500))
+            return false;
         if (!measureDevice->sendCommand(QStringLiteral("*IDN?")).isEmpty())
             return true;
     }
     return false;
 }
 
-QString ReadData::fetchReading()
+ReadData::Fetch ReadData::fetchReading(QString *reply)
 {
-    if (measureLostThisScan)
-        return QString();
-    const QString reply = measureDevice->sendCommand(QStringLiteral("FETC?"));
-    if (!reply.isEmpty())
-        return reply;
-    if (measureDevice->isConnected() && !measureDevice->connectionLost())
-        return QString();
-    if (!reconnectMeasure()) {
-        // Try again at the next scan instead of paying the whole cycle for every channel.
-        measureLostThisScan = true;
-        return QString();
+    *reply = measureDevice->sendCommand(QStringLiteral("FETC?"));
+    if (!reply->isEmpty()) {
+        noteAnswer(MeasureInstrument, true);
+        return Fetch::Reading;
     }
-    return measureDevice->sendCommand(QStringLiteral("FETC?"));
+    noteAnswer(MeasureInstrument, false);
+    if (measureDevice->isConnected() && !measureDevice->connectionLost())
+        return Fetch::NoReading;
+    if (!reconnectMeasure())
+        return Fetch::InstrumentLost;
+    *reply = measureDevice->sendCommand(QStringLiteral("FETC?"));
+    noteAnswer(MeasureInstrument, !reply->isEmpty());
+    return reply->isEmpty() ? Fetch::NoReading : Fetch::Reading;
 }
 
 MeasurementData ReadData::parseReading(const QString &reply, int channel)

@@ -2,11 +2,14 @@
 // reading from the measuring instrument and hands each scan's readings over in one signal.
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QThread>
 #include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include "measurementdata.h"
 
@@ -26,10 +29,20 @@ public:
 
     void setSleeper(Sleeper sleeper);
 
+    enum Instrument
+    {
+        MeasureInstrument = 0,
+        SwitchMainFrame = 1
+    };
+
     // Starts a run. A stop requested at any point after this call ends the run.
     void startScanning();
-    // Asks the run to end after the scan in progress.
+    // Asks the run to end after the scan in progress; a scan not yet begun (the wait before
+    // it) is not begun.
     void requestStop();
+    // Shutting down: the run ends after the channel in progress, and the readings fetched
+    // so far still come in one last sigSendMeasure.
+    void requestAbort();
     // Waits for the run to end. Besides QThread::wait it takes the run's last store, so that
     // everything the run wrote is ordered before the caller's next step in a way the thread
     // sanitizer can see (Qt's own wait is invisible to it).
@@ -44,23 +57,43 @@ public:
 signals:
     void sigStopScan();
     void sigSendMeasure(QList<MeasurementData> dataList);
+    // An instrument stopped answering at `since` (answering false) or answers again (true).
+    void sigInstrumentState(int instrument, bool answering, QDateTime since);
+    // An instrument failed its whole reconnect cycle: the run ends (sigStopScan follows).
+    void sigInstrumentLost(int instrument, QDateTime since);
 
 protected:
     void run() override;
 
 private:
+    enum class Fetch
+    {
+        Reading,
+        NoReading,
+        InstrumentLost
+    };
+
     bool switchAnswers();
     bool reconnectSwitch();
     bool reconnectMeasure();
-    QString fetchReading();
+    Fetch fetchReading(QString *reply);
     static MeasurementData parseReading(const QString &reply, int channel);
     void pause(int milliseconds);
+    // A wait that a stop request cuts short; false when it was.
+    bool pauseUnlessStopped(int milliseconds);
+    void sleepUnlessStopped(int milliseconds);
+    void noteAnswer(Instrument instrument, bool answered);
+    void endRun();
 
     QList<MeasurementData> results;
     Sleeper sleeper;
     std::atomic<bool> stopRequested{false};
+    std::atomic<bool> abortRequested{false};
+    std::mutex wakeMutex;
+    std::condition_variable wake;
     std::atomic<int> runsEnded{0};
-    bool measureLostThisScan = false;
+    // When each instrument stopped answering; invalid while it answers.
+    QDateTime silentSince[2];
 
     friend class TestReadData;
 };

@@ -51,7 +51,8 @@ private slots:
     void stopDuringScanLetsItFinish();
     void badStatusIsStoredAsInvalid();
     void ticksDuringLoggingTakeEffectAtNextScan();
-    void lostSwitchStopsAfterSixAttemptsPerChannel();
+    void lostSwitchEndsTheRunAfterOneCycle();
+    void lostMeasureEndsTheRun();
     void switchThatComesBackKeepsLogging();
     void droppedMeasureConnectionIsReopened();
     void silentMeasureYieldsNoReadingButNoReconnect();
@@ -257,7 +258,9 @@ void TestReadData::ticksDuringLoggingTakeEffectAtNextScan()
     QCOMPARE(channelsOf(1), QList<int>({101, 202}));
 }
 
-void TestReadData::lostSwitchStopsAfterSixAttemptsPerChannel()
+// Once the frame fails its reconnect cycle no channel can be closed: the run ends with the
+// frame named as lost and when it went silent, and no reading is taken on a stale relay.
+void TestReadData::lostSwitchEndsTheRunAfterOneCycle()
 {
     setChannels({101, 102});
     ReadData thread;
@@ -269,14 +272,48 @@ void TestReadData::lostSwitchStopsAfterSixAttemptsPerChannel()
     });
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    QSignalSpy lost(&thread, &ReadData::sigInstrumentLost);
     QVERIFY(sim.control(QStringLiteral("fault switch refuse 30")));
     QThread::msleep(200);
+    const QDateTime before = QDateTime::currentDateTime();
+    const int fetchesBefore = sim.transcript().filter(QStringLiteral("measure <- FETC?")).size();
     thread.startScanning();
     runToEnd(thread, 30000);
-    QCOMPARE(reconnectWaits, 12); // six attempts for each of the two channels
-    // Lost for each channel, then the end of the scan: readings first, then the final stop.
-    QCOMPARE(stops.count(), 3);
+    QCOMPARE(reconnectWaits, 6);
     QCOMPARE(scans.count(), 1);
+    QVERIFY(scans.at(0).at(0).value<QList<MeasurementData>>().isEmpty());
+    QCOMPARE(stops.count(), 1);
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(lost.at(0).at(0).toInt(), int(ReadData::SwitchMainFrame));
+    QVERIFY(lost.at(0).at(1).toDateTime() >= before);
+    QCOMPARE(sim.transcript().filter(QStringLiteral("measure <- FETC?")).size(), fetchesBefore);
+}
+
+// A measuring instrument that drops its connection and refuses every reconnect is lost for
+// good: the run ends, saying so, instead of scanning on without readings.
+void TestReadData::lostMeasureEndsTheRun()
+{
+    setChannels({101, 102});
+    ReadData thread;
+    thread.setSleeper(tenthSleeper);
+    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
+    QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    QSignalSpy lost(&thread, &ReadData::sigInstrumentLost);
+    QSignalSpy states(&thread, &ReadData::sigInstrumentState);
+    thread.startScanning();
+    QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 1, 10000);
+    QVERIFY(sim.control(QStringLiteral("fault measure refuse 60")));
+    QVERIFY(sim.control(QStringLiteral("fault measure drop")));
+    runToEnd(thread, 30000);
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(lost.at(0).at(0).toInt(), int(ReadData::MeasureInstrument));
+    QVERIFY(lost.at(0).at(1).toDateTime().isValid());
+    QCOMPARE(stops.count(), 1);
+    QVERIFY(!thread.isRunning());
+    QVERIFY(states.count() >= 1);
+    QCOMPARE(states.last().at(1).toBool(), false);
+    QVERIFY(sim.control(QStringLiteral("clear measure")));
+    QTRY_VERIFY_WITH_TIMEOUT(measureDevice->connectDevice(measureResource), 70000);
 }
 
 void TestReadData::switchThatComesBackKeepsLogging()
