@@ -20,6 +20,7 @@
 
 #include "cdevicevisa.h"
 #include "csvexportfromdbthread.h"
+#include "curvedatadb.h"
 #include "inputreaderthread.h"
 #include "processvalues.h"
 #include "readdata.h"
@@ -32,7 +33,10 @@
 
 namespace {
 constexpr int ThreadStopWaitMs = 3000;
-}
+// The channel in progress may take a reply timeout and a re-synchronisation; the host waits
+// 15 s for the logger to end after "exit".
+constexpr int ScanStopWaitMs = 12000;
+} // namespace
 
 MainWidget::MainWidget(QWidget *parent)
     : QWidget(parent)
@@ -61,10 +65,15 @@ MainWidget::MainWidget(QWidget *parent)
 
 MainWidget::~MainWidget()
 {
+    closing = true;
     if (scanThread) {
-        scanThread->requestStop();
-        if (!scanThread->waitForEnd(ThreadStopWaitMs))
+        // The run ends after the channel in progress; what it fetched still comes over.
+        scanThread->requestAbort();
+        if (!scanThread->waitForEnd(ScanStopWaitMs))
             stopThread(scanThread);
+        // The event loop has ended ("exit", the window closed): readings the scan thread
+        // handed over but that were never delivered are stored now, before the store closes.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
     if (inputReader) {
         inputReader->stop();
@@ -316,6 +325,8 @@ void MainWidget::connectSignals()
     for (QRadioButton *radio : {slowRadio, fastRadio})
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvSpeedSlot);
     connect(scanThread, &ReadData::sigStopScan, this, &MainWidget::recvReadDataSlot);
+    connect(scanThread, &ReadData::sigInstrumentState, this, &MainWidget::onInstrumentState);
+    connect(scanThread, &ReadData::sigInstrumentLost, this, &MainWidget::onInstrumentLost);
     connect(setupButton, &QAbstractButton::clicked, this, &MainWidget::recvConBtnSlot);
     connect(scanCountSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWidget::recvStopCountSlot);

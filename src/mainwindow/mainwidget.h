@@ -3,12 +3,15 @@
 // the store and the export thread.
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QList>
 #include <QMap>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
+
+#include <memory>
 
 #include "exportresult.h"
 #include "measurementdata.h"
@@ -50,6 +53,9 @@ public:
     static QString sanitizeFileName(const QString &name);
     // "%1_Data" from the switch main frame's serial number, made safe as a directory name.
     static QString dataSetName();
+    // Highest slot number a switch main frame can have: channel numbers are slot × 100 + 1..10.
+    static constexpr int MaxSlot = 99;
+    static QList<int> fittedSlots(const QString &reply, QStringList *ignored = nullptr);
     // Duration text "dd : hh : mm : ss" of a number of seconds.
     static QString durationText(double seconds);
 
@@ -78,6 +84,8 @@ private slots:
     void recvStopCountSlot(int count);
     void recvIntervalPickerSlot(double value);
     void recvIntervalSlot(bool isChecked);
+    void onInstrumentState(int instrument, bool answering, const QDateTime &since);
+    void onInstrumentLost(int instrument, const QDateTime &since);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -105,7 +113,10 @@ private:
 
     // Logging control
     void removeDataSetDir();
-    void prepareCurves();
+    bool prepareCurves();
+    void refuseStart(const QString &message);
+    void storeFailedWhileLogging(int notStored);
+    QString instrumentName(int instrument) const;
     void showIntervalText(double seconds);
     void showElapsedText(double seconds);
     void armElapsedStop();
@@ -116,6 +127,9 @@ private:
     void buildExportDialog();
     void onExportFinished(ExportResult result, const QStringList &files);
     void onExportThreadFinished();
+    CurveDataDB *storeToExport();
+    void openStrandedRecording();
+    void forgetStrandedRecording();
     void stopThread(QThread *thread);
 
     // Trend plot
@@ -168,14 +182,24 @@ private:
     QLineEdit *fileNameEdit = nullptr;
     QPointer<CsvExportFromDBThread> exportThread;
     bool exportResultReceived = false;
+    // The recording an earlier process left, while this process has none of its own.
+    std::unique_ptr<CurveDataDB> strandedStore;
+    QString strandedSerial;
+    qint64 strandedStartMs = 0;
+    qint64 strandedEndMs = 0;
     TrendPlot *trendPlot = nullptr;
 
     SideBar *sideBar = nullptr;
     bool pagesBuilt = false;
+    bool closing = false;
     // The elapsed-time stop limit can exceed what one timer interval holds: the timer wakes
     // in steps and compares against the time since logging started.
     QElapsedTimer elapsedClock;
     qint64 elapsedLimitMs = 0;
+    // What ended the last run when it was not the user (a lost instrument, a failing store).
+    QString endNotice;
+    bool storeFailureShown = false;
+    QMap<int, QDateTime> silentInstruments;
 
     friend class TestMainWidget;
 };

@@ -3,8 +3,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -124,11 +126,12 @@ void MainWidget::recvExportFileButtonSlot()
             connect(previous, &QThread::finished, previous, &QObject::deleteLater);
     }
 
-    if (!curveStore || curveStore->getCurveNames().isEmpty()) {
+    CurveDataDB *store = storeToExport();
+    if (!store || store->getCurveNames().isEmpty()) {
         messageDialog->showMessage(tr("没有相关轨迹数据"), 2, MessageMs);
         return;
     }
-    const QList<int> ids = curveStore->getCurveNames().keys();
+    const QList<int> ids = store->getCurveNames().keys();
 
     if (!busyOverlay)
         busyOverlay = new LoadingView(0, this);
@@ -145,28 +148,100 @@ void MainWidget::recvExportFileButtonSlot()
     QString name = fileNameEdit->text();
     if (name.isEmpty())
         name = tr("顺序对齐曲线数据");
-    const QString base = sanitizeFileName(QStringLiteral("%1_%2").arg(identityField(2), name));
+    // A recording left by an earlier process is named by its data set when no frame is
+    // connected yet.
+    const QString serial =
+        curveStore || !instrumentIdentity.isEmpty() ? identityField(2) : strandedSerial;
+    const QString base = sanitizeFileName(QStringLiteral("%1_%2").arg(serial, name));
     const QString path = QStringLiteral("%1%2.csv").arg(folder, base);
 
     QMap<QString, QString> header;
     header.insert(QStringLiteral("address"), switchResource);
     header.insert(QStringLiteral("instrumentModel"), identityField(1));
-    header.insert(QStringLiteral("instrumentNum"), identityField(2));
+    header.insert(QStringLiteral("instrumentNum"), serial);
     header.insert(QStringLiteral("instrumentVer"), identityField(3));
-    header.insert(QStringLiteral("startTime"), recordStartTime);
-    header.insert(QStringLiteral("endTime"), recordEndTime);
+    const QString format = QStringLiteral("yyyy MM dd hh mm ss zzz");
+    QString startText = recordStartTime;
+    QString endText = recordEndTime;
+    if (!curveStore) {
+        startText = QDateTime::fromMSecsSinceEpoch(strandedStartMs).toString(format);
+        endText = QDateTime::fromMSecsSinceEpoch(strandedEndMs).toString(format);
+    }
+    header.insert(QStringLiteral("startTime"), startText);
+    header.insert(QStringLiteral("endTime"), endText);
 
     exportResultReceived = false;
-    const QString format = QStringLiteral("yyyy MM dd hh mm ss zzz");
-    const qint64 start = QDateTime::fromString(recordStartTime, format).toMSecsSinceEpoch();
-    const qint64 end = QDateTime::fromString(recordEndTime, format).toMSecsSinceEpoch();
+    const qint64 start = QDateTime::fromString(startText, format).toMSecsSinceEpoch();
+    const qint64 end = QDateTime::fromString(endText, format).toMSecsSinceEpoch();
 
     exportThread =
-        new CsvExportFromDBThread(curveStore, ids, path, separator, header, start, end, nullptr);
+        new CsvExportFromDBThread(store, ids, path, separator, header, start, end, nullptr);
     connect(exportThread, &CsvExportFromDBThread::exportFinished, this,
             &MainWidget::onExportFinished);
     connect(exportThread, &QThread::finished, this, &MainWidget::onExportThreadFinished);
     exportThread->startExport();
+}
+
+// The store of this process's recording, or else the data set an earlier process left beside
+// the executable (ended by "exit", a crash or a power cut): until the next start, that is
+// the last recording, and it must stay exportable.
+CurveDataDB *MainWidget::storeToExport()
+{
+    if (curveStore)
+        return curveStore;
+    if (!strandedStore)
+        openStrandedRecording();
+    return strandedStore.get();
+}
+
+void MainWidget::openStrandedRecording()
+{
+    const QDir appDir(QCoreApplication::applicationDirPath());
+    QString dirPath;
+    if (!instrumentIdentity.isEmpty()) {
+        dirPath = appDir.filePath(dataSetName());
+    } else {
+        // No frame connected yet: the data set written to last.
+        QDateTime newest;
+        const QFileInfoList sets =
+            appDir.entryInfoList({QStringLiteral("*_Data")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QFileInfo &set : sets) {
+            if (set.isSymLink())
+                continue;
+            const QFileInfoList days =
+                QDir(set.filePath()).entryInfoList({QStringLiteral("*.db")}, QDir::Files);
+            for (const QFileInfo &day : days) {
+                if (!newest.isValid() || day.lastModified() > newest) {
+                    newest = day.lastModified();
+                    dirPath = set.filePath();
+                }
+            }
+        }
+    }
+    if (dirPath.isEmpty() || !QFileInfo(dirPath).isDir() || QFileInfo(dirPath).isSymLink())
+        return;
+    const StoredRecording recording = CurveDataDB::storedRecording(dirPath);
+    if (recording.curveNames.isEmpty() || recording.firstMs > recording.lastMs)
+        return;
+    auto store = std::make_unique<CurveDataDB>(dirPath);
+    // Registered in their stored order, the curves get the ids they have in the day files.
+    for (auto it = recording.curveNames.cbegin(); it != recording.curveNames.cend(); ++it) {
+        if (store->registerCurve(it.value()) != it.key()) {
+            qWarning().noquote() << "上次记录的曲线无法载入:" << it.value() << dirPath;
+            return;
+        }
+    }
+    strandedSerial = QFileInfo(dirPath).fileName();
+    strandedSerial.chop(int(qstrlen("_Data")));
+    strandedStartMs = recording.firstMs;
+    // The end of a recording is stamped one second after its last reading.
+    strandedEndMs = recording.lastMs + 1000;
+    strandedStore = std::move(store);
+}
+
+void MainWidget::forgetStrandedRecording()
+{
+    strandedStore.reset();
 }
 
 void MainWidget::onExportFinished(ExportResult result, const QStringList &files)

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -14,6 +15,7 @@
 #include <QTimer>
 
 #include "cdevicevisa.h"
+#include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
 #include "processvalues.h"
@@ -25,6 +27,7 @@
 
 namespace {
 const QString recordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
+const QString noticeTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 constexpr int MessageMs = 3000;
 // Longest single wait of the elapsed-time timer; the limit itself may be far longer.
 constexpr qint64 ElapsedStepMs = 3600 * 1000;
@@ -157,6 +160,11 @@ void MainWidget::recvStartButtonSlot()
         scanThread->requestStop();
         return;
     }
+    // A start clears the store the export is reading: the export would end with an empty file.
+    if (exportThread && exportThread->isRunning()) {
+        messageDialog->showMessage(tr("正在导出数据，请在导出结束后再开始记录"), 1, MessageMs);
+        return;
+    }
 
     messageDialog->showMessage(tr("扫描开启中请稍等..."), 2, MessageMs);
     logging = true;
@@ -164,16 +172,18 @@ void MainWidget::recvStartButtonSlot()
     startButton->setText(tr("停止"));
     exportButton->setEnabled(false);
     bottomLayout->insertWidget(1, runningLabel, 0);
+    runningLabel->setText(tr("数据记录正在运行.."));
     runningLabel->show();
     busyOverlay->startLoading();
+    forgetStrandedRecording();
     removeDataSetDir();
     if (curveStore) {
         curveStore->clearAllData();
         return;
     }
     QTimer::singleShot(100, this, [this] {
-        prepareCurves();
-        scanFunc();
+        if (prepareCurves())
+            scanFunc();
     });
 }
 
@@ -193,11 +203,13 @@ void MainWidget::removeDataSetDir()
 
 void MainWidget::recvDataClearFinished()
 {
-    prepareCurves();
-    scanFunc();
+    if (prepareCurves())
+        scanFunc();
 }
 
-void MainWidget::prepareCurves()
+// False when the store cannot be created or a curve cannot be registered: the start is then
+// refused with the folder and the reason, and the window is back to idle.
+bool MainWidget::prepareCurves()
 {
     channelSeries.clear();
     const QString name = dataSetName();
@@ -211,11 +223,35 @@ void MainWidget::prepareCurves()
         std::lock_guard<std::mutex> guard(selectedChannelsLock);
         channels = selectedChannels;
     }
-    for (auto it = channels.constBegin(); it != channels.constEnd(); ++it)
-        if (!it.value().isEmpty())
-            channelSeries.insert(
-                it.key(), std::make_shared<CurveSeriesData>(QString::number(it.key()), name));
+    bool usable = curveStore->ensureUsable();
+    for (auto it = channels.constBegin(); usable && it != channels.constEnd(); ++it) {
+        if (it.value().isEmpty())
+            continue;
+        auto curve = std::make_shared<CurveSeriesData>(QString::number(it.key()), name);
+        usable = curve->curveId() != -1;
+        channelSeries.insert(it.key(), curve);
+    }
+    if (!usable) {
+        channelSeries.clear();
+        refuseStart(tr("无法创建数据存储 %1：%2")
+                        .arg(QDir::toNativeSeparators(curveStore->dataDirectory()),
+                             curveStore->lastError()));
+        return false;
+    }
     showCurvesOnTrend();
+    return true;
+}
+
+void MainWidget::refuseStart(const QString &message)
+{
+    qWarning().noquote() << message;
+    logging = false;
+    startButton->setIcon(QIcon(QStringLiteral(":/image/start.png")));
+    startButton->setText(tr("开始"));
+    exportButton->setEnabled(true);
+    runningLabel->hide();
+    busyOverlay->stopLoading();
+    messageDialog->showMessage(message, 1, MessageMs);
 }
 
 void MainWidget::scanFunc()
@@ -234,6 +270,9 @@ void MainWidget::scanFunc()
         scanThread->remainingScans = scanCountSpin->value();
     recordStartTime = QDateTime::currentDateTime().toString(recordTimeFormat);
     busyOverlay->stopLoading();
+    endNotice.clear();
+    storeFailureShown = false;
+    silentInstruments.clear();
     scanThread->startScanning();
 }
 
@@ -268,15 +307,75 @@ void MainWidget::recvElapsedTimeSlot()
 
 void MainWidget::refreshCurveSeriesDataSlot(const QList<MeasurementData> &dataList)
 {
+    int notStored = 0;
     for (int i = 0; i < dataList.size(); ++i) {
         const MeasurementData &data = dataList.at(i);
         const auto it = channelSeries.constFind(data.channel);
         if (it == channelSeries.constEnd() || !it.value())
             continue;
-        it.value()->addSample(static_cast<double>(data.time.toMSecsSinceEpoch()), data.value);
-        fillReadingRow(i, data.channel);
+        // Only a stored reading is counted and shown: the table never shows what is not kept.
+        switch (
+            it.value()->addSample(static_cast<double>(data.time.toMSecsSinceEpoch()), data.value)) {
+        case CurveSeriesData::SampleResult::Stored:
+            fillReadingRow(i, data.channel);
+            break;
+        case CurveSeriesData::SampleResult::NotANumber:
+            qWarning().noquote() << "读数不是数值，未保存：通道" << data.channel;
+            break;
+        case CurveSeriesData::SampleResult::StoreFailed:
+            ++notStored;
+            break;
+        }
     }
     showScanOnTrend();
+    if (notStored > 0)
+        storeFailedWhileLogging(notStored);
+}
+
+// The disk filled up or the files went away: logging on would only pretend. The run ends;
+// what was stored stays exportable.
+void MainWidget::storeFailedWhileLogging(int notStored)
+{
+    qCritical().noquote() << "数据存储失败，未保存的读数:" << notStored;
+    if (!logging || storeFailureShown)
+        return;
+    storeFailureShown = true;
+    const QString text =
+        tr("数据存储失败 %1：%2，记录已停止")
+            .arg(QDir::toNativeSeparators(curveStore->dataDirectory()), curveStore->lastError());
+    endNotice = text;
+    messageDialog->showMessage(text, 1, MessageMs);
+    busyOverlay->startLoading();
+    scanThread->requestStop();
+}
+
+QString MainWidget::instrumentName(int instrument) const
+{
+    return instrument == ReadData::SwitchMainFrame ? tr("开关主机") : tr("测量仪器");
+}
+
+// While logging, the bottom bar says which instrument does not answer and since when.
+void MainWidget::onInstrumentState(int instrument, bool answering, const QDateTime &since)
+{
+    silentInstruments.remove(instrument);
+    if (!answering)
+        silentInstruments.insert(instrument, since);
+    if (!logging)
+        return;
+    QString text = tr("数据记录正在运行..");
+    for (auto it = silentInstruments.cbegin(); it != silentInstruments.cend(); ++it)
+        text += tr("（%1自 %2 起无响应）")
+                    .arg(instrumentName(it.key()), it.value().toString(noticeTimeFormat));
+    runningLabel->setText(text);
+}
+
+void MainWidget::onInstrumentLost(int instrument, const QDateTime &since)
+{
+    const QString text = tr("%1自 %2 起无响应，记录已停止")
+                             .arg(instrumentName(instrument), since.toString(noticeTimeFormat));
+    qCritical().noquote() << text;
+    endNotice = text;
+    messageDialog->showMessage(text, 1, MessageMs);
 }
 
 void MainWidget::fillReadingRow(int row, int channel)
@@ -309,7 +408,13 @@ void MainWidget::recvReadDataSlot()
     startButton->setIcon(QIcon(QStringLiteral(":/image/start.png")));
     startButton->setText(tr("开始"));
     exportButton->setEnabled(true);
-    runningLabel->hide();
+    // A run ended by a lost instrument or a failing store keeps saying so until the next start.
+    if (endNotice.isEmpty()) {
+        runningLabel->hide();
+    } else {
+        runningLabel->setText(endNotice);
+        runningLabel->show();
+    }
     recordEndTime = QDateTime::currentDateTime().addSecs(1).toString(recordTimeFormat);
     busyOverlay->stopLoading();
     showRecordingOnTrend();

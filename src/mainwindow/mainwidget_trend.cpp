@@ -27,6 +27,7 @@ void MainWidget::showScanOnTrend()
 
 void MainWidget::showRecordingOnTrend()
 {
-    if (trendPlot && curveStore)
+    // Not while the window is going away: nobody would see it.
+    if (trendPlot && curveStore && !closing)
         trendPlot->showRecording(curveStore);
 }

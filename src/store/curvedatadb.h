@@ -27,6 +27,15 @@ class QFile;
 class QTextStream;
 class QThread;
 
+// What the day files of a data-set directory hold, read without opening it as a store: the
+// curves by id and the times of the first and last stored sample.
+struct StoredRecording
+{
+    QMap<int, QString> curveNames;
+    qint64 firstMs = 0;
+    qint64 lastMs = -1;
+};
+
 class CurveDataDB : public QObject
 {
     Q_OBJECT
@@ -34,6 +43,9 @@ public:
     // Creates the store on the first call in dirName inside the application directory
     // ("curve_data" when empty; an absolute dirName is used as it is). Later names are ignored.
     static CurveDataDB *instance(const QString &dirName = QString());
+
+    // The recording left in dataDirPath (by an earlier process, say), read from its files.
+    static StoredRecording storedRecording(const QString &dataDirPath);
 
     // A store of its own on dataDirPath (tests, tools); the process-wide one comes from instance.
     explicit CurveDataDB(const QString &dataDirPath, QObject *parent = nullptr);

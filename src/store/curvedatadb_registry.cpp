@@ -7,7 +7,9 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
 
@@ -141,4 +143,43 @@ QList<DBBatchInfo> CurveDataDB::queryBatches(int curveId, qint64 start, qint64 e
             batches.append(info);
     }
     return batches;
+}
+
+StoredRecording CurveDataDB::storedRecording(const QString &dataDirPath)
+{
+    StoredRecording recording;
+    const QFileInfoList days =
+        QDir(dataDirPath).entryInfoList({QStringLiteral("*.db")}, QDir::Files, QDir::Name);
+    const QString connectionName =
+        QStringLiteral("stored_recording_%1").arg(reinterpret_cast<quintptr>(&recording));
+    for (const QFileInfo &day : days) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+            db.setDatabaseName(day.filePath());
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            if (db.open()) {
+                QMap<int, QString> names;
+                QSqlQuery query(db);
+                query.setForwardOnly(true);
+                if (query.exec(QString::fromLatin1(StoreSql::selectCurveNames)))
+                    while (query.next())
+                        names.insert(query.value(0).toInt(), query.value(1).toString());
+                // Every day file of a recording lists its curves in the same order; the
+                // fullest list wins.
+                if (names.size() >= recording.curveNames.size())
+                    recording.curveNames = names;
+                if (query.exec(QString::fromLatin1(StoreSql::selectRecordingSpan)) &&
+                    query.next() && !query.isNull(0)) {
+                    const qint64 first = query.value(0).toLongLong();
+                    const qint64 last = query.value(1).toLongLong();
+                    if (recording.lastMs < recording.firstMs || first < recording.firstMs)
+                        recording.firstMs = first;
+                    recording.lastMs = qMax(recording.lastMs, last);
+                }
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connectionName);
+    }
+    return recording;
 }

@@ -32,6 +32,8 @@ constexpr const char *selectBatches =
     "SELECT curve_id, batch_start, batch_end, table_name FROM batch_metadata";
 constexpr const char *selectCurveMetadata =
     "SELECT curve_id, min_time, max_time, min_value, max_value FROM curve_metadata";
+constexpr const char *selectRecordingSpan =
+    "SELECT min(min_time), max(max_time) FROM curve_metadata";
 constexpr const char *deleteCurveMetadata = "DELETE FROM curve_metadata WHERE curve_id = ?";
 constexpr const char *insertCurveMetadata =
     "INSERT INTO curve_metadata (curve_id, min_time, max_time, min_value, max_value) "
