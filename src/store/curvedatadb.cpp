@@ -41,6 +41,10 @@ CurveDataDB *CurveDataDB::instance(const QString &dirName)
     std::lock_guard<std::mutex> lock(storeInstanceMutex);
     if (CurveDataDB *store = storeInstance.load(std::memory_order_relaxed))
         return store;
+    // The pool's own exit routine must run after the store's (routines run last added, first
+    // called): make sure it exists before the store registers its routine, also when the store
+    // cannot open a file at first.
+    ConnectionPool::instance();
     const QString name = dirName.isEmpty() ? QStringLiteral("curve_data") : dirName;
     const QString dataDirPath = QDir(QCoreApplication::applicationDirPath()).filePath(name);
     CurveDataDB *store = new CurveDataDB(dataDirPath);
