@@ -10,6 +10,12 @@ constexpr ViUInt32 kSessionTimeoutMs = 5000;
 // Most a marker round reads before it gives up for this query: an instrument streaming
 // without end must not hold the session.
 constexpr qint64 kMarkerRoundByteLimit = 1024 * 1024;
+// Identity lines still owed after this long out of step are taken as lost: the instrument
+// dropped those replies. A reply later than this cannot be told from one dropped.
+constexpr qint64 kWriteOffMs = 60000;
+// Lines kept while the identity is unknown; an instrument that streams more is not answering
+// markers anyway.
+constexpr int kUnidentifiedLineLimit = 1024;
 
 bool isIdentityQuery(const QString &command)
 {
@@ -76,8 +82,12 @@ bool CDeviceVisa::connectDevice(const QString &resourceName)
         partialLineSent = false;
         identity.clear();
         markersSent = false;
-        previousMarkerLine.clear();
+        identityOwed = 0;
+        unidentifiedLines.clear();
     }
+    // Replies owed on a connection that was lost went with it.
+    if (lastFailure == VI_ERROR_CONN_LOST || lastFailure == VI_ERROR_IO)
+        identityOwed = 0;
     lastFailure = VI_SUCCESS;
     connected = true;
     return true;
@@ -111,8 +121,12 @@ QString CDeviceVisa::sendCommand(const QString &command)
     bytes.append('\n');
     if (partialLineSent)
         bytes.prepend('\n'); // ends whatever part of a line the instrument still holds
+    const bool askedIdentity = isIdentityQuery(command);
     ViStatus status = VI_SUCCESS;
-    if (!writeLine(bytes, &status)) {
+    ViUInt32 written = 0;
+    if (!writeLine(bytes, &status, &written)) {
+        if (askedIdentity && written > 0)
+            ++identityOwed; // it may have gone out whole and be answered
         fallOutOfStep();
         fail(QStringLiteral("发送命令失败: %1").arg(statusText(instrument, status, true)), status);
         return QString();
@@ -123,7 +137,6 @@ QString CDeviceVisa::sendCommand(const QString &command)
         return QString();
     }
 
-    const bool askedIdentity = isIdentityQuery(command);
     QElapsedTimer since;
     since.start();
     std::vector<char> buffer(ReplyCapacity + 1, '\0');
@@ -142,17 +155,21 @@ QString CDeviceVisa::sendCommand(const QString &command)
                 fallOutOfStep();
         }
         if (status != VI_SUCCESS && status != VI_SUCCESS_TERM_CHAR) {
-            if (status != VI_SUCCESS_MAX_CNT)
+            if (status != VI_SUCCESS_MAX_CNT) {
+                if (askedIdentity)
+                    ++identityOwed;
                 fallOutOfStep();
+            }
             fail(QStringLiteral("读取响应失败: %1").arg(statusText(instrument, status, true)),
                  status);
             return QString();
         }
         buffer[qMin<ViUInt32>(count, ReplyCapacity)] = '\0';
-        // A marker's answer that arrived after its round ended: every one of them was asked
-        // before this query, so they come before its reply.
+        // An identity line for another query: a marker's answer taken as lost that came
+        // after all. Every marker was asked before this query, so it comes before the reply.
         if (markersSent && !askedIdentity && !identity.isEmpty() &&
             QByteArray(buffer.data()).trimmed() == identity) {
+            identityOwed = qMax(0, identityOwed - 1);
             ++skipped;
             continue;
         }
@@ -242,12 +259,14 @@ CDeviceVisa::LineEnd CDeviceVisa::readLine(QByteArray *line, const QElapsedTimer
     }
 }
 
-bool CDeviceVisa::writeLine(const QByteArray &bytes, ViStatus *status)
+bool CDeviceVisa::writeLine(const QByteArray &bytes, ViStatus *status, ViUInt32 *sent)
 {
     setTimeout(kSessionTimeoutMs);
     ViUInt32 written = 0;
     *status = viWrite(instrument, reinterpret_cast<ViConstBuf>(bytes.constData()),
                       static_cast<ViUInt32>(bytes.size()), &written);
+    if (sent)
+        *sent = written;
     if (*status == VI_SUCCESS) {
         partialLineSent = false;
         return true;
@@ -266,35 +285,51 @@ void CDeviceVisa::fallOutOfStep()
         discardedReplies = 0;
         lostExchanges = 0;
         markerRounds = 0;
-        previousMarkerLine.clear();
+        owedSince.start();
     }
     ++lostExchanges;
 }
 
 // Brings the session back into step before a query. Instruments answer in order, so once the
-// answer to a marker query sent now has been read, every reply that was still on its way has
-// been read before it; answers to markers of earlier rounds may still follow and are skipped
-// by the reply reader. The marker is "*IDN?", whose answer is known once the session has been
-// in step for one "*IDN?" query. Until then two "*IDN?" markers go out together and the
-// round ends at two equal lines in a row: the session has not been in step since, so the only
-// reply besides marker answers that can still be on its way is the one to the query that
+// answer to a marker query sent now has been read, every reply asked for earlier has been read
+// before it. The marker is "*IDN?", whose answer is known once the session has been in step
+// for one "*IDN?" query; every identity line owed is counted, so that the round ends at the
+// answer to the last marker and not at an earlier one (or at the late reply of a failed
+// "*IDN?" query). Until the identity is known two "*IDN?" markers go out together and the
+// identity is the first line read twice in a row: the session has not been in step since,
+// so the only reply besides marker answers that can still come is the one to the query that
 // failed, and two equal lines in a row are the identity whichever they answer. A lone "1" of
 // "*OPC?" would not do: a late reply may be "1" as well.
 bool CDeviceVisa::resynchronise()
 {
+    if (identityOwed > 0 && owedSince.elapsed() > kWriteOffMs) {
+        owedSince.start();
+        qWarning("%s", qUtf8Printable(QStringLiteral("会话重新同步：%1 失步已超过 %2 ms，%3 "
+                                                     "条标识应答视为丢失")
+                                          .arg(resource)
+                                          .arg(kWriteOffMs)
+                                          .arg(identityOwed)));
+        identityOwed = 0;
+    }
     const bool identified = !identity.isEmpty();
+    const int markers = identified ? 1 : 2;
     QByteArray bytes =
         identified ? QByteArrayLiteral("*IDN?\n") : QByteArrayLiteral("*IDN?\n*IDN?\n");
     if (partialLineSent)
         bytes.prepend('\n');
     ++markerRounds;
     ViStatus status = VI_SUCCESS;
-    if (!writeLine(bytes, &status)) {
+    ViUInt32 written = 0;
+    const bool sent = writeLine(bytes, &status, &written);
+    if (written > 0) {
+        markersSent = true;
+        identityOwed += markers;
+    }
+    if (!sent) {
         ++lostExchanges;
         fail(QStringLiteral("发送命令失败: %1").arg(statusText(instrument, status, true)), status);
         return false;
     }
-    markersSent = true;
 
     QElapsedTimer since;
     since.start();
@@ -303,7 +338,8 @@ bool CDeviceVisa::resynchronise()
         if (readLine(&line, since, kSessionTimeoutMs, kMarkerRoundByteLimit, &status) !=
             LineEnd::Complete) {
             // Whatever part of a line was read is gone; it cannot pair with the next one.
-            previousMarkerLine.clear();
+            if (!line.isEmpty() && !unidentifiedLines.isEmpty())
+                unidentifiedLines.append(QByteArray());
             ++lostExchanges;
             qWarning("%s", qUtf8Printable(
                                QStringLiteral("会话重新同步：%1 第 %2 轮标记查询 *IDN? 在 %3 ms "
@@ -321,24 +357,36 @@ bool CDeviceVisa::resynchronise()
             return false;
         }
         line = line.trimmed();
-        const bool markerAnswer =
-            identified ? line == identity : !line.isEmpty() && line == previousMarkerLine;
-        if (markerAnswer) {
-            if (!identified)
-                identity = line;
-            outOfStep = false;
-            previousMarkerLine.clear();
-            qWarning("%s", qUtf8Printable(
-                               QStringLiteral("会话重新同步：%1 已恢复同步，用时 %2 ms，%3 轮标记"
-                                              "查询，丢弃 %4 条响应，%5 次交换失败")
-                                   .arg(resource)
-                                   .arg(outOfStepTimer.elapsed())
-                                   .arg(markerRounds)
-                                   .arg(discardedReplies)
-                                   .arg(lostExchanges)));
-            return true;
-        }
-        previousMarkerLine = line;
         ++discardedReplies;
+        if (identity.isEmpty()) {
+            const bool repeated =
+                !line.isEmpty() && !unidentifiedLines.isEmpty() && line == unidentifiedLines.last();
+            if (!repeated) {
+                if (unidentifiedLines.size() >= kUnidentifiedLineLimit)
+                    unidentifiedLines.removeFirst();
+                unidentifiedLines.append(line);
+                continue;
+            }
+            identity = line;
+            identityOwed -= static_cast<int>(unidentifiedLines.count(identity)) + 1;
+            unidentifiedLines.clear();
+        } else if (line == identity) {
+            --identityOwed;
+        } else {
+            continue;
+        }
+        if (identityOwed > 0)
+            continue;
+        identityOwed = 0;
+        outOfStep = false;
+        qWarning("%s",
+                 qUtf8Printable(QStringLiteral("会话重新同步：%1 已恢复同步，用时 %2 ms，%3 轮标记"
+                                               "查询，丢弃 %4 条响应，%5 次交换失败")
+                                    .arg(resource)
+                                    .arg(outOfStepTimer.elapsed())
+                                    .arg(markerRounds)
+                                    .arg(discardedReplies)
+                                    .arg(lostExchanges)));
+        return true;
     }
 }

@@ -47,7 +47,7 @@ private:
     ViUInt32 remainingMs(const QElapsedTimer &since, ViUInt32 budgetMs) const;
     LineEnd readLine(QByteArray *line, const QElapsedTimer &since, ViUInt32 budgetMs,
                      qint64 byteLimit, ViStatus *status);
-    bool writeLine(const QByteArray &bytes, ViStatus *status);
+    bool writeLine(const QByteArray &bytes, ViStatus *status, ViUInt32 *written = nullptr);
     void fallOutOfStep();
     bool resynchronise();
 
@@ -71,12 +71,19 @@ private:
     bool partialLineSent = false;
     // The "*IDN?" reply of this instrument, learned in step or from a marker round.
     QByteArray identity;
-    // Set once a marker has been sent: their answers (identity lines) may arrive at any later
-    // read and are skipped unless the query itself is "*IDN?".
+    // Set once a marker has been sent: an identity line is then never taken for the answer to
+    // a query other than "*IDN?".
     bool markersSent = false;
-    // Identity unknown: the line of the last complete reply read in a marker round, to find
-    // the two equal lines that the doubled marker gives.
-    QByteArray previousMarkerLine;
+    // Identity lines the instrument still owes: one per marker and per "*IDN?" query whose
+    // reply was not read. The session is back in step only when none is owed, so that no reply
+    // asked for before the last marker can still arrive.
+    int identityOwed = 0;
+    // Started when the session falls out of step and at each write-off: lines still owed after
+    // kWriteOffMs are taken as lost (an instrument that dropped replies).
+    QElapsedTimer owedSince;
+    // Identity unknown: the lines read in marker rounds so far, to find the two equal lines in
+    // a row that a doubled marker gives and to count the identity lines among them.
+    QList<QByteArray> unidentifiedLines;
     // Figures of the current out-of-step period, for the log.
     QElapsedTimer outOfStepTimer;
     int discardedReplies = 0;
