@@ -1,7 +1,28 @@
 #include "cdevicevisa.h"
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <vector>
+
+namespace {
+
+constexpr ViUInt32 kSessionTimeoutMs = 5000;
+// Most a marker round reads before it gives up for this query: an instrument streaming
+// without end must not hold the session.
+constexpr qint64 kMarkerRoundByteLimit = 1024 * 1024;
+// Identity lines still owed after this long out of step are taken as lost: the instrument
+// dropped those replies. A reply later than this cannot be told from one dropped.
+constexpr qint64 kWriteOffMs = 60000;
+// Lines kept while the identity is unknown; an instrument that streams more is not answering
+// markers anyway.
+constexpr int kUnidentifiedLineLimit = 1024;
+
+bool isIdentityQuery(const QString &command)
+{
+    return command.trimmed().compare(QLatin1String("*IDN?"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
 
 CDeviceVisa::CDeviceVisa(QObject *parent)
     : QObject(parent)
@@ -48,11 +69,25 @@ bool CDeviceVisa::connectDevice(const QString &resourceName)
         viSetAttribute(instrument, VI_ATTR_ASRL_PARITY, VI_ASRL_PAR_NONE);
         viSetAttribute(instrument, VI_ATTR_ASRL_STOP_BITS, VI_ASRL_STOP_ONE);
     }
-    viSetAttribute(instrument, VI_ATTR_TMO_VALUE, 5000);
+    viSetAttribute(instrument, VI_ATTR_TMO_VALUE, kSessionTimeoutMs);
+    timeoutMs = kSessionTimeoutMs;
     viSetAttribute(instrument, VI_ATTR_TERMCHAR, 10);
     viSetAttribute(instrument, VI_ATTR_TERMCHAR_EN, VI_TRUE);
 
-    staleInputPossible = false;
+    // Another instrument: what was known about the old one's replies no longer holds. The same
+    // one again keeps being out of step: over a serial line its late replies still arrive.
+    if (resourceName != resource) {
+        resource = resourceName;
+        outOfStep = false;
+        partialLineSent = false;
+        identity.clear();
+        markersSent = false;
+        identityOwed = 0;
+        unidentifiedLines.clear();
+    }
+    // Replies owed on a connection that was lost went with it.
+    if (lastFailure == VI_ERROR_CONN_LOST || lastFailure == VI_ERROR_IO)
+        identityOwed = 0;
     lastFailure = VI_SUCCESS;
     connected = true;
     return true;
@@ -77,15 +112,22 @@ QString CDeviceVisa::sendCommand(const QString &command)
     }
 
     const bool isQuery = command.contains(QLatin1Char('?'));
-    if (isQuery && staleInputPossible)
-        discardStaleInput();
+    // A query is only sent once every late reply is known to be consumed; a command expects
+    // no reply, so it may go out while the session is out of step.
+    if (isQuery && outOfStep && !resynchronise())
+        return QString();
 
     QByteArray bytes = command.toUtf8();
     bytes.append('\n');
+    if (partialLineSent)
+        bytes.prepend('\n'); // ends whatever part of a line the instrument still holds
+    const bool askedIdentity = isIdentityQuery(command);
+    ViStatus status = VI_SUCCESS;
     ViUInt32 written = 0;
-    ViStatus status = viWrite(instrument, reinterpret_cast<ViConstBuf>(bytes.constData()),
-                              static_cast<ViUInt32>(bytes.size()), &written);
-    if (status != VI_SUCCESS) {
+    if (!writeLine(bytes, &status, &written)) {
+        if (askedIdentity && written > 0)
+            ++identityOwed; // it may have gone out whole and be answered
+        fallOutOfStep();
         fail(QStringLiteral("发送命令失败: %1").arg(statusText(instrument, status, true)), status);
         return QString();
     }
@@ -95,16 +137,52 @@ QString CDeviceVisa::sendCommand(const QString &command)
         return QString();
     }
 
+    QElapsedTimer since;
+    since.start();
     std::vector<char> buffer(ReplyCapacity + 1, '\0');
-    ViUInt32 count = 0;
-    status = viRead(instrument, reinterpret_cast<ViPBuf>(buffer.data()), ReplyCapacity, &count);
-    if (status != VI_SUCCESS && status != VI_SUCCESS_TERM_CHAR) {
-        staleInputPossible = true;
-        fail(QStringLiteral("读取响应失败: %1").arg(statusText(instrument, status, true)), status);
-        return QString();
+    int skipped = 0;
+    for (;;) {
+        setTimeout(remainingMs(since, kSessionTimeoutMs));
+        ViUInt32 count = 0;
+        status = viRead(instrument, reinterpret_cast<ViPBuf>(buffer.data()), ReplyCapacity, &count);
+        if (status == VI_SUCCESS_MAX_CNT) {
+            // Too long to return, but it did arrive: read it to its end so that the session
+            // stays in step, within what is left of this query's time.
+            QByteArray rest;
+            ViStatus restStatus = VI_SUCCESS;
+            if (readLine(&rest, since, kSessionTimeoutMs, kMarkerRoundByteLimit, &restStatus) !=
+                LineEnd::Complete)
+                fallOutOfStep();
+        }
+        if (status != VI_SUCCESS && status != VI_SUCCESS_TERM_CHAR) {
+            if (status != VI_SUCCESS_MAX_CNT) {
+                if (askedIdentity)
+                    ++identityOwed;
+                fallOutOfStep();
+            }
+            fail(QStringLiteral("读取响应失败: %1").arg(statusText(instrument, status, true)),
+                 status);
+            return QString();
+        }
+        buffer[qMin<ViUInt32>(count, ReplyCapacity)] = '\0';
+        // An identity line for another query: a marker's answer taken as lost that came
+        // after all. Every marker was asked before this query, so it comes before the reply.
+        if (markersSent && !askedIdentity && !identity.isEmpty() &&
+            QByteArray(buffer.data()).trimmed() == identity) {
+            identityOwed = qMax(0, identityOwed - 1);
+            ++skipped;
+            continue;
+        }
+        break;
     }
-    buffer[qMin<ViUInt32>(count, ReplyCapacity)] = '\0';
+    if (skipped > 0)
+        qWarning("%s",
+                 qUtf8Printable(QStringLiteral("会话重新同步：%1 跳过 %2 条标记查询的迟到应答")
+                                    .arg(resource)
+                                    .arg(skipped)));
     const QString reply = QString::fromUtf8(buffer.data()).trimmed();
+    if (askedIdentity && !reply.isEmpty())
+        identity = reply.toUtf8();
     emit commandCompleted(command, reply);
     return reply;
 }
@@ -142,20 +220,173 @@ QString CDeviceVisa::statusText(ViSession session, ViStatus status, bool utf8) c
     return utf8 ? QString::fromUtf8(desc) : QString::fromLocal8Bit(desc);
 }
 
-// Reads and drops whatever is already waiting, without waiting for more, so that the tail of
-// an overlong reply or a reply that arrived after its query timed out is not returned as the
-// answer to the next query.
-void CDeviceVisa::discardStaleInput()
+void CDeviceVisa::setTimeout(ViUInt32 ms)
 {
-    viSetAttribute(instrument, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE);
-    std::vector<char> scratch(4096);
-    for (int i = 0; i < 1024; ++i) {
+    if (ms == timeoutMs)
+        return;
+    viSetAttribute(instrument, VI_ATTR_TMO_VALUE, ms);
+    timeoutMs = ms;
+}
+
+ViUInt32 CDeviceVisa::remainingMs(const QElapsedTimer &since, ViUInt32 budgetMs) const
+{
+    const qint64 left = qint64(budgetMs) - since.elapsed();
+    return left > 0 ? ViUInt32(left) : 0;
+}
+
+// Reads one whole line (up to the termination character or the end of a message), however
+// long, within what is left of budgetMs and at most byteLimit bytes.
+CDeviceVisa::LineEnd CDeviceVisa::readLine(QByteArray *line, const QElapsedTimer &since,
+                                           ViUInt32 budgetMs, qint64 byteLimit, ViStatus *status)
+{
+    line->clear();
+    std::vector<char> chunk(4096);
+    for (;;) {
+        const ViUInt32 left = remainingMs(since, budgetMs);
+        if (left == 0) {
+            *status = VI_ERROR_TMO;
+            return LineEnd::Failed;
+        }
+        setTimeout(left);
         ViUInt32 count = 0;
-        const ViStatus status = viRead(instrument, reinterpret_cast<ViPBuf>(scratch.data()),
-                                       static_cast<ViUInt32>(scratch.size()), &count);
-        if (status < VI_SUCCESS || count == 0)
-            break;
+        *status = viRead(instrument, reinterpret_cast<ViPBuf>(chunk.data()),
+                         static_cast<ViUInt32>(chunk.size()), &count);
+        line->append(chunk.data(), static_cast<int>(qMin<ViUInt32>(count, chunk.size())));
+        if (*status == VI_SUCCESS_MAX_CNT && line->size() <= byteLimit)
+            continue;
+        return *status == VI_SUCCESS || *status == VI_SUCCESS_TERM_CHAR ? LineEnd::Complete
+                                                                        : LineEnd::Failed;
     }
-    viSetAttribute(instrument, VI_ATTR_TMO_VALUE, 5000);
-    staleInputPossible = false;
+}
+
+bool CDeviceVisa::writeLine(const QByteArray &bytes, ViStatus *status, ViUInt32 *sent)
+{
+    setTimeout(kSessionTimeoutMs);
+    ViUInt32 written = 0;
+    *status = viWrite(instrument, reinterpret_cast<ViConstBuf>(bytes.constData()),
+                      static_cast<ViUInt32>(bytes.size()), &written);
+    if (sent)
+        *sent = written;
+    if (*status == VI_SUCCESS) {
+        partialLineSent = false;
+        return true;
+    }
+    if (written > 0)
+        partialLineSent = true;
+    return false;
+}
+
+// Called when an exchange failed part way: a reply may still be on its way.
+void CDeviceVisa::fallOutOfStep()
+{
+    if (!outOfStep) {
+        outOfStep = true;
+        outOfStepTimer.start();
+        discardedReplies = 0;
+        lostExchanges = 0;
+        markerRounds = 0;
+        owedSince.start();
+    }
+    ++lostExchanges;
+}
+
+// Brings the session back into step before a query. Instruments answer in order, so once the
+// answer to a marker query sent now has been read, every reply asked for earlier has been read
+// before it. The marker is "*IDN?", whose answer is known once the session has been in step
+// for one "*IDN?" query; every identity line owed is counted, so that the round ends at the
+// answer to the last marker and not at an earlier one (or at the late reply of a failed
+// "*IDN?" query). Until the identity is known two "*IDN?" markers go out together and the
+// identity is the first line read twice in a row: the session has not been in step since,
+// so the only reply besides marker answers that can still come is the one to the query that
+// failed, and two equal lines in a row are the identity whichever they answer. A lone "1" of
+// "*OPC?" would not do: a late reply may be "1" as well.
+bool CDeviceVisa::resynchronise()
+{
+    if (identityOwed > 0 && owedSince.elapsed() > kWriteOffMs) {
+        owedSince.start();
+        qWarning("%s", qUtf8Printable(QStringLiteral("会话重新同步：%1 失步已超过 %2 ms，%3 "
+                                                     "条标识应答视为丢失")
+                                          .arg(resource)
+                                          .arg(kWriteOffMs)
+                                          .arg(identityOwed)));
+        identityOwed = 0;
+    }
+    const bool identified = !identity.isEmpty();
+    const int markers = identified ? 1 : 2;
+    QByteArray bytes =
+        identified ? QByteArrayLiteral("*IDN?\n") : QByteArrayLiteral("*IDN?\n*IDN?\n");
+    if (partialLineSent)
+        bytes.prepend('\n');
+    ++markerRounds;
+    ViStatus status = VI_SUCCESS;
+    ViUInt32 written = 0;
+    const bool sent = writeLine(bytes, &status, &written);
+    if (written > 0) {
+        markersSent = true;
+        identityOwed += markers;
+    }
+    if (!sent) {
+        ++lostExchanges;
+        fail(QStringLiteral("发送命令失败: %1").arg(statusText(instrument, status, true)), status);
+        return false;
+    }
+
+    QElapsedTimer since;
+    since.start();
+    for (;;) {
+        QByteArray line;
+        if (readLine(&line, since, kSessionTimeoutMs, kMarkerRoundByteLimit, &status) !=
+            LineEnd::Complete) {
+            // Whatever part of a line was read is gone; it cannot pair with the next one.
+            if (!line.isEmpty() && !unidentifiedLines.isEmpty())
+                unidentifiedLines.append(QByteArray());
+            ++lostExchanges;
+            qWarning("%s", qUtf8Printable(
+                               QStringLiteral("会话重新同步：%1 第 %2 轮标记查询 *IDN? 在 %3 ms "
+                                              "内未得到应答，已丢弃 %4 条响应，%5 次交换失败")
+                                   .arg(resource)
+                                   .arg(markerRounds)
+                                   .arg(kSessionTimeoutMs)
+                                   .arg(discardedReplies)
+                                   .arg(lostExchanges)));
+            fail(QStringLiteral("读取响应失败: %1")
+                     .arg(QStringLiteral("会话失步，标记查询 *IDN? 在 %1 ms 内未得到应答 (%2)")
+                              .arg(kSessionTimeoutMs)
+                              .arg(statusText(instrument, status, true))),
+                 status);
+            return false;
+        }
+        line = line.trimmed();
+        ++discardedReplies;
+        if (identity.isEmpty()) {
+            const bool repeated =
+                !line.isEmpty() && !unidentifiedLines.isEmpty() && line == unidentifiedLines.last();
+            if (!repeated) {
+                if (unidentifiedLines.size() >= kUnidentifiedLineLimit)
+                    unidentifiedLines.removeFirst();
+                unidentifiedLines.append(line);
+                continue;
+            }
+            identity = line;
+            identityOwed -= static_cast<int>(unidentifiedLines.count(identity)) + 1;
+            unidentifiedLines.clear();
+        } else if (line == identity) {
+            --identityOwed;
+        } else {
+            continue;
+        }
+        if (identityOwed > 0)
+            continue;
+        identityOwed = 0;
+        outOfStep = false;
+        qWarning("%s",
+                 qUtf8Printable(QStringLiteral("会话重新同步：%1 已恢复同步，用时 %2 ms，%3 轮标记"
+                                               "查询，丢弃 %4 条响应，%5 次交换失败")
+                                    .arg(resource)
+                                    .arg(outOfStepTimer.elapsed())
+                                    .arg(markerRounds)
+                                    .arg(discardedReplies)
+                                    .arg(lostExchanges)));
+        return true;
+    }
 }

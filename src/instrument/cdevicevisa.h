@@ -2,6 +2,7 @@
 // behind one recursive lock; failures land in the last error text and the errorOccurred signal.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <mutex>
@@ -33,19 +34,59 @@ signals:
     void errorOccurred(const QString &errorMessage);
 
 private:
+    // How one line of input ended.
+    enum class LineEnd
+    {
+        Complete, // termination character or end of message
+        Failed    // timeout or transport error; the status says which
+    };
+
     void fail(const QString &message, ViStatus status = VI_SUCCESS);
     QString statusText(ViSession session, ViStatus status, bool utf8) const;
-    void discardStaleInput();
+    void setTimeout(ViUInt32 ms);
+    ViUInt32 remainingMs(const QElapsedTimer &since, ViUInt32 budgetMs) const;
+    LineEnd readLine(QByteArray *line, const QElapsedTimer &since, ViUInt32 budgetMs,
+                     qint64 byteLimit, ViStatus *status);
+    bool writeLine(const QByteArray &bytes, ViStatus *status, ViUInt32 *written = nullptr);
+    void fallOutOfStep();
+    bool resynchronise();
 
     ViSession resourceManager = 0;
     ViSession instrument = 0;
+    QString resource;
     QString lastError;
     // Recursive: connectDevice calls disconnectDevice while holding it. A standard mutex so
     // that the thread sanitizer sees the ordering it gives.
     mutable std::recursive_mutex lock;
     bool connected = false;
     ViStatus lastFailure = VI_SUCCESS;
-    // Set when a query ended before its reply was complete: the rest of that reply (or a late
-    // reply) may still arrive and must not be taken for the answer to the next query.
-    bool staleInputPossible = false;
+    ViUInt32 timeoutMs = 0;
+
+    // Out of step: a reply may still be on its way (a read failed, or a write went out in part),
+    // so the next line that arrives cannot be trusted as the answer to the next query. Cleared
+    // by a marker round (see resynchronise); survives a reconnect to the same resource, since a
+    // serial line keeps delivering what the instrument sends.
+    bool outOfStep = false;
+    // A write stopped part way: the instrument may hold the start of a command line.
+    bool partialLineSent = false;
+    // The "*IDN?" reply of this instrument, learned in step or from a marker round.
+    QByteArray identity;
+    // Set once a marker has been sent: an identity line is then never taken for the answer to
+    // a query other than "*IDN?".
+    bool markersSent = false;
+    // Identity lines the instrument still owes: one per marker and per "*IDN?" query whose
+    // reply was not read. The session is back in step only when none is owed, so that no reply
+    // asked for before the last marker can still arrive.
+    int identityOwed = 0;
+    // Started when the session falls out of step and at each write-off: lines still owed after
+    // kWriteOffMs are taken as lost (an instrument that dropped replies).
+    QElapsedTimer owedSince;
+    // Identity unknown: the lines read in marker rounds so far, to find the two equal lines in
+    // a row that a doubled marker gives and to count the identity lines among them.
+    QList<QByteArray> unidentifiedLines;
+    // Figures of the current out-of-step period, for the log.
+    QElapsedTimer outOfStepTimer;
+    int discardedReplies = 0;
+    int lostExchanges = 0;
+    int markerRounds = 0;
 };

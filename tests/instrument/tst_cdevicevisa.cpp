@@ -23,7 +23,6 @@ private slots:
     void routeCommandIsNeverFollowedByARead();
     void repliesOfTheCapacityAndBeyond_data();
     void repliesOfTheCapacityAndBeyond();
-    void silentInstrumentTimesOutAndNextQueryIsClean();
     void droppedConnectionFailsWithoutCrash();
     void failedReconnectEndsDisconnected();
     void serialSessionGetsItsLineSettings();
@@ -150,36 +149,6 @@ void TestCDeviceVisa::repliesOfTheCapacityAndBeyond()
     }
     // Whatever was left of the long reply must not be taken for the next answer.
     QCOMPARE(device.sendCommand(QStringLiteral("*IDN?")), QStringLiteral("MAKER,MODEL,SN1,1.0"));
-}
-
-void TestCDeviceVisa::silentInstrumentTimesOutAndNextQueryIsClean()
-{
-    // The reply comes, but only after the session's timeout: it must not answer the next query.
-    std::atomic<int> calls{0};
-    LineResponder responder([&calls](const QByteArray &line) {
-        if (line == "SLOW?") {
-            QThread::msleep(5600);
-            return QByteArray("late\n");
-        }
-        ++calls;
-        return QByteArray("fresh ") + QByteArray::number(calls.load()) + '\n';
-    });
-    QVERIFY(responder.listenTcp());
-    CDeviceVisa device;
-    QVERIFY(device.connectDevice(responder.resourceName()));
-    QSignalSpy errors(&device, &CDeviceVisa::errorOccurred);
-
-    QElapsedTimer timer;
-    timer.start();
-    QCOMPARE(device.sendCommand(QStringLiteral("SLOW?")), QString());
-    QVERIFY2(timer.elapsed() >= 4900 && timer.elapsed() < 7000,
-             qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(errors.count(), 1);
-    QVERIFY(device.lastErrorText().startsWith(QStringLiteral("读取响应失败: ")));
-    QVERIFY(device.isConnected());
-
-    QThread::msleep(900); // the late reply is now waiting in the socket
-    QCOMPARE(device.sendCommand(QStringLiteral("NEXT?")), QStringLiteral("fresh 1"));
 }
 
 void TestCDeviceVisa::droppedConnectionFailsWithoutCrash()

@@ -124,6 +124,12 @@ ScpiOutcome ScpiResponder::execute(const QByteArray &line, bool badStatus)
         return replyWith(errors.isEmpty() ? QByteArrayLiteral("+0,\"No error\"")
                                           : errors.takeFirst());
     }
+    if (headerMatches(header, "*OPC?")) {
+        if (!params.isEmpty())
+            return fail(kParameterNotAllowed);
+        // Commands run as they arrive, so every earlier operation is complete.
+        return replyWith(QByteArrayLiteral("1"));
+    }
     if (headerMatches(header, "*CLS")) {
         if (!params.isEmpty())
             return fail(kParameterNotAllowed);

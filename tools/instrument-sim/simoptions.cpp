@@ -205,7 +205,7 @@ QString simUsage()
         "                          (default real)\n"
         "\n"
         "SCPI commands (one per line, LF or CR LF; keywords in short or long form, any case):\n"
-        "  both:        *IDN?  *CLS  SYST:ERR?\n"
+        "  both:        *IDN?  *OPC?  *CLS  SYST:ERR?\n"
         "  multimeter:  FETC? (\"<value>,+0\")  APER MED  APER SLOW2\n"
         "  switch:      SYST:CTYP?  STAT:OPER:EVEN?  ROUT:CLOS (@n)  ROUT:OPEN (@n)\n"
         "               ROUT:OPEN:ALL\n"

@@ -320,6 +320,7 @@ void InstrumentSimProtocolTest::lineEndingsAndKeywords_data()
     QTest::newRow("leading colon") << QByteArray(":SYST:CTYP?\r\n") << QByteArray("1,3");
     QTest::newRow("optional node") << QByteArray("STAT:OPER?\n") << QByteArray("+0");
     QTest::newRow("status long") << QByteArray("status:operation:event?\n") << QByteArray("+0");
+    QTest::newRow("operation complete") << QByteArray("*opc?\n") << QByteArray("1");
 }
 
 void InstrumentSimProtocolTest::lineEndingsAndKeywords()
