@@ -4,7 +4,12 @@
 #include <QDebug>
 #include <QFile>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "mainwidget.h"
 #include "processvalues.h"
@@ -13,11 +18,46 @@
 // The bundle is registered during static initialisation, before the window loads its icons.
 static const bool resourcesRegistered = initDataloggerResources();
 
+namespace {
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here: the event loop does the rest.
+    (void)!write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP (a host that terminates the logger, a closed terminal) end the
+// event loop like "exit" does, so the window goes away the orderly way and every reading
+// already fetched is stored before the store closes.
+void quitOnTerminationSignals(QApplication &app)
+{
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        char byte;
+        (void)!read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        qDebug() << "child app received a termination signal";
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signalNumber, &action, nullptr);
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
     Q_UNUSED(resourcesRegistered);
     QApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QApplication app(argc, argv);
+    quitOnTerminationSignals(app);
 
     // The host always names the instrument; without an argument the resource stays empty and
     // the window offers to retry the link.

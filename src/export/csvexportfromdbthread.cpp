@@ -200,6 +200,13 @@ CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowRea
             }
         }
         if (blockRows == 0) {
+            // A file with nothing but its header is no success (the store may have been
+            // cleared since the cursors began).
+            if (rowNo == 1) {
+                qCritical().noquote() << "[导出线程] 所有选中曲线均无有效数据";
+                result = ExportResult::NoData;
+                break;
+            }
             qDebug().noquote() << "[导出线程] 所有曲线数据导出完成";
             result = ExportResult::Success;
             break;

@@ -16,6 +16,7 @@ private slots:
     void announcesEchoesAndExits();
     void exitWorksWithoutInstrument_data();
     void exitWorksWithoutInstrument();
+    void terminationSignalEndsTheLoggerInOrder();
 
 private:
     bool startChild(QProcess &child, const QStringList &arguments);
@@ -100,6 +101,19 @@ void TestHostLink::exitWorksWithoutInstrument()
     QCOMPARE(readLine(child), QStringLiteral("receive msg: exit"));
     QVERIFY(child.waitForFinished(10000));
     QVERIFY2(child.exitCode() == 0, child.readAllStandardError().right(4000).constData());
+}
+
+// A host that terminates the logger instead of sending "exit" still gets an orderly end (the
+// window goes away and the store closes), not a process killed mid-write.
+void TestHostLink::terminationSignalEndsTheLoggerInOrder()
+{
+    QProcess child;
+    QVERIFY(startChild(child, {sim.measureResource()}));
+    QVERIFY(readLine(child).startsWith(QLatin1String("WID:")));
+    child.terminate();
+    QVERIFY(child.waitForFinished(15000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHostLink)

@@ -3,6 +3,7 @@
 // a temporary folder: the store, the sessions and the scan thread are made once per process,
 // and the folder beside the program is where the data set lives, so every case starts clean
 // and a restart is a real new process on the data set the previous one left.
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +37,7 @@
 #include "widgets/CustomDialog.h"
 #include "widgets/CustomMessageDialog.h"
 #include "widgets/ImageButton.h"
+#include "xvfbserver.h"
 
 namespace {
 const char childVariable[] = "LOGGING_FAULTS_CASE";
@@ -111,6 +114,7 @@ private slots:
     void lostMeasuringInstrumentEndsTheRunAndSaysSo();
     void noStartWhileAnExportRuns();
     void everyFetchedReadingIsStoredBeforeTheEnd();
+    void accessibilityClientWalksWhileTicking();
     void lastRecordingSurvivesARestart_data();
     void lastRecordingSurvivesARestart();
 
@@ -121,7 +125,7 @@ private slots:
 private:
     // In the parent: runs testCase in a fresh copy of this program; true when it passed.
     bool runChild(const QString &testCase, const QStringList &environment = {},
-                  const QByteArray &killAtLine = QByteArray());
+                  const QByteArray &killAtLine = QByteArray(), const QStringList &wrapper = {});
     void startSimulator();
     MainWidget *makeWindow();
     void connectSwitch();
@@ -165,7 +169,7 @@ void TestMainWidget::cleanup()
 }
 
 bool TestMainWidget::runChild(const QString &testCase, const QStringList &environment,
-                              const QByteArray &killAtLine)
+                              const QByteArray &killAtLine, const QStringList &wrapper)
 {
     if (programCopy.isEmpty()) {
         programCopy =
@@ -184,7 +188,10 @@ bool TestMainWidget::runChild(const QString &testCase, const QStringList &enviro
         env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(programCopy, {testCase});
+    if (wrapper.isEmpty())
+        child.start(programCopy, {testCase});
+    else
+        child.start(wrapper.first(), wrapper.mid(1) + QStringList{programCopy, testCase});
     if (!child.waitForStarted(10000))
         return false;
     QByteArray output;
@@ -216,7 +223,7 @@ bool TestMainWidget::runChild(const QString &testCase, const QStringList &enviro
 
 void TestMainWidget::startSimulator()
 {
-    QVERIFY(sim.start({QStringLiteral("--slots"), QStringLiteral("1"), QStringLiteral("--serial"),
+    QVERIFY(sim.start({QStringLiteral("--slots"), QStringLiteral("1,3"), QStringLiteral("--serial"),
                        QStringLiteral("LF7")}));
     QDir(visaRoots.path()).mkpath(QStringLiteral("dev"));
     QDir(visaRoots.path()).mkpath(QStringLiteral("sys"));
@@ -508,6 +515,108 @@ void TestMainWidget::everyFetchedReadingIsStoredBeforeTheEnd()
     window = nullptr;
     const int sent = readingsSent(sim.transcript());
     QCOMPARE(total(storedRows(dataSetDir())), sent - before);
+}
+
+namespace {
+// What a screen reader does: every node's name, role, state and place, to a bounded depth.
+int walk(QAccessibleInterface *node, int depth)
+{
+    if (!node || !node->isValid() || depth > 12)
+        return 0;
+    int visited = 1;
+    (void)node->text(QAccessible::Name);
+    (void)node->role();
+    (void)node->state();
+    (void)node->rect();
+    const int children = node->childCount();
+    for (int i = 0; i < children; ++i) {
+        QAccessibleInterface *child = node->child(i);
+        if (child && child->parent() == nullptr)
+            qWarning("accessible child without a parent");
+        visited += walk(child, depth + 1);
+    }
+    return visited;
+}
+} // namespace
+
+// Ticking, unticking, expanding and collapsing with the mouse while an accessibility client
+// walks the window, logging and not (a crash was once seen right after such ticks).
+void TestMainWidget::accessibilityClientWalksWhileTicking()
+{
+    if (!inChild()) {
+        // As a screen reader runs it: X11, a session bus with the accessibility bus started,
+        // and Qt's bridge to it always on.
+        XvfbServer xvfb;
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty() ||
+            !xvfb.start())
+            QSKIP("needs Xvfb and dbus-run-session (scripts/setup.sh installs them)");
+        QVERIFY(runChild(QString::fromLatin1(QTest::currentTestFunction()),
+                         {QStringLiteral("DISPLAY=") + QString::fromLatin1(xvfb.display()),
+                          QStringLiteral("QT_QPA_PLATFORM=xcb"),
+                          QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1")},
+                         QByteArray(),
+                         {QStringLiteral("dbus-run-session"), QStringLiteral("--"),
+                          QStringLiteral("sh"), QStringLiteral("-c"),
+                          QStringLiteral("dbus-send --session --print-reply --dest=org.a11y.Bus "
+                                         "/org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1; "
+                                         "exec \"$0\" \"$@\"")}));
+        return;
+    }
+    QAccessible::setActive(true);
+    startSimulator();
+    makeWindow();
+    QTest::qWaitForWindowExposed(window);
+    QAccessibleInterface *root = QAccessible::queryAccessibleInterface(window);
+    QVERIFY(root);
+    QVERIFY(walk(root, 0) > 10);
+    // A screen reader's bridge comes up once the event loop runs.
+    QTRY_VERIFY_WITH_TIMEOUT(QAccessible::isActive(), 5000);
+    connectSwitch();
+    QTreeWidget *tree = window->channelTree;
+    quint32 seed = 12345;
+    auto next = [&seed](int bound) {
+        seed = seed * 1103515245u + 12345u;
+        return int((seed >> 16) % quint32(bound));
+    };
+    auto clickCheck = [tree](QTreeWidgetItem *item) {
+        tree->scrollToItem(item);
+        const QRect rect = tree->visualItemRect(item);
+        // The check box sits at the start of the first column, after the indentation.
+        const int x = rect.x() + (item->parent() ? tree->indentation() : 0) + 8;
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(x, rect.center().y()));
+    };
+    int visited = 0;
+    for (int step = 0; step < 400; ++step) {
+        QTreeWidgetItem *module = tree->topLevelItem(next(tree->topLevelItemCount()));
+        switch (next(5)) {
+        case 0:
+            clickCheck(module);
+            break;
+        case 1:
+            module->setExpanded(!module->isExpanded());
+            break;
+        case 2:
+            if (module->isExpanded())
+                clickCheck(module->child(next(module->childCount())));
+            else
+                module->child(next(10))->setCheckState(0, Qt::Checked);
+            break;
+        case 3:
+            module->child(next(10))->setCheckState(0, Qt::Unchecked);
+            break;
+        case 4:
+            if (step % 40 == 4)
+                QTest::mouseClick(window->startButton, Qt::LeftButton);
+            break;
+        }
+        QCoreApplication::processEvents();
+        visited += walk(root, 0);
+    }
+    QVERIFY(visited > 4000);
+    if (window->logging) {
+        window->recvStartButtonSlot();
+        QVERIFY(waitIdle());
+    }
 }
 
 void TestMainWidget::lastRecordingSurvivesARestart_data()

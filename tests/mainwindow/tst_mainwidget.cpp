@@ -61,6 +61,8 @@ private slots:
 
     void helpers_data();
     void helpers();
+    void fittedSlotsAreTheOnesAFrameCanHave_data();
+    void fittedSlotsAreTheOnesAFrameCanHave();
     void dataSetNameIsAlwaysAPlainName_data();
     void dataSetNameIsAlwaysAPlainName();
     void windowWithAnsweringInstrument();
@@ -219,6 +221,38 @@ void TestMainWidget::helpers()
     QCOMPARE(MainWidget::durationText(90061), QStringLiteral("01 : 01 : 01 : 01"));
     QCOMPARE(MainWidget::durationText(8640000), QStringLiteral("100 : 00 : 00 : 00"));
     QCOMPARE(MainWidget::durationText(59.9), QStringLiteral("00 : 00 : 00 : 59"));
+}
+
+void TestMainWidget::fittedSlotsAreTheOnesAFrameCanHave_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QList<int>>("slotNumbers");
+    QTest::addColumn<int>("ignored");
+    QTest::newRow("two modules") << "1,3" << QList<int>{1, 3} << 0;
+    QTest::newRow("spaces") << " 2 , 4 " << QList<int>{2, 4} << 0;
+    QTest::newRow("no answer") << "" << QList<int>{} << 1;
+    QTest::newRow("repeats") << "1,1,3,1" << QList<int>{1, 3} << 2;
+    QTest::newRow("out of range") << "0,-1,100,99,5" << QList<int>{99, 5} << 3;
+    QTest::newRow("not numbers") << "a,2x,,7,0x3" << QList<int>{7} << 4;
+    QString thousand;
+    QList<int> all;
+    for (int slot = 1; slot <= 1000; ++slot) {
+        thousand += (slot > 1 ? "," : "") + QString::number(slot);
+        if (slot <= MainWidget::MaxSlot)
+            all << slot;
+    }
+    QTest::newRow("a thousand slots") << thousand << all << 1000 - MainWidget::MaxSlot;
+}
+
+// A frame's answer to "SYST:CTYP?" is bounded to the slots a frame can have, whatever it says.
+void TestMainWidget::fittedSlotsAreTheOnesAFrameCanHave()
+{
+    QFETCH(QString, reply);
+    QFETCH(QList<int>, slotNumbers);
+    QFETCH(int, ignored);
+    QStringList dropped;
+    QCOMPARE(MainWidget::fittedSlots(reply, &dropped), slotNumbers);
+    QCOMPARE(dropped.size(), ignored);
 }
 
 void TestMainWidget::dataSetNameIsAlwaysAPlainName_data()

@@ -1,0 +1,195 @@
+// A long unattended run, compressed: 90 channels at the shortest settle time, every reading
+// through its curve into the store on the GUI thread, as the window does.
+//   soak-bench [--minutes N] [--settle MS] [BIN_DIR]
+// Prints resident memory and open descriptors after the first minute and at the end, and
+// compares the rows in the day files with the readings the simulated instrument sent (from
+// its transcript); a peer figure is the memory of the same process before the run.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "cdevicevisa.h"
+#include "curvedatadb.h"
+#include "curveseriesdata.h"
+#include "processvalues.h"
+#include "readdata.h"
+
+namespace {
+
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+int openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+        .size();
+}
+
+long storedRows(const QString &dir)
+{
+    long rows = 0;
+    for (const QFileInfo &day : QDir(dir).entryInfoList({QStringLiteral("*.db")}, QDir::Files)) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "soak_count");
+            db.setDatabaseName(day.filePath());
+            if (db.open()) {
+                QSqlQuery query(db);
+                QStringList tables;
+                query.exec(QStringLiteral("SELECT table_name FROM batch_metadata"));
+                while (query.next())
+                    tables << query.value(0).toString();
+                for (const QString &table : tables) {
+                    query.exec(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table));
+                    if (query.next())
+                        rows += query.value(0).toLongLong();
+                }
+            }
+        }
+        QSqlDatabase::removeDatabase("soak_count");
+    }
+    return rows;
+}
+
+long readingsSent(const QString &transcript)
+{
+    QFile file(transcript);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    long sent = 0;
+    QByteArray previous;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith("measure -> ") && previous == "measure <- FETC?")
+            ++sent;
+        previous = line;
+    }
+    return sent;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    registerMeasurementDataTypes();
+    int minutes = 30;
+    int settle = 1;
+    QString binDir = QCoreApplication::applicationDirPath();
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--minutes") && i + 1 < args.size())
+            minutes = args.at(++i).toInt();
+        else if (args.at(i) == QLatin1String("--settle") && i + 1 < args.size())
+            settle = args.at(++i).toInt();
+        else
+            binDir = args.at(i);
+    }
+
+    QTemporaryDir work;
+    const QString transcript = work.filePath(QStringLiteral("transcript.log"));
+    QProcess sim;
+    sim.start(binDir + QStringLiteral("/instrument-sim"),
+              {QStringLiteral("--measure-port"), QStringLiteral("auto"),
+               QStringLiteral("--switch-port"), QStringLiteral("auto"), QStringLiteral("--slots"),
+               QStringLiteral("1,2,3,4,5,6,7,8,9"), QStringLiteral("--transcript"), transcript});
+    QString measure, switchFrame;
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 10000) {
+        if (!sim.canReadLine() && !sim.waitForReadyRead(200))
+            continue;
+        const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("measure ")))
+            measure = line.mid(8);
+        else if (line.startsWith(QLatin1String("switch ")))
+            switchFrame = line.mid(7);
+        else if (line == QLatin1String("ready"))
+            break;
+    }
+    measureResource = measure;
+    switchResource = switchFrame;
+    if (measure.isEmpty() || !measureDevice->connectDevice(measure) ||
+        !switchDevice->connectDevice(switchFrame)) {
+        std::fprintf(stderr, "cannot start or reach %s/instrument-sim\n", qPrintable(binDir));
+        return 1;
+    }
+    const long memoryBefore = residentKiB();
+
+    const QString dataDir = work.filePath(QStringLiteral("SOAK_Data"));
+    auto store = std::make_unique<CurveDataDB>(dataDir);
+    std::map<int, std::unique_ptr<CurveSeriesData>> curves;
+    {
+        std::lock_guard<std::mutex> guard(selectedChannelsLock);
+        selectedChannels.clear();
+        for (int slot = 1; slot <= 9; ++slot)
+            for (int n = 1; n <= 10; ++n) {
+                const int channel = slot * 100 + n;
+                selectedChannels.insert(channel, QString::number(channel));
+                curves[channel] =
+                    std::make_unique<CurveSeriesData>(QString::number(channel), store.get());
+            }
+    }
+    long notStored = 0;
+    long scans = 0;
+    ReadData thread;
+    thread.settleMs = settle;
+    QObject::connect(
+        &thread, &ReadData::sigSendMeasure, &app, [&](const QList<MeasurementData> &readings) {
+            ++scans;
+            for (const MeasurementData &r : readings)
+                if (curves[r.channel]->addSample(double(r.time.toMSecsSinceEpoch()), r.value) !=
+                    CurveSeriesData::SampleResult::Stored)
+                    ++notStored;
+        });
+    QObject::connect(&thread, &ReadData::sigStopScan, &app, &QCoreApplication::quit);
+
+    long memoryStart = -1;
+    int fdsStart = -1;
+    QTimer::singleShot(60 * 1000, &app, [&] {
+        memoryStart = residentKiB();
+        fdsStart = openDescriptors();
+        std::printf("after 1 min: %ld scans, RSS %ld KiB, %d descriptors\n", scans, memoryStart,
+                    fdsStart);
+        std::fflush(stdout);
+    });
+    QTimer::singleShot(minutes * 60 * 1000, &app, [&] { thread.requestStop(); });
+    thread.startScanning();
+    app.exec();
+    thread.waitForEnd();
+    QCoreApplication::sendPostedEvents();
+
+    const long memoryEnd = residentKiB();
+    const int fdsEnd = openDescriptors();
+    store->closeCurrentDatabase();
+    const long rows = storedRows(dataDir);
+    const long sent = readingsSent(transcript);
+    std::printf("soak %d min, 90 channels, settle %d ms: %ld scans\n", minutes, settle, scans);
+    std::printf("RSS before run %ld KiB, after 1 min %ld KiB, at end %ld KiB: growth %.2f MB "
+                "(target < 5)\n",
+                memoryBefore, memoryStart, memoryEnd, (memoryEnd - memoryStart) / 1024.0);
+    std::printf("descriptors after 1 min %d, at end %d (target: no growth)\n", fdsStart, fdsEnd);
+    std::printf("readings sent %ld, rows stored %ld, not stored %ld (target: equal, 0)\n", sent,
+                rows, notStored);
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return rows == sent && notStored == 0 ? 0 : 2;
+}
