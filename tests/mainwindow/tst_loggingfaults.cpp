@@ -133,6 +133,8 @@ private:
     bool waitIdle(int timeoutMs = 60000);
     void startCountedRun(int scans);
     QString messageText() const;
+    // Simulator, window, frame connected and the channels ticked.
+    void openWindowWithChannels(std::initializer_list<int> channels);
     QString dataSetDir() const;
     bool exportTo(const QString &folder, QStringList *lines);
 
@@ -225,17 +227,17 @@ void TestMainWidget::startSimulator()
 {
     QVERIFY(sim.start({QStringLiteral("--slots"), QStringLiteral("1,3"), QStringLiteral("--serial"),
                        QStringLiteral("LF7")}));
-    QDir(visaRoots.path()).mkpath(QStringLiteral("dev"));
-    QDir(visaRoots.path()).mkpath(QStringLiteral("sys"));
-    qputenv("VISA_DEV_ROOT", QFile::encodeName(visaRoots.filePath(QStringLiteral("dev"))));
-    qputenv("VISA_SYSFS_ROOT", QFile::encodeName(visaRoots.filePath(QStringLiteral("sys"))));
-    const QString list = visaRoots.filePath(QStringLiteral("resources"));
-    QFile file(list);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(sim.switchResource().toUtf8() + '\n');
-    file.close();
-    qputenv("VISA_RESOURCE_LIST", QFile::encodeName(list));
+    QVERIFY(sim.makeOnlySearchResult(visaRoots.path()));
     measureResource = sim.measureResource();
+}
+
+void TestMainWidget::openWindowWithChannels(std::initializer_list<int> channels)
+{
+    startSimulator();
+    makeWindow();
+    connectSwitch();
+    for (int channel : channels)
+        tick(channel);
 }
 
 MainWidget *TestMainWidget::makeWindow()
@@ -364,11 +366,7 @@ void TestMainWidget::fullDiskEndsTheRunAndKeepsWhatWasStored()
         QVERIFY(runChild(QString::fromLatin1(QTest::currentTestFunction())));
         return;
     }
-    startSimulator();
-    makeWindow();
-    connectSwitch();
-    tick(101);
-    tick(102);
+    openWindowWithChannels({101, 102});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(channelSeries.value(102) && channelSeries.value(102)->count() >= 2,
                              20000);
@@ -411,10 +409,7 @@ void TestMainWidget::lostMeasuringInstrumentEndsTheRunAndSaysSo()
         QVERIFY(runChild(QString::fromLatin1(QTest::currentTestFunction())));
         return;
     }
-    startSimulator();
-    makeWindow();
-    connectSwitch();
-    tick(101);
+    openWindowWithChannels({101});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(channelSeries.value(101) && channelSeries.value(101)->count() >= 2,
                              20000);
@@ -446,11 +441,7 @@ void TestMainWidget::noStartWhileAnExportRuns()
         QVERIFY(runChild(QString::fromLatin1(QTest::currentTestFunction())));
         return;
     }
-    startSimulator();
-    makeWindow();
-    connectSwitch();
-    tick(101);
-    tick(102);
+    openWindowWithChannels({101, 102});
     startCountedRun(3);
     QVERIFY(waitIdle());
     QTemporaryDir out;
@@ -490,11 +481,7 @@ void TestMainWidget::everyFetchedReadingIsStoredBeforeTheEnd()
         QVERIFY(runChild(QString::fromLatin1(QTest::currentTestFunction())));
         return;
     }
-    startSimulator();
-    makeWindow();
-    connectSwitch();
-    for (int channel = 101; channel <= 106; ++channel)
-        tick(channel);
+    openWindowWithChannels({101, 102, 103, 104, 105, 106});
     auto midScan = [this] {
         // Some whole scans, then part of the next one.
         QTRY_VERIFY_WITH_TIMEOUT(readingsSent(sim.transcript()) >= 15, 30000);
@@ -553,12 +540,7 @@ void TestMainWidget::accessibilityClientWalksWhileTicking()
         QVERIFY(runChild(QString::fromLatin1(QTest::currentTestFunction()),
                          {QStringLiteral("DISPLAY=") + QString::fromLatin1(xvfb.display()),
                           QStringLiteral("QT_QPA_PLATFORM=xcb"),
-                          QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"),
-                          // The accessibility bridge's libraries are unloaded at exit, so the
-                          // leak checker cannot name (nor be told to ignore) what they keep;
-                          // every other address check stays on.
-                          QStringLiteral("ASAN_OPTIONS=") + qEnvironmentVariable("ASAN_OPTIONS") +
-                              QStringLiteral(":detect_leaks=0")},
+                          QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1")},
                          QByteArray(),
                          {QStringLiteral("dbus-run-session"), QStringLiteral("--"),
                           QStringLiteral("sh"), QStringLiteral("-c"),
@@ -653,11 +635,7 @@ void TestMainWidget::recordAndEnd()
 {
     if (!inChild() || qgetenv(childVariable) != "recordAndEnd")
         QSKIP("a step of lastRecordingSurvivesARestart");
-    startSimulator();
-    makeWindow();
-    connectSwitch();
-    tick(101);
-    tick(102);
+    openWindowWithChannels({101, 102});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(channelSeries.value(102) && channelSeries.value(102)->count() >= 3,
                              30000);

@@ -66,16 +66,7 @@ void TestTrendWindow::initTestCase()
     QVERIFY(dir.isValid());
     QVERIFY(sim.start(
         {QStringLiteral("--slots"), QStringLiteral("1,2"), QStringLiteral("--serial"), serial}));
-    QDir(dir.path()).mkpath(QStringLiteral("dev"));
-    QDir(dir.path()).mkpath(QStringLiteral("sys"));
-    qputenv("VISA_DEV_ROOT", QFile::encodeName(dir.filePath(QStringLiteral("dev"))));
-    qputenv("VISA_SYSFS_ROOT", QFile::encodeName(dir.filePath(QStringLiteral("sys"))));
-    const QString list = dir.filePath(QStringLiteral("resources"));
-    QFile file(list);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(sim.switchResource().toUtf8() + '\n');
-    file.close();
-    qputenv("VISA_RESOURCE_LIST", QFile::encodeName(list));
+    QVERIFY(sim.makeOnlySearchResult(dir.path()));
     measureResource = sim.measureResource();
     ReadData::instance()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
 }

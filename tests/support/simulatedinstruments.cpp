@@ -257,3 +257,19 @@ quint16 SimulatedInstruments::portOf(const QString &resource)
     const QString head = resource.left(resource.size() - 8);
     return head.mid(head.lastIndexOf(QLatin1String("::")) + 2).toUShort();
 }
+
+bool SimulatedInstruments::makeOnlySearchResult(const QString &dirPath) const
+{
+    const QDir dir(dirPath);
+    if (!dir.mkpath(QStringLiteral("dev")) || !dir.mkpath(QStringLiteral("sys")))
+        return false;
+    qputenv("VISA_DEV_ROOT", QFile::encodeName(dir.filePath(QStringLiteral("dev"))));
+    qputenv("VISA_SYSFS_ROOT", QFile::encodeName(dir.filePath(QStringLiteral("sys"))));
+    const QString list = dir.filePath(QStringLiteral("resources"));
+    QFile file(list);
+    if (!file.open(QIODevice::WriteOnly) || file.write(switchFrame.toUtf8() + '\n') < 0)
+        return false;
+    file.close();
+    qputenv("VISA_RESOURCE_LIST", QFile::encodeName(list));
+    return true;
+}

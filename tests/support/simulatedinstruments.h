@@ -51,6 +51,10 @@ public:
     // Anything the simulator printed on standard output after "ready" (it should be nothing).
     QByteArray outputAfterReady() const;
 
+    // Makes the simulated switch main frame the only resource the VISA search finds: a resource
+    // list naming it, and empty stand-ins for /dev and /sys, all made in dir. False on failure.
+    bool makeOnlySearchResult(const QString &dir) const;
+
     // The device path of a serial resource: ASRL/dev/pts/7::INSTR gives /dev/pts/7.
     static QString serialDevice(const QString &resource);
     static QString simulatorPath();
