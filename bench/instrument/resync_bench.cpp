@@ -13,66 +13,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "benchsimulator.h"
 #include "cdevicevisa.h"
 
 namespace {
 
 constexpr int kSettleMs = 500;
 constexpr int kChannel = 105;
-
-struct Simulator
-{
-    QProcess process;
-    QString measure;
-    QString switchFrame;
-
-    bool start(const QString &binDir, bool measurePty)
-    {
-        QStringList args{QStringLiteral("--measure-port"), QStringLiteral("auto"),
-                         QStringLiteral("--switch-port"), QStringLiteral("auto")};
-        if (measurePty)
-            args << QStringLiteral("--measure-pty");
-        process.start(binDir + QStringLiteral("/instrument-sim"), args);
-        if (!process.waitForStarted(5000))
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 10000) {
-            if (!process.canReadLine() && !process.waitForReadyRead(200))
-                continue;
-            const QString line = QString::fromUtf8(process.readLine()).trimmed();
-            if (line.startsWith(QLatin1String("measure ")))
-                measure = line.mid(8);
-            else if (line.startsWith(QLatin1String("switch ")))
-                switchFrame = line.mid(7);
-            else if (line == QLatin1String("ready"))
-                return true;
-        }
-        return false;
-    }
-    // Sends a control line and waits for its acknowledgement on standard error.
-    bool control(const QByteArray &line)
-    {
-        process.setReadChannel(QProcess::StandardError);
-        process.readAll();
-        process.write(line + '\n');
-        QElapsedTimer timer;
-        timer.start();
-        QByteArray seen;
-        while (timer.elapsed() < 5000) {
-            process.waitForReadyRead(100);
-            seen += process.readAll();
-            if (seen.contains("control: ok"))
-                return true;
-        }
-        return false;
-    }
-    ~Simulator()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
 
 double median(std::vector<double> values)
 {
@@ -88,8 +35,8 @@ bool isReadingOfChannel(const QString &reply)
 
 bool run(const QString &binDir, bool pty)
 {
-    Simulator sim;
-    if (!sim.start(binDir, pty)) {
+    BenchSimulator sim;
+    if (!sim.start(binDir, pty ? QStringList{QStringLiteral("--measure-pty")} : QStringList())) {
         std::fprintf(stderr, "cannot start %s/instrument-sim\n", qPrintable(binDir));
         return false;
     }

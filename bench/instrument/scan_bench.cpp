@@ -12,47 +12,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "benchsimulator.h"
 #include "cdevicevisa.h"
 #include "processvalues.h"
 #include "readdata.h"
 
 namespace {
-
-struct Simulator
-{
-    QProcess process;
-    QString measure;
-    QString switchFrame;
-
-    bool start(const QString &binDir)
-    {
-        process.start(binDir + QStringLiteral("/instrument-sim"),
-                      {QStringLiteral("--measure-port"), QStringLiteral("auto"),
-                       QStringLiteral("--switch-port"), QStringLiteral("auto"),
-                       QStringLiteral("--slots"), QStringLiteral("1,2,3,4,5,6,7,8,9")});
-        if (!process.waitForStarted(5000))
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 10000) {
-            if (!process.canReadLine() && !process.waitForReadyRead(200))
-                continue;
-            const QString line = QString::fromUtf8(process.readLine()).trimmed();
-            if (line.startsWith(QLatin1String("measure ")))
-                measure = line.mid(8);
-            else if (line.startsWith(QLatin1String("switch ")))
-                switchFrame = line.mid(7);
-            else if (line == QLatin1String("ready"))
-                return true;
-        }
-        return false;
-    }
-    ~Simulator()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
 
 double median(std::vector<double> values)
 {
@@ -93,7 +58,7 @@ void scanOverhead(int channels, int scans, int settleMs)
                 channels, settleMs, period, ideal, (period - ideal) / channels);
 }
 
-void startup(const QString &binDir, const Simulator &sim)
+void startup(const QString &binDir, const BenchSimulator &sim)
 {
     std::vector<double> logger;
     std::vector<double> peer;
@@ -132,8 +97,8 @@ int main(int argc, char **argv)
     registerMeasurementDataTypes();
     const QString binDir =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QCoreApplication::applicationDirPath();
-    Simulator sim;
-    if (!sim.start(binDir)) {
+    BenchSimulator sim;
+    if (!sim.start(binDir, {QStringLiteral("--slots"), QStringLiteral("1,2,3,4,5,6,7,8,9")})) {
         std::fprintf(stderr, "cannot start %s/instrument-sim\n", qPrintable(binDir));
         return 1;
     }

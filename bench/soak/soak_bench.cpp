@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 
+#include "benchsimulator.h"
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
@@ -106,28 +107,15 @@ int main(int argc, char **argv)
 
     QTemporaryDir work;
     const QString transcript = work.filePath(QStringLiteral("transcript.log"));
-    QProcess sim;
-    sim.start(binDir + QStringLiteral("/instrument-sim"),
-              {QStringLiteral("--measure-port"), QStringLiteral("auto"),
-               QStringLiteral("--switch-port"), QStringLiteral("auto"), QStringLiteral("--slots"),
-               QStringLiteral("1,2,3,4,5,6,7,8,9"), QStringLiteral("--transcript"), transcript});
-    QString measure, switchFrame;
-    QElapsedTimer wait;
-    wait.start();
-    while (wait.elapsed() < 10000) {
-        if (!sim.canReadLine() && !sim.waitForReadyRead(200))
-            continue;
-        const QString line = QString::fromUtf8(sim.readLine()).trimmed();
-        if (line.startsWith(QLatin1String("measure ")))
-            measure = line.mid(8);
-        else if (line.startsWith(QLatin1String("switch ")))
-            switchFrame = line.mid(7);
-        else if (line == QLatin1String("ready"))
-            break;
-    }
+    BenchSimulator sim;
+    const bool started =
+        sim.start(binDir, {QStringLiteral("--slots"), QStringLiteral("1,2,3,4,5,6,7,8,9"),
+                           QStringLiteral("--transcript"), transcript});
+    const QString measure = sim.measure;
+    const QString switchFrame = sim.switchFrame;
     measureResource = measure;
     switchResource = switchFrame;
-    if (measure.isEmpty() || !measureDevice->connectDevice(measure) ||
+    if (!started || !measureDevice->connectDevice(measure) ||
         !switchDevice->connectDevice(switchFrame)) {
         std::fprintf(stderr, "cannot start or reach %s/instrument-sim\n", qPrintable(binDir));
         return 1;
@@ -189,7 +177,5 @@ int main(int argc, char **argv)
     std::printf("descriptors after 1 min %d, at end %d (target: no growth)\n", fdsStart, fdsEnd);
     std::printf("readings sent %ld, rows stored %ld, not stored %ld (target: equal, 0)\n", sent,
                 rows, notStored);
-    sim.terminate();
-    sim.waitForFinished(3000);
     return rows == sent && notStored == 0 ? 0 : 2;
 }
