@@ -35,6 +35,10 @@ void ReadData::setSleeper(Sleeper s)
 
 void ReadData::startScanning()
 {
+    // The previous run (if any) has ended; taking its last store orders everything it wrote
+    // before this run in a way the thread sanitizer can see (Qt's own thread end is invisible
+    // to it).
+    runsEnded.load(std::memory_order_acquire);
     stopRequested = false;
     abortRequested = false;
     start();
