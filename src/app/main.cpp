@@ -13,7 +13,7 @@
 
 #include "mainwidget.h"
 #include "processvalues.h"
-#include "resources/DataloggerResources.h"
+#include "resources/dataloggerresources.h"
 
 // The bundle is registered during static initialisation, before the window loads its icons.
 static const bool resourcesRegistered = initDataloggerResources();

@@ -25,11 +25,11 @@
 #include "processvalues.h"
 #include "readdata.h"
 #include "trendstyle.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/ImageButton.h"
-#include "widgets/LoadingView.h"
-#include "widgets/SideBar.h"
-#include "widgets/TimePicker.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/imagebutton.h"
+#include "widgets/loadingview.h"
+#include "widgets/sidebar.h"
+#include "widgets/timepicker.h"
 
 namespace {
 constexpr int ThreadStopWaitMs = 3000;

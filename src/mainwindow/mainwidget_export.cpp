@@ -18,10 +18,10 @@
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
 #include "processvalues.h"
-#include "widgets/CustomComboBox.h"
-#include "widgets/CustomDialog.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/LoadingView.h"
+#include "widgets/customcombobox.h"
+#include "widgets/customdialog.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/loadingview.h"
 
 namespace {
 constexpr int MessageMs = 3000;

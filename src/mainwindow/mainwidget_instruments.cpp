@@ -10,8 +10,8 @@
 #include "cdevicevisa.h"
 #include "instrumentsearch.h"
 #include "processvalues.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/LoadingView.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/loadingview.h"
 
 QStringList MainWidget::findInstruments()
 {

@@ -20,10 +20,10 @@
 #include "curveseriesdata.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/ImageButton.h"
-#include "widgets/LoadingView.h"
-#include "widgets/TimePicker.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/imagebutton.h"
+#include "widgets/loadingview.h"
+#include "widgets/timepicker.h"
 
 namespace {
 const QString recordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");

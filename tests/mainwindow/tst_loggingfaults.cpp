@@ -32,11 +32,11 @@
 #include "mainwidget.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "resources/DataloggerResources.h"
+#include "resources/dataloggerresources.h"
 #include "simulatedinstruments.h"
-#include "widgets/CustomDialog.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/ImageButton.h"
+#include "widgets/customdialog.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/imagebutton.h"
 #include "xvfbserver.h"
 
 namespace {

@@ -24,13 +24,13 @@
 #include "mainwidget.h"
 #include "processvalues.h"
 #include "readdata.h"
-#include "resources/DataloggerResources.h"
+#include "resources/dataloggerresources.h"
 #include "simulatedinstruments.h"
-#include "widgets/CustomDialog.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/ImageButton.h"
-#include "widgets/LoadingView.h"
-#include "widgets/TimePicker.h"
+#include "widgets/customdialog.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/imagebutton.h"
+#include "widgets/loadingview.h"
+#include "widgets/timepicker.h"
 
 namespace {
 const QString serial = QStringLiteral("MWT42");

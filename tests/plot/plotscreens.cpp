@@ -1,6 +1,6 @@
 #include "plotscreens.h"
 
-#include "resources/DataloggerResources.h"
+#include "resources/dataloggerresources.h"
 
 #include <QApplication>
 #include <QDir>

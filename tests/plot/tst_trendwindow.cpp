@@ -9,7 +9,7 @@
 #include "readdata.h"
 #include "simulatedinstruments.h"
 #include "trendplot.h"
-#include "widgets/ImageButton.h"
+#include "widgets/imagebutton.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,15 +3,15 @@
 // sheet, into PNG files, plus contact_sheet.png showing them all. The pictures are for
 // people to look at; nothing here asserts.
 
-#include "resources/DataloggerResources.h"
-#include "widgets/CustomComboBox.h"
-#include "widgets/CustomDialog.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/ImageButton.h"
-#include "widgets/LoadingView.h"
-#include "widgets/SideBar.h"
-#include "widgets/TimeColumn.h"
-#include "widgets/TimePicker.h"
+#include "resources/dataloggerresources.h"
+#include "widgets/customcombobox.h"
+#include "widgets/customdialog.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/imagebutton.h"
+#include "widgets/loadingview.h"
+#include "widgets/sidebar.h"
+#include "widgets/timecolumn.h"
+#include "widgets/timepicker.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,10 +1,10 @@
 // Image button arrangements, and the combo box with its spaced, box-wide list.
 
-#include "QuietOffscreen.h"
-#include "resources/DataloggerResources.h"
-#include "widgets/CustomComboBox.h"
-#include "widgets/CustomItemDelegate.h"
-#include "widgets/ImageButton.h"
+#include "quietoffscreen.h"
+#include "resources/dataloggerresources.h"
+#include "widgets/customcombobox.h"
+#include "widgets/customitemdelegate.h"
+#include "widgets/imagebutton.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

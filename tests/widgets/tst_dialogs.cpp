@@ -1,10 +1,10 @@
 // The frameless dialog, the shared message dialog and the loading overlay.
 
-#include "QuietOffscreen.h"
-#include "resources/DataloggerResources.h"
-#include "widgets/CustomDialog.h"
-#include "widgets/CustomMessageDialog.h"
-#include "widgets/LoadingView.h"
+#include "quietoffscreen.h"
+#include "resources/dataloggerresources.h"
+#include "widgets/customdialog.h"
+#include "widgets/custommessagedialog.h"
+#include "widgets/loadingview.h"
 
 #include <QApplication>
 #include <QLabel>

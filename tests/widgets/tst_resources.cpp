@@ -2,8 +2,8 @@
 // every bundled image is used, the images are real, and the style sheet parses and
 // carries the system's own rules.
 
-#include "QuietOffscreen.h"
-#include "resources/DataloggerResources.h"
+#include "quietoffscreen.h"
+#include "resources/dataloggerresources.h"
 #include <QApplication>
 #include <QComboBox>
 #include <QDirIterator>

@@ -1,10 +1,10 @@
 // The side bar's open and close animations, its final widths and its buttons.
 
-#include "QuietOffscreen.h"
-#include "resources/DataloggerResources.h"
-#include "widgets/CustomSideButton.h"
-#include "widgets/RotatedLabel.h"
-#include "widgets/SideBar.h"
+#include "quietoffscreen.h"
+#include "resources/dataloggerresources.h"
+#include "widgets/customsidebutton.h"
+#include "widgets/rotatedlabel.h"
+#include "widgets/sidebar.h"
 
 #include <QApplication>
 #include <QBoxLayout>

@@ -1,8 +1,8 @@
 // Editing rules of one time column, driven by real key events on its edit.
 
-#include "QuietOffscreen.h"
-#include "resources/DataloggerResources.h"
-#include "widgets/TimeColumn.h"
+#include "quietoffscreen.h"
+#include "resources/dataloggerresources.h"
+#include "widgets/timecolumn.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,9 +1,9 @@
 // Ranges, value arithmetic, display modes and the focus chain of the time picker.
 
-#include "QuietOffscreen.h"
-#include "resources/DataloggerResources.h"
-#include "widgets/TimeColumn.h"
-#include "widgets/TimePicker.h"
+#include "quietoffscreen.h"
+#include "resources/dataloggerresources.h"
+#include "widgets/timecolumn.h"
+#include "widgets/timepicker.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -3,8 +3,8 @@
 // Each name is a resource path without ".png" ("dark/arrow_up", "image/start");
 // the image is written to <output dir>/<name>.png. An unknown name fails the build.
 
-#include "AppIcons.h"
-#include "ThemeImages.h"
+#include "appicons.h"
+#include "themeimages.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "AppIcons.h"
+#include "appicons.h"
 
-#include "ImageColours.h"
+#include "imagecolours.h"
 
 #include <QPainter>
 #include <QPainterPath>

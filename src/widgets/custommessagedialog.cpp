@@ -1,4 +1,4 @@
-#include "CustomMessageDialog.h"
+#include "custommessagedialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "CustomSideButton.h"
+#include "customsidebutton.h"
 
-#include "RotatedLabel.h"
+#include "rotatedlabel.h"
 
 #include <QBoxLayout>
 #include <QLabel>

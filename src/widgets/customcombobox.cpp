@@ -1,6 +1,6 @@
-#include "CustomComboBox.h"
+#include "customcombobox.h"
 
-#include "CustomItemDelegate.h"
+#include "customitemdelegate.h"
 
 #include <QListView>
 

@@ -1,4 +1,4 @@
-#include "RotatedLabel.h"
+#include "rotatedlabel.h"
 
 #include <QPainter>
 

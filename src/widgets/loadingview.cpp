@@ -1,4 +1,4 @@
-#include "LoadingView.h"
+#include "loadingview.h"
 
 #include <QEvent>
 #include <QLabel>

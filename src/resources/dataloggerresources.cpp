@@ -1,4 +1,4 @@
-#include "DataloggerResources.h"
+#include "dataloggerresources.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "CustomItemDelegate.h"
+#include "customitemdelegate.h"
 
 #include <QPainter>
 

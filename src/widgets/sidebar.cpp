@@ -1,6 +1,6 @@
-#include "SideBar.h"
+#include "sidebar.h"
 
-#include "CustomSideButton.h"
+#include "customsidebutton.h"
 
 #include <QHBoxLayout>
 #include <QPixmap>

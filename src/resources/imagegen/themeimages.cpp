@@ -1,6 +1,6 @@
-#include "ThemeImages.h"
+#include "themeimages.h"
 
-#include "ImageColours.h"
+#include "imagecolours.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "ImageButton.h"
+#include "imagebutton.h"
 
 #include <QPainter>
 #include <QStyle>

@@ -1,4 +1,4 @@
-#include "TimeColumn.h"
+#include "timecolumn.h"
 
 #include <QApplication>
 #include <QClipboard>

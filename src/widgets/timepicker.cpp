@@ -1,6 +1,6 @@
-#include "TimePicker.h"
+#include "timepicker.h"
 
-#include "TimeColumn.h"
+#include "timecolumn.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>

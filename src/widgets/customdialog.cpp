@@ -1,4 +1,4 @@
-#include "CustomDialog.h"
+#include "customdialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
