@@ -1,7 +1,6 @@
 // Text of the CSV data cells, byte for byte what QString::number(v, 'E', 15) and
 // QDateTime::toString(csvTimeFormat) give, written straight into a byte buffer.
-#ifndef DATALOGGER_CSVCELLS_H
-#define DATALOGGER_CSVCELLS_H
+#pragma once
 
 #include <QByteArray>
 #include <QString>
@@ -40,5 +39,3 @@ private:
     qint64 minuteStart = 0;  // UTC start of the cached minute
     QByteArray minutePrefix; // its local text up to and including the ':' before the seconds
 };
-
-#endif

@@ -1,7 +1,6 @@
 // Exports stored curves to CSV part files on a thread of its own: one column per curve, rows
 // aligned by sequence, at most 1 000 000 data rows per part; reports the outcome and the files.
-#ifndef DATALOGGER_CSVEXPORTFROMDBTHREAD_H
-#define DATALOGGER_CSVEXPORTFROMDBTHREAD_H
+#pragma once
 
 #include "exportresult.h"
 
@@ -75,5 +74,3 @@ private:
     bool stopRequested = false;
     bool exporting = false;
 };
-
-#endif

@@ -1,8 +1,7 @@
 // The part file of an export being written: opened with its header through the store, filled
 // with data rows from a byte buffer, and every write, flush and close checked, so that a full
 // disk, an I/O error or a file removed behind the export's back is never taken for success.
-#ifndef DATALOGGER_CSVPARTFILE_H
-#define DATALOGGER_CSVPARTFILE_H
+#pragma once
 
 #include <QFile>
 #include <QList>
@@ -62,5 +61,3 @@ private:
     std::string pending;
     QString error;
 };
-
-#endif

@@ -1,6 +1,5 @@
 // The outcome of one CSV export, carried by CsvExportFromDBThread::exportFinished across threads.
-#ifndef DATALOGGER_EXPORTRESULT_H
-#define DATALOGGER_EXPORTRESULT_H
+#pragma once
 
 #include <QMetaType>
 
@@ -18,5 +17,3 @@ Q_DECLARE_METATYPE(ExportResult)
 
 // Registers ExportResult under the name "ExportResult" (idempotent).
 void registerExportResultMetaType();
-
-#endif

@@ -2,8 +2,7 @@
 // rows over in blocks, aligned by sequence: row k holds the k-th sample of each of its curves
 // that still has one. Stepping the cursors through the day files is the largest cost of an
 // export; readers for different curves and the formatting of the text run side by side.
-#ifndef DATALOGGER_EXPORTROWREADER_H
-#define DATALOGGER_EXPORTROWREADER_H
+#pragma once
 
 #include <QList>
 #include <QThread>
@@ -68,5 +67,3 @@ private:
     std::deque<AlignedRows *> filledBlocks;
     AlignedRows *consumed = nullptr;
 };
-
-#endif

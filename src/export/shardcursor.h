@@ -1,7 +1,6 @@
 // Forward-only reader of one stored curve over a time range: collects the curve's batch tables
 // in the day files of the range, then walks them in name (= time) order with one open query.
-#ifndef DATALOGGER_SHARDCURSOR_H
-#define DATALOGGER_SHARDCURSOR_H
+#pragma once
 
 #include <QSharedPointer>
 #include <QSqlDatabase>
@@ -61,5 +60,3 @@ private:
     // which the pool's closing of the connection ends first.
     sqlite3_stmt *statement = nullptr;
 };
-
-#endif

@@ -1,8 +1,7 @@
 // Min/max per pixel column of one curve over a time span: for every column its lowest and its
 // highest sample, so that a line drawn through them covers the same pixels as the line through
 // all samples, spikes included. Samples may come in any order. No widgets here.
-#ifndef DATALOGGER_COLUMNREDUCER_H
-#define DATALOGGER_COLUMNREDUCER_H
+#pragma once
 
 #include <QPointF>
 #include <QVector>
@@ -80,5 +79,3 @@ private:
     double lowest = 0;
     double highest = 0;
 };
-
-#endif

@@ -2,8 +2,7 @@
 // the points reduced to about two per pixel column most lines are a few pixels long, and
 // setting those pixels directly costs a small part of what the painter's general line drawing
 // does, which is what keeps ninety curves within one frame.
-#ifndef DATALOGGER_CURVERASTER_H
-#define DATALOGGER_CURVERASTER_H
+#pragma once
 
 #include <QImage>
 #include <QPointF>
@@ -41,5 +40,3 @@ private:
     bool drawnSinceImage = true;
     QImage layer;
 };
-
-#endif

@@ -3,8 +3,7 @@
 // aligned to whole multiples of their width in time, so from one scan to the next only the
 // samples added to or dropped from the window are looked at. The series is shared with the
 // window, so it outlives a new run's replacement for as long as the plot still shows it.
-#ifndef DATALOGGER_LIVECURVEDATA_H
-#define DATALOGGER_LIVECURVEDATA_H
+#pragma once
 
 #include <QPointF>
 #include <QRectF>
@@ -61,5 +60,3 @@ private:
     qint64 disorderedUntil = 0;
     QRectF bounds;
 };
-
-#endif

@@ -5,8 +5,7 @@
 // Requests and results pass under a std::mutex, the reading thread waits on a condition
 // variable, and it wakes the window through a pipe watched by a socket notifier: no Qt event
 // crosses between the two threads, so every hand-over is one the thread sanitizer can follow.
-#ifndef DATALOGGER_RECORDINGREADBACK_H
-#define DATALOGGER_RECORDINGREADBACK_H
+#pragma once
 
 #include "trendreduction.h"
 
@@ -79,5 +78,3 @@ private:
     QSocketNotifier *notifier = nullptr;
     ReadThread thread;
 };
-
-#endif

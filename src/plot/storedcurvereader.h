@@ -1,8 +1,7 @@
 // Reads stored curves back from the day files over a time span and reduces them per pixel
 // column. Runs on the calling thread, which must not be the store's own: it reads through
 // connections of its own and closes all of them before it returns.
-#ifndef DATALOGGER_STOREDCURVEREADER_H
-#define DATALOGGER_STOREDCURVEREADER_H
+#pragma once
 
 #include "trendreduction.h"
 
@@ -52,5 +51,3 @@ private:
 
     CurveDataDB *store;
 };
-
-#endif

@@ -1,7 +1,6 @@
 // One channel's curve on the trend plot: drawn as a thin line by the plot's raster item, shown
 // in the legend as a bold colour swatch so that ninety entries stay readable.
-#ifndef DATALOGGER_TRENDCURVE_H
-#define DATALOGGER_TRENDCURVE_H
+#pragma once
 
 #include <qwt_plot_curve.h>
 
@@ -24,5 +23,3 @@ protected:
 private:
     bool drawnByRaster = true;
 };
-
-#endif

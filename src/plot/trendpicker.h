@@ -1,7 +1,6 @@
 // The plot's mouse picker: a rectangle dragged with the left button to zoom into, and a tracker
 // showing the local time and value under the cursor.
-#ifndef DATALOGGER_TRENDPICKER_H
-#define DATALOGGER_TRENDPICKER_H
+#pragma once
 
 #include <qwt_plot_picker.h>
 
@@ -16,5 +15,3 @@ public:
 protected:
     QwtText trackerTextF(const QPointF &position) const override;
 };
-
-#endif

@@ -3,8 +3,7 @@
 // While logging it draws each channel's window of recent samples and follows the newest; once
 // logging has ended it draws the whole stored recording, reduced to the plot's width on a
 // thread of its own, and reads a zoomed span again at full detail.
-#ifndef DATALOGGER_TRENDPLOT_H
-#define DATALOGGER_TRENDPLOT_H
+#pragma once
 
 #include "trendreduction.h"
 
@@ -126,5 +125,3 @@ private:
     QTimer detailTimer;
     int shownColumns = 0;
 };
-
-#endif

@@ -1,7 +1,6 @@
 // The plot item that draws every visible trend curve at once through a CurveRaster and puts
 // the result on the canvas in one image; the curves themselves draw nothing.
-#ifndef DATALOGGER_TRENDRASTERITEM_H
-#define DATALOGGER_TRENDRASTERITEM_H
+#pragma once
 
 #include "curveraster.h"
 
@@ -20,5 +19,3 @@ public:
 private:
     mutable CurveRaster raster;
 };
-
-#endif

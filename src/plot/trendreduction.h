@@ -1,8 +1,7 @@
 // What the plot asks of the stored recording and what comes back: curves by name, a time span
 // (or the whole recording) and a number of pixel columns; per curve the reduced points and the
 // extremes of the samples read.
-#ifndef DATALOGGER_TRENDREDUCTION_H
-#define DATALOGGER_TRENDREDUCTION_H
+#pragma once
 
 #include <QMetaType>
 #include <QPointF>
@@ -53,5 +52,3 @@ Q_DECLARE_METATYPE(TrendReduction)
 
 // Registers "TrendRequest" and "TrendReduction" for queued signals (idempotent).
 void registerTrendTypes();
-
-#endif

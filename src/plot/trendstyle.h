@@ -1,7 +1,6 @@
 // The trend plot's look in the window's dark theme: curve colours, the style sheet of the plot's
 // parts, the local-time axis and the tab's icon.
-#ifndef DATALOGGER_TRENDSTYLE_H
-#define DATALOGGER_TRENDSTYLE_H
+#pragma once
 
 #include <QColor>
 #include <QIcon>
@@ -23,5 +22,3 @@ void applyToLegend(QwtLegend *legend);
 QIcon tabIcon();
 
 } // namespace TrendStyle
-
-#endif

@@ -1,8 +1,7 @@
 // One logged channel's curve: every sample goes to the store at once and into running
 // statistics; the most recent samples stay in a bounded window that a plot can read through
 // the Qwt series interface, so memory stays flat over a run of days. Used on the GUI thread.
-#ifndef DATALOGGER_CURVESERIESDATA_H
-#define DATALOGGER_CURVESERIESDATA_H
+#pragma once
 
 #include <QPointF>
 #include <QRectF>
@@ -82,5 +81,3 @@ private:
     mutable QRectF bounds;
     mutable bool boundsValid = false;
 };
-
-#endif

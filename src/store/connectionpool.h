@@ -6,8 +6,7 @@
 // thread's connection to another: getConnection called on a second thread opens a connection of
 // that thread's own. Such a thread gives its connections back with releaseThreadConnections()
 // before it ends; a QThread's connections are also released when it emits finished().
-#ifndef DATALOGGER_CONNECTIONPOOL_H
-#define DATALOGGER_CONNECTIONPOOL_H
+#pragma once
 
 #include <QMap>
 #include <QObject>
@@ -96,5 +95,3 @@ private:
     QSet<QThread *> watchedThreads;
     QTimer expiryTimer;
 };
-
-#endif

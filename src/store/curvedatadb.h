@@ -6,8 +6,7 @@
 // getConnection, queryBatches, getCurveNames, touchConnection through the pool, the path helpers
 // and openCsvPart; getConnection then returns a connection owned by that thread, which it hands
 // back with ConnectionPool::instance()->releaseThreadConnections() when it is done.
-#ifndef DATALOGGER_CURVEDATADB_H
-#define DATALOGGER_CURVEDATADB_H
+#pragma once
 
 #include "dbtypes.h"
 #include "shardcalendar.h"
@@ -150,5 +149,3 @@ private:
     SliceMemo calendarMemo;
     QString lastErrorText;
 };
-
-#endif

@@ -1,7 +1,6 @@
 // Deletes the store's day files with their WAL companions on a thread of its own, retrying
 // files that are in use, and reports when it is done.
-#ifndef DATALOGGER_DBCLEARWORKER_H
-#define DATALOGGER_DBCLEARWORKER_H
+#pragma once
 
 #include <QObject>
 #include <QString>
@@ -27,5 +26,3 @@ private:
     CurveDataDB *store; // the store it works for; only the directory is touched here
     const QString dataDirPath;
 };
-
-#endif

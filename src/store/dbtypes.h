@@ -1,6 +1,5 @@
 // Value types of the store: one batch table of a curve, and a curve's stored extremes.
-#ifndef DATALOGGER_DBTYPES_H
-#define DATALOGGER_DBTYPES_H
+#pragma once
 
 #include <QMetaType>
 #include <QSharedPointer>
@@ -39,5 +38,3 @@ Q_DECLARE_METATYPE(QSharedPointer<QSqlDatabase>)
 
 // Registers the three value types with Qt's meta-type system (idempotent).
 void registerStoreMetaTypes();
-
-#endif

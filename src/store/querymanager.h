@@ -1,7 +1,6 @@
 // Process-wide registry of the queries alive on each named connection, so that a connection
 // is closed only after every statement on it has been finished.
-#ifndef DATALOGGER_QUERYMANAGER_H
-#define DATALOGGER_QUERYMANAGER_H
+#pragma once
 
 #include <QMap>
 #include <QObject>
@@ -33,5 +32,3 @@ private:
     mutable std::mutex mutex;
     QMap<QString, QSet<TrackedQuery *>> activeQueries;
 };
-
-#endif

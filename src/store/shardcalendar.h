@@ -1,7 +1,6 @@
 // Calendar arithmetic of the store: day keys of local dates, six-hour batches and their names.
 // Pure functions of their arguments, the local time zone and (where stated) the store clock.
-#ifndef DATALOGGER_SHARDCALENDAR_H
-#define DATALOGGER_SHARDCALENDAR_H
+#pragma once
 
 #include <QString>
 #include <QtGlobal>
@@ -49,5 +48,3 @@ private:
     qint64 dayUntil = 0;
     bool haveDay = false;
 };
-
-#endif

@@ -1,7 +1,6 @@
 // Prepared statements of the current day file, kept while that file's connection stays
 // current, so that writing one sample prepares nothing.
-#ifndef DATALOGGER_STATEMENTCACHE_H
-#define DATALOGGER_STATEMENTCACHE_H
+#pragma once
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -46,5 +45,3 @@ private:
     std::unique_ptr<TrackedQuery> deleteMeta, insertMeta, beginTx, commitTx, rollbackTx;
     std::unique_ptr<TrackedQuery> savepointTx, releaseTx, rollbackToTx;
 };
-
-#endif

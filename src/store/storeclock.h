@@ -1,7 +1,6 @@
 // The one place where the store asks what time it is. Tests freeze or move this clock to
 // exercise midnight, the six-hour slices and day switching deterministically.
-#ifndef DATALOGGER_STORECLOCK_H
-#define DATALOGGER_STORECLOCK_H
+#pragma once
 
 #include <QDateTime>
 #include <QtGlobal>
@@ -20,5 +19,3 @@ void advance(qint64 ms);
 void useSystemTime();
 
 } // namespace StoreClock
-
-#endif

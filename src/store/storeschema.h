@@ -1,7 +1,6 @@
 // The on-disk format of a day file: every statement the store runs, in one place.
 // %1 is a table name filled in with QString::arg before the statement is prepared.
-#ifndef DATALOGGER_STORESCHEMA_H
-#define DATALOGGER_STORESCHEMA_H
+#pragma once
 
 namespace StoreSql {
 
@@ -60,5 +59,3 @@ constexpr const char *walCheckpointTruncate = "PRAGMA wal_checkpoint(TRUNCATE)";
 constexpr const char *journalModeDelete = "PRAGMA journal_mode = DELETE";
 
 } // namespace StoreSql
-
-#endif

@@ -1,7 +1,6 @@
 // A query that the QueryManager knows about for as long as it lives, so that closing its
 // connection can finish it first. Every statement of the store runs through one.
-#ifndef DATALOGGER_TRACKEDQUERY_H
-#define DATALOGGER_TRACKEDQUERY_H
+#pragma once
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -21,5 +20,3 @@ public:
 private:
     const QString connName;
 };
-
-#endif

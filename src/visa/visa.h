@@ -1,8 +1,7 @@
 /* The VISA instrument-I/O C interface: types, constants and the operations the logger uses.
  * Calls go to an installed vendor VISA library when one is present, otherwise to the built-in
  * TCP socket, serial and USB test-and-measurement transports. */
-#ifndef DATALOGGER_VISA_H
-#define DATALOGGER_VISA_H
+#pragma once
 
 #include <stdarg.h>
 #include <stdint.h>
@@ -174,6 +173,4 @@ ViStatus _VI_FUNC viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,6 +1,5 @@
 // Where the plot suites leave their screenshots, and the window's dark theme for them.
-#ifndef DATALOGGER_PLOTSCREENS_H
-#define DATALOGGER_PLOTSCREENS_H
+#pragma once
 
 #include <QString>
 
@@ -15,5 +14,3 @@ bool applyDarkTheme();
 QString saveScreenshot(QWidget *widget, const QString &name);
 
 } // namespace PlotTest
-
-#endif

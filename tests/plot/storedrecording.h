@@ -2,8 +2,7 @@
 // registry, six-hour batch tables with their metadata), fast: the tables through the store's
 // own API, the rows with one prepared statement per table. Shared by the plot's tests and its
 // benchmark.
-#ifndef DATALOGGER_STOREDRECORDING_H
-#define DATALOGGER_STOREDRECORDING_H
+#pragma once
 
 #include <QString>
 #include <QStringList>
@@ -32,5 +31,3 @@ qint64 sampleTime(const RecordingShape &shape, int i);
 bool writeRecording(const QString &dir, const RecordingShape &shape);
 
 } // namespace PlotTest
-
-#endif

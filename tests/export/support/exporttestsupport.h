@@ -1,8 +1,7 @@
 // Helpers for the export suites: real stores written through the store's own API under a
 // frozen clock, a thread-safe log capture, running an export to its end, an independent
 // reference export read with the sqlite3 C API, and golden-file comparison.
-#ifndef DATALOGGER_EXPORTTESTSUPPORT_H
-#define DATALOGGER_EXPORTTESTSUPPORT_H
+#pragma once
 
 #include "exportresult.h"
 
@@ -102,5 +101,3 @@ QString goldenPath(const QString &name);
 QStringList filesIn(const QString &dir, const QString &suffix = QStringLiteral(".csv"));
 
 } // namespace ExportTest
-
-#endif

@@ -1,7 +1,6 @@
 // Helpers for the store and series suites: local times, a frozen store clock, a log recorder,
 // and an independent look at day files through the sqlite3 C API and the sqlite3 shell.
-#ifndef DATALOGGER_STORETESTSUPPORT_H
-#define DATALOGGER_STORETESTSUPPORT_H
+#pragma once
 
 #include <QDate>
 #include <QList>
@@ -93,5 +92,3 @@ QString sqliteShell(const QString &path, const QString &command);
 void createFixedTables(SqliteFile &file);
 
 } // namespace StoreTest
-
-#endif
