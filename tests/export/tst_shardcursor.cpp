@@ -11,8 +11,8 @@
 #include <QSignalSpy>
 #include <QSqlDriver>
 #include <QThread>
-#include <mutex>
 #include <QtTest>
+#include <mutex>
 
 #include <sqlite3.h>
 
