@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "hostlink.h"
 #include "mainwidget.h"
 #include "processvalues.h"
 #include "resources/dataloggerresources.h"
@@ -67,6 +68,9 @@ int main(int argc, char *argv[])
     auto *window = new MainWidget;
     // Closing the window deletes it; the guard keeps main from deleting it a second time.
     QPointer<MainWidget> guard(window);
+    // Outlives the window: its reader stops after the window (and the scan) have ended.
+    HostLink hostLink(window);
+    hostLink.start();
 
     QFile styleFile(QStringLiteral(":/qss/styles.qss"));
     if (styleFile.open(QIODevice::ReadOnly | QIODevice::Text)) {

@@ -1,4 +1,4 @@
-// Construction, wiring, the host link and destruction of the main window.
+// Construction, wiring and destruction of the main window.
 #include "mainwidget.h"
 
 #include <QCoreApplication>
@@ -13,7 +13,6 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTextStream>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -21,7 +20,6 @@
 #include "cdevicevisa.h"
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
-#include "inputreaderthread.h"
 #include "processvalues.h"
 #include "readdata.h"
 #include "trendstyle.h"
@@ -56,10 +54,6 @@ MainWidget::MainWidget(QWidget *parent)
     resize(600, 400);
     hide();
 
-    inputReader = new InputReaderThread(this);
-    connect(inputReader, &InputReaderThread::newInputReceived, this, &MainWidget::handleInput);
-    inputReader->start();
-
     busyOverlay->stopLoading();
 }
 
@@ -74,13 +68,6 @@ MainWidget::~MainWidget()
         // The event loop has ended ("exit", the window closed): readings the scan thread
         // handed over but that were never delivered are stored now, before the store closes.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    }
-    if (inputReader) {
-        inputReader->stop();
-        if (!inputReader->waitForEnd(ThreadStopWaitMs))
-            stopThread(inputReader);
-        delete inputReader;
-        inputReader = nullptr;
     }
     if (exportThread) {
         exportThread->stopExport();
@@ -347,33 +334,4 @@ void MainWidget::recvLoadBtnSlot()
     // Still no instrument: back to the message and the resume button, so the user can retry.
     linkLostOverlay->stopLoading();
     linkLostOverlay->startLoading();
-}
-
-void MainWidget::handleInput(const QString &input)
-{
-    if (input.isEmpty())
-        return;
-    replyToParent(input);
-    if (input == QLatin1String("exit")) {
-        qDebug() << "child app received exit cmd!";
-        QCoreApplication::quit();
-    }
-}
-
-void MainWidget::replyToParent(const QString &message)
-{
-    QTextStream out(stdout);
-    out << "receive msg: " << message << "\n";
-    out.flush();
-}
-
-void MainWidget::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    const QString announcement = QStringLiteral("WID:%1;COLOR:%2")
-                                     .arg(static_cast<quint64>(winId()))
-                                     .arg(QColor(43, 43, 43).name(QColor::HexRgb));
-    const QByteArray bytes = announcement.toUtf8() + '\n';
-    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    fflush(stdout);
 }

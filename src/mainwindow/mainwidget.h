@@ -1,6 +1,6 @@
 // The logger's one window: settings side bar, channel tree, readings table and the bottom bar
-// with the start/stop and export buttons. It owns the host link and drives the scan thread,
-// the store and the export thread.
+// with the start/stop and export buttons. It drives the scan thread, the store and the export
+// thread; the host link lives in the application (app/).
 #pragma once
 
 #include <QDateTime>
@@ -22,7 +22,6 @@ class CustomComboBox;
 class CustomDialog;
 class CustomMessageDialog;
 class ImageButton;
-class InputReaderThread;
 class LoadingView;
 class QHBoxLayout;
 class QLabel;
@@ -63,8 +62,6 @@ public slots:
     void scanFunc();
 
 private slots:
-    void handleInput(const QString &input);
-    void replyToParent(const QString &message);
     void recvLoadBtnSlot();
     void refreshCurveSeriesDataSlot(const QList<MeasurementData> &dataList);
     void recvStartButtonSlot();
@@ -86,9 +83,6 @@ private slots:
     void recvIntervalSlot(bool isChecked);
     void onInstrumentState(int instrument, bool answering, const QDateTime &since);
     void onInstrumentLost(int instrument, const QDateTime &since);
-
-protected:
-    void showEvent(QShowEvent *event) override;
 
 private:
     // Construction and wiring
@@ -138,7 +132,6 @@ private:
     void showScanOnTrend();
     void showRecordingOnTrend();
 
-    InputReaderThread *inputReader = nullptr;
     LoadingView *busyOverlay = nullptr;
     LoadingView *linkLostOverlay = nullptr;
     ReadData *scanThread = nullptr;

@@ -552,7 +552,7 @@ void TestMainWidget::accessibilityClientWalksWhileTicking()
     QAccessible::setActive(true);
     startSimulator();
     makeWindow();
-    QTest::qWaitForWindowExposed(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
     QAccessibleInterface *root = QAccessible::queryAccessibleInterface(window);
     QVERIFY(root);
     QVERIFY(walk(root, 0) > 10);
