@@ -22,6 +22,9 @@ int formatRowNumber(qint64 n, char *out);
 
 // The time cell: a local date-time in a QDateTime format. For the usual "yyyy-MM-dd hh:mm:ss"
 // the text of a whole minute is worked out once and only the seconds are filled in per row.
+// The format of the time column.
+inline const QString csvTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
 class CsvTimeText
 {
 public:

@@ -4,7 +4,6 @@
 #include "csvpartfile.h"
 #include "curvedatadb.h"
 #include "exportrowreader.h"
-#include "processvalues.h"
 
 #include <QDebug>
 #include <QFile>

@@ -14,4 +14,3 @@ QString recordEndTime;
 QMap<int, QString> selectedChannels;
 std::mutex selectedChannelsLock;
 QMap<int, std::shared_ptr<CurveSeriesData>> channelSeries;
-QString csvTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");

@@ -22,4 +22,3 @@ extern QMap<int, QString> selectedChannels;
 // Guards selectedChannels: the channel tree rewrites it while the scan thread copies it.
 extern std::mutex selectedChannelsLock;
 extern QMap<int, std::shared_ptr<CurveSeriesData>> channelSeries;
-extern QString csvTimeFormat;
