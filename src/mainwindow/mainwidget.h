@@ -109,6 +109,7 @@ private:
     void removeDataSetDir();
     bool prepareCurves();
     void refuseStart(const QString &message);
+    void showIdle();
     void storeFailedWhileLogging(int notStored);
     QString instrumentName(int instrument) const;
     void showIntervalText(double seconds);

@@ -245,13 +245,26 @@ bool MainWidget::prepareCurves()
 void MainWidget::refuseStart(const QString &message)
 {
     qWarning().noquote() << message;
+    endNotice.clear();
+    showIdle();
+    messageDialog->showMessage(message, 1, MessageMs);
+}
+
+// Back to idle: the start button, export enabled, and the bottom bar empty or, for a run ended
+// by a lost instrument or a failing store, saying so until the next start.
+void MainWidget::showIdle()
+{
     logging = false;
     startButton->setIcon(QIcon(QStringLiteral(":/image/start.png")));
     startButton->setText(tr("开始"));
     exportButton->setEnabled(true);
-    runningLabel->hide();
+    if (endNotice.isEmpty()) {
+        runningLabel->hide();
+    } else {
+        runningLabel->setText(endNotice);
+        runningLabel->show();
+    }
     busyOverlay->stopLoading();
-    messageDialog->showMessage(message, 1, MessageMs);
 }
 
 void MainWidget::scanFunc()
@@ -402,20 +415,9 @@ void MainWidget::fillReadingRow(int row, int channel)
 
 void MainWidget::recvReadDataSlot()
 {
-    logging = false;
     // Whatever ended the run, a pending elapsed-time stop must not start a new one later.
     stopElapsedTimer();
-    startButton->setIcon(QIcon(QStringLiteral(":/image/start.png")));
-    startButton->setText(tr("开始"));
-    exportButton->setEnabled(true);
-    // A run ended by a lost instrument or a failing store keeps saying so until the next start.
-    if (endNotice.isEmpty()) {
-        runningLabel->hide();
-    } else {
-        runningLabel->setText(endNotice);
-        runningLabel->show();
-    }
+    showIdle();
     recordEndTime = QDateTime::currentDateTime().addSecs(1).toString(recordTimeFormat);
-    busyOverlay->stopLoading();
     showRecordingOnTrend();
 }

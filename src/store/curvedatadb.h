@@ -20,11 +20,13 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 
 class QFile;
 class QTextStream;
 class QThread;
+class TrackedQuery;
 
 // What the day files of a data-set directory hold, read without opening it as a store: the
 // curves by id and the times of the first and last stored sample.
@@ -118,6 +120,8 @@ private:
     bool writeCurrentMetadata();
     // The changed curves' metadata rows, inside a transaction the caller holds.
     bool writeMetadataRows();
+    bool inSavepoint(TrackedQuery *begin, TrackedQuery *release, TrackedQuery *rollback,
+                     const std::function<bool()> &work, const QString &what);
     bool insertIntoCurrent(int curveId, const QString &table, qint64 time, double value);
     bool insertIntoOtherFile(const QSqlDatabase &db, const QString &path, int fileCurveId,
                              const QString &table, qint64 time, double value);

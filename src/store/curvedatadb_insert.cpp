@@ -11,6 +11,8 @@
 #include <QSqlError>
 #include <QVariant>
 
+#include <functional>
+
 bool CurveDataDB::insertData(int curveId, qint64 time, double value)
 {
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
@@ -42,6 +44,34 @@ bool CurveDataDB::insertData(int curveId, qint64 time, double value)
                    : insertIntoOtherFile(*connection, path, fileCurveId, table, time, value);
 }
 
+// Runs work inside the sample savepoint (a transaction of its own, or nested in one the caller
+// holds): what it wrote commits when it returns true and the release succeeds, and is rolled
+// back otherwise. work notes its own failures; a failing savepoint statement is noted here.
+bool CurveDataDB::inSavepoint(TrackedQuery *begin, TrackedQuery *release, TrackedQuery *rollback,
+                              const std::function<bool()> &work, const QString &what)
+{
+    auto step = [](TrackedQuery *query, QString *error) {
+        const bool ok = query->exec();
+        if (!ok && error)
+            *error = query->lastError().text();
+        query->finish();
+        return ok;
+    };
+    QString error;
+    if (!step(begin, &error)) {
+        noteFailure(what, error);
+        return false;
+    }
+    if (work() && step(release, &error))
+        return true;
+    if (!error.isEmpty())
+        noteFailure(what, error);
+    // Back to before the work, then out of the savepoint (which then commits nothing).
+    step(rollback, nullptr);
+    step(release, nullptr);
+    return false;
+}
+
 // The row and the curve's metadata change commit together: a reader (or a power cut) never
 // sees a file whose extremes lag behind its rows or run ahead of them.
 bool CurveDataDB::insertIntoCurrent(int curveId, const QString &table, qint64 time, double value)
@@ -50,59 +80,39 @@ bool CurveDataDB::insertIntoCurrent(int curveId, const QString &table, qint64 ti
     statements.bindTo(db);
     TrackedQuery *begin = statements.sampleSavepoint(db);
     TrackedQuery *insert = statements.sampleInsert(db, table);
-    TrackedQuery *commit = statements.sampleRelease(db);
+    TrackedQuery *release = statements.sampleRelease(db);
     TrackedQuery *rollback = statements.sampleRollback(db);
-    if (!begin || !insert || !commit || !rollback) {
+    if (!begin || !insert || !release || !rollback) {
         noteFailure(QStringLiteral("写入样本失败:"), db.lastError().text());
         return false;
     }
-    // Back to before the sample, then out of the savepoint (which then commits nothing).
-    auto undo = [rollback, commit] {
-        rollback->exec();
-        rollback->finish();
-        commit->exec();
-        commit->finish();
-    };
-    const bool begun = begin->exec();
-    const QString beginError = begin->lastError().text();
-    begin->finish();
-    if (!begun) {
-        noteFailure(QStringLiteral("写入样本失败:"), beginError);
-        return false;
-    }
-    insert->bindValue(0, curveId);
-    insert->bindValue(1, time);
-    insert->bindValue(2, value);
-    const bool ran = insert->exec();
-    // A second sample at the same millisecond is ignored by the table; it must not move the
-    // extremes either, and it is no failure.
-    const bool stored = ran && insert->numRowsAffected() > 0;
-    const QString insertError = insert->lastError().text();
-    insert->finish();
-    if (!ran) {
-        undo();
-        noteFailure(QStringLiteral("写入样本失败:"), insertError);
-        return false;
-    }
-    if (!stored) {
-        undo();
-        return true;
-    }
-
     const bool hadMetadata = curveMetadata.contains(curveId);
     const DBCurveMetadata before = curveMetadata.value(curveId);
     const bool wasUnsaved = unsavedMetadata.contains(curveId);
-    updateCurveMetadata(curveId, time, value);
-    bool ok = writeMetadataRows();
-    if (ok) {
-        ok = commit->exec();
-        const QString error = commit->lastError().text();
-        commit->finish();
-        if (!ok)
-            noteFailure(QStringLiteral("写入样本失败:"), error);
-    }
-    if (!ok) {
-        undo();
+    bool duplicate = false;
+    const bool committed = inSavepoint(
+        begin, release, rollback,
+        [&] {
+            insert->bindValue(0, curveId);
+            insert->bindValue(1, time);
+            insert->bindValue(2, value);
+            const bool ran = insert->exec();
+            // A second sample at the same millisecond is ignored by the table; it must not
+            // move the extremes either, and it is no failure.
+            duplicate = ran && insert->numRowsAffected() == 0;
+            const QString error = insert->lastError().text();
+            insert->finish();
+            if (!ran)
+                noteFailure(QStringLiteral("写入样本失败:"), error);
+            if (!ran || duplicate)
+                return false;
+            updateCurveMetadata(curveId, time, value);
+            return writeMetadataRows();
+        },
+        QStringLiteral("写入样本失败:"));
+    if (duplicate)
+        return true;
+    if (!committed) {
         // The file keeps the extremes it had; so does the memory that describes it.
         if (hadMetadata)
             curveMetadata.insert(curveId, before);
@@ -118,56 +128,38 @@ bool CurveDataDB::insertIntoCurrent(int curveId, const QString &table, qint64 ti
     return true;
 }
 
-bool CurveDataDB::insertIntoOtherFile(const QSqlDatabase &dbIn, const QString &path,
-                                      int fileCurveId, const QString &table, qint64 time,
-                                      double value)
+bool CurveDataDB::insertIntoOtherFile(const QSqlDatabase &db, const QString &path, int fileCurveId,
+                                      const QString &table, qint64 time, double value)
 {
-    const QSqlDatabase &db = dbIn;
-    QString error;
-    auto run = [&db, &error](const char *sql) {
-        TrackedQuery query(db);
-        const bool ok = query.exec(QString::fromLatin1(sql));
-        if (!ok)
-            error = query.lastError().text();
-        return ok;
-    };
-    if (!run(StoreSql::sampleSavepoint)) {
-        noteFailure(QStringLiteral("写入样本失败:"), error);
+    TrackedQuery begin(db);
+    TrackedQuery insert(db);
+    TrackedQuery release(db);
+    TrackedQuery rollback(db);
+    if (!begin.prepare(QString::fromLatin1(StoreSql::sampleSavepoint)) ||
+        !insert.prepare(QString::fromLatin1(StoreSql::insertSample).arg(table)) ||
+        !release.prepare(QString::fromLatin1(StoreSql::sampleRelease)) ||
+        !rollback.prepare(QString::fromLatin1(StoreSql::sampleRollback))) {
+        noteFailure(QStringLiteral("写入样本失败:"), db.lastError().text());
         return false;
     }
-    auto undo = [&run] {
-        run(StoreSql::sampleRollback);
-        run(StoreSql::sampleRelease);
-    };
-    bool ran = false;
-    bool stored = false;
-    {
-        TrackedQuery insert(db);
-        if (insert.prepare(QString::fromLatin1(StoreSql::insertSample).arg(table))) {
+    bool duplicate = false;
+    const bool committed = inSavepoint(
+        &begin, &release, &rollback,
+        [&] {
             insert.addBindValue(fileCurveId);
             insert.addBindValue(time);
             insert.addBindValue(value);
-            ran = insert.exec();
-            stored = ran && insert.numRowsAffected() > 0;
-        }
-        error = insert.lastError().text();
-    }
-    if (ran && stored)
-        ran = updateFileMetadata(db, fileCurveId, time, value);
-    if (ran && !stored) {
-        undo();
-        return true;
-    }
-    if (ran && !run(StoreSql::sampleRelease))
-        ran = false;
-    if (!ran) {
-        undo();
-        if (!error.isEmpty())
-            noteFailure(QStringLiteral("写入样本失败:"), error);
-        return false;
-    }
-    ConnectionPool::instance()->touchConnection(path);
-    return true;
+            const bool ran = insert.exec();
+            duplicate = ran && insert.numRowsAffected() == 0;
+            if (!ran)
+                noteFailure(QStringLiteral("写入样本失败:"), insert.lastError().text());
+            insert.finish();
+            return ran && !duplicate && updateFileMetadata(db, fileCurveId, time, value);
+        },
+        QStringLiteral("写入样本失败:"));
+    if (committed)
+        ConnectionPool::instance()->touchConnection(path);
+    return committed || duplicate;
 }
 
 bool CurveDataDB::ensureBatchTable(int curveId, qint64 time)

@@ -106,33 +106,17 @@ bool CurveDataDB::writeCurrentMetadata()
         return true;
     const QSqlDatabase db = *currentConnection;
     statements.bindTo(db);
-    TrackedQuery *begin = statements.begin(db);
-    TrackedQuery *commit = statements.commit(db);
-    TrackedQuery *rollback = statements.rollback(db);
-    if (!begin || !commit || !rollback) {
+    TrackedQuery *begin = statements.sampleSavepoint(db);
+    TrackedQuery *release = statements.sampleRelease(db);
+    TrackedQuery *rollback = statements.sampleRollback(db);
+    if (!begin || !release || !rollback) {
         noteFailure(QStringLiteral("保存曲线元数据失败:"), db.lastError().text());
         return false;
     }
-    if (!begin->exec()) {
-        noteFailure(QStringLiteral("保存曲线元数据失败:"), begin->lastError().text());
-        begin->finish();
+    if (!inSavepoint(
+            begin, release, rollback, [this] { return writeMetadataRows(); },
+            QStringLiteral("保存曲线元数据失败:")))
         return false;
-    }
-    begin->finish();
-    if (!writeMetadataRows()) {
-        rollback->exec();
-        rollback->finish();
-        return false;
-    }
-    const bool committed = commit->exec();
-    const QString error = commit->lastError().text();
-    commit->finish();
-    if (!committed) {
-        noteFailure(QStringLiteral("保存曲线元数据失败:"), error);
-        rollback->exec();
-        rollback->finish();
-        return false;
-    }
     unsavedMetadata.clear();
     return true;
 }

@@ -29,9 +29,6 @@ void StatementCache::clear()
     inserts.clear();
     deleteMeta.reset();
     insertMeta.reset();
-    beginTx.reset();
-    commitTx.reset();
-    rollbackTx.reset();
     savepointTx.reset();
     releaseTx.reset();
     rollbackToTx.reset();
@@ -76,21 +73,6 @@ TrackedQuery *StatementCache::metadataDelete(const QSqlDatabase &db)
 TrackedQuery *StatementCache::metadataInsert(const QSqlDatabase &db)
 {
     return prepared(insertMeta, db, QString::fromLatin1(StoreSql::insertCurveMetadata));
-}
-
-TrackedQuery *StatementCache::begin(const QSqlDatabase &db)
-{
-    return prepared(beginTx, db, QStringLiteral("BEGIN"));
-}
-
-TrackedQuery *StatementCache::commit(const QSqlDatabase &db)
-{
-    return prepared(commitTx, db, QStringLiteral("COMMIT"));
-}
-
-TrackedQuery *StatementCache::rollback(const QSqlDatabase &db)
-{
-    return prepared(rollbackTx, db, QStringLiteral("ROLLBACK"));
 }
 
 TrackedQuery *StatementCache::sampleSavepoint(const QSqlDatabase &db)

@@ -27,11 +27,8 @@ public:
     TrackedQuery *sampleInsert(const QSqlDatabase &db, const QString &table);
     TrackedQuery *metadataDelete(const QSqlDatabase &db);
     TrackedQuery *metadataInsert(const QSqlDatabase &db);
-    TrackedQuery *begin(const QSqlDatabase &db);
-    TrackedQuery *commit(const QSqlDatabase &db);
-    TrackedQuery *rollback(const QSqlDatabase &db);
-    // One sample and its metadata as a unit: a transaction of its own, or nested in one the
-    // caller holds.
+    // A unit of writes (a sample and its metadata, a metadata save): a transaction of its own,
+    // or nested in one the caller holds.
     TrackedQuery *sampleSavepoint(const QSqlDatabase &db);
     TrackedQuery *sampleRelease(const QSqlDatabase &db);
     TrackedQuery *sampleRollback(const QSqlDatabase &db);
@@ -42,6 +39,6 @@ private:
 
     QString connectionName;
     QHash<QString, std::shared_ptr<TrackedQuery>> inserts;
-    std::unique_ptr<TrackedQuery> deleteMeta, insertMeta, beginTx, commitTx, rollbackTx;
+    std::unique_ptr<TrackedQuery> deleteMeta, insertMeta;
     std::unique_ptr<TrackedQuery> savepointTx, releaseTx, rollbackToTx;
 };
