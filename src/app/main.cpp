@@ -12,8 +12,9 @@
 #include <unistd.h>
 
 #include "hostlink.h"
+#include "loggingcontroller.h"
 #include "mainwidget.h"
-#include "processvalues.h"
+#include "rig.h"
 #include "resources/dataloggerresources.h"
 
 // The bundle is registered during static initialisation, before the window loads its icons.
@@ -62,10 +63,10 @@ int main(int argc, char *argv[])
 
     // The host always names the instrument; without an argument the resource stays empty and
     // the window offers to retry the link.
-    const QStringList arguments = QCoreApplication::arguments();
-    measureResource = arguments.value(1).section(QLatin1Char(';'), 0, 0);
-
-    auto *window = new MainWidget;
+    Rig rig(QCoreApplication::arguments().value(1).section(QLatin1Char(';'), 0, 0));
+    // Outlives the window: a run the window's end interrupts is stored by the controller's.
+    LoggingController controller(rig);
+    auto *window = new MainWidget(controller);
     // Closing the window deletes it; the guard keeps main from deleting it a second time.
     QPointer<MainWidget> guard(window);
     // Outlives the window: its reader stops after the window (and the scan) have ended.

@@ -1,5 +1,7 @@
 #include "cdevicevisa.h"
 
+#include "rig.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 #include <vector>
@@ -19,7 +21,7 @@ constexpr int kUnidentifiedLineLimit = 1024;
 
 bool isIdentityQuery(const QString &command)
 {
-    return command.trimmed().compare(QLatin1String("*IDN?"), Qt::CaseInsensitive) == 0;
+    return command.trimmed().compare(QLatin1String(Rig::IdentifyQuery), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -314,7 +316,8 @@ bool CDeviceVisa::resynchronise()
     const bool identified = !identity.isEmpty();
     const int markers = identified ? 1 : 2;
     QByteArray bytes =
-        identified ? QByteArrayLiteral("*IDN?\n") : QByteArrayLiteral("*IDN?\n*IDN?\n");
+        identified ? QByteArray(Rig::IdentifyQuery) + "\n"
+                   : QByteArray(Rig::IdentifyQuery) + "\n" + Rig::IdentifyQuery + "\n";
     if (partialLineSent)
         bytes.prepend('\n');
     ++markerRounds;

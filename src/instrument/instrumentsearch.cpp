@@ -1,5 +1,7 @@
 #include "instrumentsearch.h"
 
+#include "rig.h"
+
 #include <QByteArray>
 #include <QDebug>
 
@@ -30,7 +32,7 @@ bool probeResource(ViSession resourceManager, const QString &resourceName)
 
     // The width keeps an overlong identification reply inside the buffer.
     char reply[256] = {};
-    const ViStatus status = viQueryf(session, "*IDN?\n", "%255t", reply);
+    const ViStatus status = viQueryf(session, (QByteArray(Rig::IdentifyQuery) + "\n").constData(), "%255t", reply);
     viClose(session);
     if (status < VI_SUCCESS)
         return false;

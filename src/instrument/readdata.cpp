@@ -1,7 +1,6 @@
 #include "readdata.h"
 
-#include "cdevicevisa.h"
-#include "processvalues.h"
+#include "rig.h"
 
 namespace {
 constexpr int ReconnectAttempts = 6;
@@ -14,18 +13,25 @@ void registerMeasurementDataTypes()
     qRegisterMetaType<QList<MeasurementData>>("QList<MeasurementData>");
 }
 
-ReadData::ReadData(QObject *parent)
+ReadData::ReadData(Rig &rig, QObject *parent)
     : QThread(parent)
+    , rig(rig)
     , sleeper([this](int ms) { sleepUnlessStopped(ms); })
 {
 }
 
 ReadData::~ReadData() = default;
 
-ReadData *ReadData::instance()
+void ReadData::setChannels(const QList<int> &channels)
 {
-    static ReadData *const scanThread = new ReadData();
-    return scanThread;
+    std::lock_guard<std::mutex> guard(channelsMutex);
+    channelList = channels;
+}
+
+QList<int> ReadData::channels() const
+{
+    std::lock_guard<std::mutex> guard(channelsMutex);
+    return channelList;
 }
 
 void ReadData::setSleeper(Sleeper s)
@@ -110,17 +116,10 @@ void ReadData::run()
         if (!pauseUnlessStopped(intervalMs))
             break;
 
-        // A stable copy per scan: ticks made meanwhile take effect at the next scan.
-        QMap<int, QString> channels;
-        {
-            std::lock_guard<std::mutex> guard(selectedChannelsLock);
-            channels = selectedChannels;
-        }
         int lost = -1;
-        for (auto it = channels.constBegin(); it != channels.constEnd(); ++it) {
+        for (const int channel : channels()) {
             if (abortRequested)
                 break;
-            const int channel = it.key();
             if (!switchAnswers() && !reconnectSwitch()) {
                 // Without the frame no channel can be closed: a reading fetched now would
                 // belong to whichever channel was closed last, so the scan ends here.
@@ -128,7 +127,7 @@ void ReadData::run()
                     lost = SwitchMainFrame;
                 break;
             }
-            switchDevice->sendCommand(QStringLiteral("ROUT:CLOS (@%1)").arg(channel));
+            rig.closeChannel(channel);
             pause(settleMs);
             QString reply;
             const Fetch fetched = fetchReading(&reply);
@@ -175,7 +174,7 @@ void ReadData::noteAnswer(Instrument instrument, bool answered)
 
 bool ReadData::switchAnswers()
 {
-    const bool answered = !switchDevice->sendCommand(QStringLiteral("STAT:OPER:EVEN?")).isEmpty();
+    const bool answered = rig.switchAnswers();
     noteAnswer(SwitchMainFrame, answered);
     return answered;
 }
@@ -183,10 +182,10 @@ bool ReadData::switchAnswers()
 bool ReadData::reconnectSwitch()
 {
     for (int attempt = 0; attempt < ReconnectAttempts; ++attempt) {
-        switchDevice->disconnectDevice();
+        rig.dropSwitch();
         if (!pauseUnlessStopped(500))
             return false;
-        switchDevice->connectDevice(switchResource);
+        rig.reopenSwitch();
         if (!pauseUnlessStopped(2500))
             return false;
         if (switchAnswers())
@@ -200,13 +199,13 @@ bool ReadData::reconnectSwitch()
 bool ReadData::reconnectMeasure()
 {
     for (int attempt = 0; attempt < ReconnectAttempts; ++attempt) {
-        measureDevice->disconnectDevice();
+        rig.dropMeasure();
         if (!pauseUnlessStopped(500))
             return false;
-        measureDevice->connectDevice(measureResource);
+        rig.reopenMeasure();
         if (!pauseUnlessStopped(2500))
             return false;
-        if (!measureDevice->sendCommand(QStringLiteral("*IDN?")).isEmpty())
+        if (rig.measureIdentifies())
             return true;
     }
     return false;
@@ -214,17 +213,17 @@ bool ReadData::reconnectMeasure()
 
 ReadData::Fetch ReadData::fetchReading(QString *reply)
 {
-    *reply = measureDevice->sendCommand(QStringLiteral("FETC?"));
+    *reply = rig.fetchReading();
     if (!reply->isEmpty()) {
         noteAnswer(MeasureInstrument, true);
         return Fetch::Reading;
     }
     noteAnswer(MeasureInstrument, false);
-    if (measureDevice->isConnected() && !measureDevice->connectionLost())
+    if (!rig.measureConnectionLost())
         return Fetch::NoReading;
     if (!reconnectMeasure())
         return Fetch::InstrumentLost;
-    *reply = measureDevice->sendCommand(QStringLiteral("FETC?"));
+    *reply = rig.fetchReading();
     noteAnswer(MeasureInstrument, !reply->isEmpty());
     return reply->isEmpty() ? Fetch::NoReading : Fetch::Reading;
 }

@@ -13,7 +13,7 @@
 
 #include "measurementdata.h"
 
-class CDeviceVisa;
+class Rig;
 
 class ReadData : public QThread
 {
@@ -22,12 +22,15 @@ public:
     // Every wait of the loop goes through this; tests replace it to run the loop fast.
     using Sleeper = std::function<void(int milliseconds)>;
 
-    explicit ReadData(QObject *parent = nullptr);
-    // The process-wide scan thread, created on first use and never deleted.
-    static ReadData *instance();
+    // Scans with the instruments of rig, which outlives the thread.
+    explicit ReadData(Rig &rig, QObject *parent = nullptr);
     ~ReadData() override;
 
     void setSleeper(Sleeper sleeper);
+    // The channels to scan, ascending; each scan takes a copy at its start, so a change made
+    // during a run takes effect at the next scan.
+    void setChannels(const QList<int> &channels);
+    QList<int> channels() const;
 
     enum Instrument
     {
@@ -85,7 +88,10 @@ private:
     void noteAnswer(Instrument instrument, bool answered);
     void endRun();
 
+    Rig &rig;
     QList<MeasurementData> results;
+    mutable std::mutex channelsMutex;
+    QList<int> channelList;
     Sleeper sleeper;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> abortRequested{false};

@@ -17,11 +17,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "cdevicevisa.h"
-#include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
-#include "processvalues.h"
 #include "readdata.h"
+#include "trendplot.h"
 #include "trendstyle.h"
 #include "widgets/custommessagedialog.h"
 #include "widgets/imagebutton.h"
@@ -29,24 +27,17 @@
 #include "widgets/sidebar.h"
 #include "widgets/timepicker.h"
 
-namespace {
-constexpr int ThreadStopWaitMs = 3000;
-// The channel in progress may take a reply timeout and a re-synchronisation; the host waits
-// 15 s for the logger to end after "exit".
-constexpr int ScanStopWaitMs = 12000;
-} // namespace
-
-MainWidget::MainWidget(QWidget *parent)
+MainWidget::MainWidget(LoggingController &controller, QWidget *parent)
     : QWidget(parent)
+    , controller(controller)
 {
-    registerMeasurementDataTypes();
-    qRegisterMetaType<ExportResult>("ExportResult");
-
-    initObjects();
+    messageDialog = CustomMessageDialog::sharedMessageDialog();
+    busyOverlay = new LoadingView(0, this);
+    busyOverlay->startLoading();
     linkMeasureDevice();
     setStyleSheet(
         QStringLiteral("background:rgb(43, 43, 43);font-family:'Microsoft YaHei',Arial;"));
-    if (measureConnected)
+    if (controller.measureConnected())
         buildPagesOnce();
 
     setAttribute(Qt::WA_DeleteOnClose);
@@ -59,43 +50,8 @@ MainWidget::MainWidget(QWidget *parent)
 
 MainWidget::~MainWidget()
 {
+    // The plot is not redrawn for a run that ends while the window goes away.
     closing = true;
-    if (scanThread) {
-        // The run ends after the channel in progress; what it fetched still comes over.
-        scanThread->requestAbort();
-        if (!scanThread->waitForEnd(ScanStopWaitMs))
-            stopThread(scanThread);
-        // The event loop has ended ("exit", the window closed): readings the scan thread
-        // handed over but that were never delivered are stored now, before the store closes.
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    }
-    if (exportThread) {
-        exportThread->stopExport();
-        stopThread(exportThread);
-        delete exportThread.data();
-        exportThread.clear();
-    }
-    stopElapsedTimer();
-    delete elapsedTimer;
-    elapsedTimer = nullptr;
-}
-
-// A worker that does not end within the grace period is terminated as a last resort.
-void MainWidget::stopThread(QThread *thread)
-{
-    if (!thread->wait(ThreadStopWaitMs)) {
-        thread->terminate();
-        thread->wait();
-    }
-}
-
-void MainWidget::initObjects()
-{
-    scanThread = ReadData::instance();
-    messageDialog = CustomMessageDialog::sharedMessageDialog();
-    if (!busyOverlay)
-        busyOverlay = new LoadingView(0, this);
-    busyOverlay->startLoading();
 }
 
 // The pages need an answering measuring instrument; they are built once, at construction or
@@ -124,7 +80,7 @@ void MainWidget::buildCentralArea()
 {
     centralArea = new QWidget;
     centralArea->setStyleSheet(QStringLiteral("background:rgb(23,23,23);"));
-    centralLayout = new QHBoxLayout(centralArea);
+    auto *centralLayout = new QHBoxLayout(centralArea);
     centralLayout->setContentsMargins(0, 0, 0, 0);
     centralLayout->setSpacing(0);
 
@@ -147,7 +103,7 @@ void MainWidget::buildSettingsPage()
 {
     settingsScroll = new QScrollArea;
     settingsScroll->setWidgetResizable(true);
-    settingsPage = new QWidget(settingsScroll);
+    auto *settingsPage = new QWidget(settingsScroll);
     settingsPage->setStyleSheet(QStringLiteral("background:rgb(63,63,63);"));
     auto *pageLayout = new QVBoxLayout(settingsPage);
     pageLayout->setSpacing(5);
@@ -164,11 +120,11 @@ void MainWidget::buildSettingsPage()
     speedLayout->addWidget(slowRadio);
     speedLayout->addWidget(fastRadio);
     pageLayout->addWidget(speedGroup);
-    measureDevice->sendCommand(QStringLiteral("APER MED"));
+    controller.setSpeed(true);
 
     auto *startGroup = new QGroupBox(tr("开始数据记录"));
     auto *startLayout = new QVBoxLayout(startGroup);
-    startNowRadio = new QRadioButton(tr("使用\"开始\"按钮立即开始"));
+    auto *startNowRadio = new QRadioButton(tr("使用\"开始\"按钮立即开始"));
     startNowRadio->setStyleSheet(radioStyle);
     startNowRadio->setChecked(true);
     startLayout->addWidget(startNowRadio);
@@ -197,7 +153,7 @@ void MainWidget::buildSettingsPage()
     intervalLabel = makeLabel();
     intervalPicker = makePicker(360000);
     intervalPicker->setEnabled(false);
-    showIntervalText(intervalPicker->value());
+    intervalLabel->setText(durationText(intervalPicker->value()));
     customLayout->addWidget(customIntervalRadio);
     customLayout->addWidget(intervalLabel);
     customLayout->addWidget(intervalPicker);
@@ -215,7 +171,7 @@ void MainWidget::buildSettingsPage()
     elapsedLabel = makeLabel();
     elapsedPicker = makePicker(8640000);
     elapsedPicker->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    showElapsedText(elapsedPicker->value());
+    onElapsedPickerChanged(elapsedPicker->value());
     elapsedLayout->addWidget(elapsedRadio);
     elapsedLayout->addWidget(elapsedLabel);
     elapsedLayout->addWidget(elapsedPicker);
@@ -244,7 +200,11 @@ void MainWidget::buildTabs()
                       tr("配置通道"));
     tabWidget->addTab(readingsTable, QIcon(QStringLiteral(":/image/DataNetwork.png")),
                       tr("图形设置"));
-    tabWidget->addTab(buildTrendPage(), TrendStyle::tabIcon(), tr("趋势图"));
+    trendPlot = new TrendPlot;
+    // The plot shrinks with the window; its axes and legend must not widen the window beyond
+    // the size the host gives it.
+    trendPlot->setMinimumSize(1, 1);
+    tabWidget->addTab(trendPlot, TrendStyle::tabIcon(), tr("趋势图"));
 }
 
 void MainWidget::buildReadingsTable()
@@ -302,7 +262,6 @@ void MainWidget::buildBottomBar()
 void MainWidget::connectSignals()
 {
     connect(channelTree, &QTreeWidget::itemChanged, this, &MainWidget::onItemChanged);
-    connect(scanThread, &ReadData::sigSendMeasure, this, &MainWidget::refreshCurveSeriesDataSlot);
     connect(startButton, &QAbstractButton::clicked, this, &MainWidget::recvStartButtonSlot);
     connect(exportButton, &QAbstractButton::clicked, this, &MainWidget::recvExportButtonSlot);
     connect(elapsedPicker, &TimePicker::sigTimePickerValueChanged, this,
@@ -311,9 +270,6 @@ void MainWidget::connectSignals()
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvStopSlot);
     for (QRadioButton *radio : {slowRadio, fastRadio})
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvSpeedSlot);
-    connect(scanThread, &ReadData::sigStopScan, this, &MainWidget::recvReadDataSlot);
-    connect(scanThread, &ReadData::sigInstrumentState, this, &MainWidget::onInstrumentState);
-    connect(scanThread, &ReadData::sigInstrumentLost, this, &MainWidget::onInstrumentLost);
     connect(setupButton, &QAbstractButton::clicked, this, &MainWidget::recvConBtnSlot);
     connect(scanCountSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWidget::recvStopCountSlot);
@@ -321,12 +277,26 @@ void MainWidget::connectSignals()
             &MainWidget::recvIntervalPickerSlot);
     for (QRadioButton *radio : {minIntervalRadio, customIntervalRadio})
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvIntervalSlot);
+
+    connect(&controller, &LoggingController::message, this, &MainWidget::showMessage);
+    connect(&controller, &LoggingController::runStarting, this, &MainWidget::showRunStarting);
+    connect(&controller, &LoggingController::curvesPrepared, trendPlot,
+            [this] { trendPlot->setCurves(controller.curves()); });
+    connect(&controller, &LoggingController::scanStarted, this, &MainWidget::showScanStarted);
+    connect(&controller, &LoggingController::stopping, busyOverlay, &LoadingView::startLoading);
+    connect(&controller, &LoggingController::scanStored, this,
+            &MainWidget::refreshCurveSeriesDataSlot);
+    connect(&controller, &LoggingController::runEnded, this, &MainWidget::recvReadDataSlot);
+    connect(&controller, &LoggingController::runningTextChanged, runningLabel, &QLabel::setText);
+    connect(&controller, &LoggingController::exportFinished, this, &MainWidget::onExportFinished);
+    connect(&controller, &LoggingController::exportInterrupted, this,
+            &MainWidget::onExportInterrupted);
 }
 
 void MainWidget::recvLoadBtnSlot()
 {
     linkMeasureDevice();
-    if (measureConnected) {
+    if (controller.measureConnected()) {
         linkLostOverlay->stopLoading();
         buildPagesOnce();
         return;

@@ -6,12 +6,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "processvalues.h"
+#include <algorithm>
 
 namespace {
-// True while a tick is being propagated, so the propagation does not re-enter itself.
-bool treeUpdating = false;
-
 const char channelTreeStyle[] =
     "QTreeWidget { background: #171717; alternate-background-color: #2B2B2B; color: white;"
     " border: none; }"
@@ -112,7 +109,7 @@ void MainWidget::onChannelItemChanged(QTreeWidgetItem *item, int column)
 
 void MainWidget::rebuildSelectedChannels()
 {
-    QMap<int, QString> channels;
+    QList<int> channels;
     for (int m = 0; m < channelTree->topLevelItemCount(); ++m) {
         QTreeWidgetItem *module = channelTree->topLevelItem(m);
         for (int c = 0; c < module->childCount(); ++c) {
@@ -120,10 +117,10 @@ void MainWidget::rebuildSelectedChannels()
             if (channel->data(0, Qt::CheckStateRole).toInt() != Qt::Checked)
                 continue;
             if (auto *label = qobject_cast<QLabel *>(channelTree->itemWidget(channel, 1)))
-                channels.insert(label->text().toInt(), label->text());
+                channels.append(label->text().toInt());
         }
     }
-    // The scan thread copies the map under this lock at the start of every scan.
-    std::lock_guard<std::mutex> guard(selectedChannelsLock);
-    selectedChannels = channels;
+    std::sort(channels.begin(), channels.end());
+    channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
+    controller.setChannels(channels);
 }

@@ -1,0 +1,389 @@
+#include "loggingcontroller.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+#include "csvexportfromdbthread.h"
+#include "curvedatadb.h"
+#include "curveseriesdata.h"
+#include "readdata.h"
+#include "rig.h"
+
+namespace {
+const QString recordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
+const QString noticeTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+// Longest single wait of the elapsed-time timer; the limit itself may be far longer.
+constexpr qint64 ElapsedStepMs = 3600 * 1000;
+constexpr int ThreadStopWaitMs = 3000;
+// The channel in progress may take a reply timeout and a re-synchronisation; the host waits
+// 15 s for the logger to end after "exit".
+constexpr int ScanStopWaitMs = 12000;
+} // namespace
+
+LoggingController::LoggingController(Rig &rig, QObject *parent)
+    : QObject(parent)
+    , rig(rig)
+    , scan(std::make_unique<ReadData>(rig))
+{
+    registerMeasurementDataTypes();
+    qRegisterMetaType<ExportResult>("ExportResult");
+    connect(scan.get(), &ReadData::sigSendMeasure, this, &LoggingController::onReadings);
+    connect(scan.get(), &ReadData::sigStopScan, this, &LoggingController::onScanEnded);
+    connect(scan.get(), &ReadData::sigInstrumentState, this,
+            &LoggingController::onInstrumentState);
+    connect(scan.get(), &ReadData::sigInstrumentLost, this, &LoggingController::onInstrumentLost);
+    connect(&elapsedTimer, &QTimer::timeout, this, &LoggingController::onElapsedTick);
+}
+
+LoggingController::~LoggingController()
+{
+    // The run ends after the channel in progress; what it fetched still comes over.
+    scan->requestAbort();
+    if (!scan->waitForEnd(ScanStopWaitMs))
+        stopThread(scan.get());
+    // The event loop may have ended ("exit", the window closed): readings the scan thread
+    // handed over but that were never delivered are stored now, before the store closes.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (exportThread) {
+        exportThread->stopExport();
+        stopThread(exportThread);
+        delete exportThread.data();
+    }
+    elapsedTimer.stop();
+    curveMap.clear();
+}
+
+// A worker that does not end within the grace period is terminated as a last resort.
+void LoggingController::stopThread(QThread *thread)
+{
+    if (!thread->wait(ThreadStopWaitMs)) {
+        thread->terminate();
+        thread->wait();
+    }
+}
+
+// The serial number comes from the instrument and names a directory that every start deletes:
+// anything but plain name characters becomes '_', so the name can never leave the application
+// directory ("..", separators) or hide (a leading dot stays harmless behind the "_Data" suffix).
+QString LoggingController::dataSetName(const QString &identity)
+{
+    const QStringList fields = identity.split(QLatin1Char(' '));
+    QString serial = fields.size() > 2 ? fields.at(2) : QString();
+    for (QChar &c : serial) {
+        const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                           (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                           (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                           c == QLatin1Char('-') || c == QLatin1Char('_');
+        if (!plain)
+            c = QLatin1Char('_');
+    }
+    return QStringLiteral("%1_Data").arg(serial);
+}
+
+QString LoggingController::sanitizeFileName(const QString &name)
+{
+    QString clean = name;
+    for (QChar c : QStringLiteral("/\\:*?\"<>|"))
+        clean.replace(c, QLatin1Char('_'));
+    clean.remove(QChar(0));
+    return clean;
+}
+
+QList<int> LoggingController::fittedSlots(const QString &reply, QStringList *ignored)
+{
+    QList<int> slotNumbers;
+    QSet<int> seen;
+    for (const QString &field : reply.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
+        bool ok = false;
+        const int slot = field.trimmed().toInt(&ok, 10);
+        if (ok && slot >= 1 && slot <= MaxSlot && !seen.contains(slot)) {
+            seen.insert(slot);
+            slotNumbers.append(slot);
+        } else if (ignored) {
+            ignored->append(field.trimmed().left(20));
+        }
+    }
+    return slotNumbers;
+}
+
+bool LoggingController::linkMeasuringInstrument()
+{
+    measureLinked = rig.linkMeasure();
+    return measureLinked;
+}
+
+bool LoggingController::linkSwitchMainFrame(QList<int> *slotNumbers)
+{
+    const QStringList found = rig.findSwitchMainFrames();
+    if (found.isEmpty()) {
+        emit message(tr("未查找到设备，请检查设备连接情况"), ErrorMessage);
+        return false;
+    }
+    if (!rig.linkSwitch(found.first()))
+        return false;
+    switchLinked = true;
+    QStringList ignored;
+    *slotNumbers = fittedSlots(rig.moduleSlots(), &ignored);
+    if (!ignored.isEmpty())
+        qWarning().noquote() << "开关主机报告的插槽号无效，已忽略" << ignored.size()
+                             << "个:" << QStringList(ignored.mid(0, 10)).join(QLatin1Char(','));
+    return true;
+}
+
+void LoggingController::setSpeed(bool fast)
+{
+    rig.setSpeed(fast ? Rig::Speed::Fast : Rig::Speed::Slow);
+    scan->settleMs = fast ? 500 : 600;
+}
+
+void LoggingController::setIntervalMs(int milliseconds)
+{
+    scan->intervalMs = milliseconds;
+}
+
+void LoggingController::setStopMode(StopMode mode)
+{
+    stopMode = mode;
+    scan->continuous = mode != StopMode::ScanCount;
+    if (mode == StopMode::ScanCount)
+        scan->remainingScans = scanCount;
+}
+
+void LoggingController::setScanCount(int scans)
+{
+    scanCount = scans;
+    scan->remainingScans = scans;
+}
+
+void LoggingController::setElapsedLimitMs(qint64 milliseconds)
+{
+    elapsedLimitMs = milliseconds;
+}
+
+void LoggingController::setChannels(const QList<int> &channels)
+{
+    channelList = channels;
+    scan->setChannels(channels);
+}
+
+QList<int> LoggingController::channels() const
+{
+    return channelList;
+}
+
+void LoggingController::startOrStop()
+{
+    if (!logging && scan->isRunning()) {
+        emit message(tr("上一次扫描未停止"), ErrorMessage);
+        return;
+    }
+    if (!measureLinked || !switchLinked) {
+        emit message(tr("设备未连接，请检查设备连接情况"), ErrorMessage);
+        return;
+    }
+    if (channelList.isEmpty()) {
+        emit message(tr("扫描通道未选择"), ErrorMessage);
+        return;
+    }
+    if (logging) {
+        emit stopping();
+        scan->requestStop();
+        return;
+    }
+    // A start clears the store the export is reading: the export would end with an empty file.
+    if (exportRunning()) {
+        emit message(tr("正在导出数据，请在导出结束后再开始记录"), ErrorMessage);
+        return;
+    }
+
+    emit message(tr("扫描开启中请稍等..."), InformationMessage);
+    logging = true;
+    emit runStarting();
+    strandedStore.reset();
+    removeDataSetDir();
+    if (curveStore) {
+        curveStore->clearAllData();
+        return;
+    }
+    QTimer::singleShot(100, this, [this] {
+        if (prepareCurves())
+            beginScanning();
+    });
+}
+
+void LoggingController::removeDataSetDir()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QString path = appDir + QDir::separator() + dataSetName(rig.identity());
+    const QFileInfo info(path);
+    // Never follow a link out of the application directory: remove the link itself.
+    if (info.isSymLink()) {
+        QFile::remove(path);
+        return;
+    }
+    if (info.isDir() && info.canonicalFilePath().startsWith(QFileInfo(appDir).canonicalFilePath()))
+        QDir(path).removeRecursively();
+}
+
+void LoggingController::onStoreCleared()
+{
+    if (prepareCurves())
+        beginScanning();
+}
+
+// False when the store cannot be created or a curve cannot be registered: the start is then
+// refused with the folder and the reason, and the logger is back to idle.
+bool LoggingController::prepareCurves()
+{
+    curveMap.clear();
+    if (!curveStore) {
+        // Created once, in the data set of the frame connected at the first start.
+        const QString name = dataSetName(rig.identity());
+        curveStore = std::make_unique<CurveDataDB>(
+            QDir(QCoreApplication::applicationDirPath()).filePath(name));
+        connect(curveStore.get(), &CurveDataDB::sigClearFinished, this,
+                &LoggingController::onStoreCleared);
+    }
+    bool usable = curveStore->ensureUsable();
+    for (auto it = channelList.constBegin(); usable && it != channelList.constEnd(); ++it) {
+        auto curve = std::make_shared<CurveSeriesData>(QString::number(*it), curveStore.get());
+        usable = curve->curveId() != -1;
+        curveMap.insert(*it, curve);
+    }
+    if (!usable) {
+        curveMap.clear();
+        refuseStart(tr("无法创建数据存储 %1：%2")
+                        .arg(QDir::toNativeSeparators(curveStore->dataDirectory()),
+                             curveStore->lastError()));
+        return false;
+    }
+    emit curvesPrepared();
+    return true;
+}
+
+void LoggingController::refuseStart(const QString &text)
+{
+    qWarning().noquote() << text;
+    endNoticeText.clear();
+    logging = false;
+    emit runEnded();
+    emit message(text, ErrorMessage);
+}
+
+void LoggingController::beginScanning()
+{
+    if (stopMode == StopMode::Elapsed) {
+        elapsedClock.start();
+        elapsedTimer.setInterval(static_cast<int>(qMin(elapsedLimitMs, ElapsedStepMs)));
+        elapsedTimer.start();
+    }
+    // The thread counts its scans down to zero; a new counted run starts from the set count
+    // again, or a second run would never end.
+    if (stopMode == StopMode::ScanCount)
+        scan->remainingScans = scanCount;
+    startText = QDateTime::currentDateTime().toString(recordTimeFormat);
+    endNoticeText.clear();
+    storeFailureShown = false;
+    silentInstruments.clear();
+    emit scanStarted();
+    scan->startScanning();
+}
+
+void LoggingController::onElapsedTick()
+{
+    const qint64 remaining = elapsedLimitMs - elapsedClock.elapsed();
+    if (remaining > 0) {
+        elapsedTimer.setInterval(static_cast<int>(qMin(remaining, ElapsedStepMs)));
+        return;
+    }
+    elapsedTimer.stop();
+    startOrStop();
+}
+
+void LoggingController::onReadings(const QList<MeasurementData> &readings)
+{
+    StoredRows stored;
+    int notStored = 0;
+    for (int i = 0; i < readings.size(); ++i) {
+        const MeasurementData &data = readings.at(i);
+        const auto it = curveMap.constFind(data.channel);
+        if (it == curveMap.constEnd() || !it.value())
+            continue;
+        // Only a stored reading is counted and shown: the table never shows what is not kept.
+        switch (
+            it.value()->addSample(static_cast<double>(data.time.toMSecsSinceEpoch()), data.value)) {
+        case CurveSeriesData::SampleResult::Stored:
+            stored.append({i, data.channel});
+            break;
+        case CurveSeriesData::SampleResult::NotANumber:
+            qWarning().noquote() << "读数不是数值，未保存：通道" << data.channel;
+            break;
+        case CurveSeriesData::SampleResult::StoreFailed:
+            ++notStored;
+            break;
+        }
+    }
+    emit scanStored(stored);
+    if (notStored > 0)
+        storeFailedWhileLogging(notStored);
+}
+
+// The disk filled up or the files went away: logging on would only pretend. The run ends;
+// what was stored stays exportable.
+void LoggingController::storeFailedWhileLogging(int notStored)
+{
+    qCritical().noquote() << "数据存储失败，未保存的读数:" << notStored;
+    if (!logging || storeFailureShown)
+        return;
+    storeFailureShown = true;
+    endNoticeText =
+        tr("数据存储失败 %1：%2，记录已停止")
+            .arg(QDir::toNativeSeparators(curveStore->dataDirectory()), curveStore->lastError());
+    emit message(endNoticeText, ErrorMessage);
+    emit stopping();
+    scan->requestStop();
+}
+
+void LoggingController::onScanEnded()
+{
+    // Whatever ended the run, a pending elapsed-time stop must not start a new one later.
+    elapsedTimer.stop();
+    logging = false;
+    endText = QDateTime::currentDateTime().addSecs(1).toString(recordTimeFormat);
+    emit runEnded();
+}
+
+QString LoggingController::instrumentName(int instrument) const
+{
+    return instrument == ReadData::SwitchMainFrame ? tr("开关主机") : tr("测量仪器");
+}
+
+QString LoggingController::runningText() const
+{
+    QString text = tr("数据记录正在运行..");
+    for (auto it = silentInstruments.cbegin(); it != silentInstruments.cend(); ++it)
+        text += tr("（%1自 %2 起无响应）")
+                    .arg(instrumentName(it.key()), it.value().toString(noticeTimeFormat));
+    return text;
+}
+
+// While logging, the bottom bar says which instrument does not answer and since when.
+void LoggingController::onInstrumentState(int instrument, bool answering, const QDateTime &since)
+{
+    silentInstruments.remove(instrument);
+    if (!answering)
+        silentInstruments.insert(instrument, since);
+    if (logging)
+        emit runningTextChanged(runningText());
+}
+
+void LoggingController::onInstrumentLost(int instrument, const QDateTime &since)
+{
+    endNoticeText = tr("%1自 %2 起无响应，记录已停止")
+                        .arg(instrumentName(instrument), since.toString(noticeTimeFormat));
+    qCritical().noquote() << endNoticeText;
+    emit message(endNoticeText, ErrorMessage);
+}

@@ -1,0 +1,171 @@
+// One logger's runs: the instruments' link, the start and stop decisions with their refusals,
+// the recording (channels, curves, start and end) and its export. Readings flow one way: the
+// scan thread hands them here, they go into the curves and the store, and signals tell the
+// window and the plot what to show. No widgets.
+#pragma once
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+#include "exportresult.h"
+#include "measurementdata.h"
+
+class CsvExportFromDBThread;
+class CurveDataDB;
+class CurveSeriesData;
+class ReadData;
+class Rig;
+
+class LoggingController : public QObject
+{
+    Q_OBJECT
+public:
+    using Curves = QMap<int, std::shared_ptr<CurveSeriesData>>;
+    // Row of the readings table and channel of each stored reading of a scan.
+    using StoredRows = QList<QPair<int, int>>;
+
+    enum class StopMode
+    {
+        StopButton,
+        Elapsed,
+        ScanCount
+    };
+    enum class ExportStart
+    {
+        Started,
+        NoRecording
+    };
+    // Kinds of a message for the user.
+    static constexpr int ErrorMessage = 1;
+    static constexpr int InformationMessage = 2;
+
+    // Drives the instruments of rig, which outlives the controller.
+    explicit LoggingController(Rig &rig, QObject *parent = nullptr);
+    // Ends a run after the channel in progress and stores what it fetched, ends an export,
+    // then closes the store.
+    ~LoggingController() override;
+
+    Rig &instruments() { return rig; }
+    ReadData *scanThread() const { return scan.get(); }
+
+    // "<serial>_Data" from the frame's identity, made safe as a directory name.
+    static QString dataSetName(const QString &identity);
+    // Replaces characters that cannot appear in a file name by '_' and drops NULs.
+    static QString sanitizeFileName(const QString &name);
+    // Highest slot number a switch main frame can have: channel numbers are slot × 100 + 1..10.
+    static constexpr int MaxSlot = 99;
+    // The slots of the frame's reply a frame can have: whole numbers 1 to MaxSlot, each once,
+    // in the order given; the rest lands in ignored.
+    static QList<int> fittedSlots(const QString &reply, QStringList *ignored = nullptr);
+
+    // The instruments
+    bool linkMeasuringInstrument();
+    // Searches for a frame and links the first one found; false when none was found or it
+    // did not identify itself. slots receives its fitted module slots.
+    bool linkSwitchMainFrame(QList<int> *slotNumbers);
+    bool measureConnected() const { return measureLinked; }
+    bool switchConnected() const { return switchLinked; }
+
+    // The settings; each takes effect at its next use by the scan.
+    void setSpeed(bool fast);
+    void setIntervalMs(int milliseconds);
+    void setStopMode(StopMode mode);
+    void setScanCount(int scans);
+    void setElapsedLimitMs(qint64 milliseconds);
+    void setChannels(const QList<int> &channels);
+    QList<int> channels() const;
+
+    // The start/stop button: a start (with its refusals) while idle, a stop while logging.
+    void startOrStop();
+    // Starts the scan thread on the prepared curves.
+    void beginScanning();
+    bool isLogging() const { return logging; }
+    bool exportRunning() const;
+
+    // The recording
+    const Curves &curves() const { return curveMap; }
+    CurveDataDB *store() const { return curveStore.get(); }
+    QString recordStartTime() const { return startText; }
+    QString recordEndTime() const { return endText; }
+    // What ended the last run when it was not the user (a lost instrument, a failing store);
+    // empty otherwise. Cleared by the next start.
+    QString endNotice() const { return endNoticeText; }
+    QString runningText() const;
+
+    // Exports this process's recording, or the one an earlier process left beside the
+    // executable, to folder/"<serial>_<name>.csv".
+    ExportStart exportRecording(const QString &folder, const QString &name,
+                                const QString &separator);
+
+signals:
+    void message(const QString &text, int kind);
+    // A start passed its checks: the store is being cleared and the curves prepared.
+    void runStarting();
+    void curvesPrepared();
+    void scanStarted();
+    void stopping();
+    // Back to idle: a run ended or a start was refused after runStarting.
+    void runEnded();
+    // The readings of one scan that were stored, with the table row each belongs in.
+    void scanStored(const StoredRows &rows);
+    void runningTextChanged(const QString &text);
+    void exportFinished(ExportResult result, const QStringList &files);
+    // The export thread ended without a result.
+    void exportInterrupted();
+
+private:
+    void onStoreCleared();
+    bool prepareCurves();
+    void refuseStart(const QString &message);
+    void removeDataSetDir();
+    void onReadings(const QList<MeasurementData> &readings);
+    void storeFailedWhileLogging(int notStored);
+    void onScanEnded();
+    void onElapsedTick();
+    void onInstrumentState(int instrument, bool answering, const QDateTime &since);
+    void onInstrumentLost(int instrument, const QDateTime &since);
+    QString instrumentName(int instrument) const;
+    CurveDataDB *storeToExport();
+    void openStrandedRecording();
+    void onExportFinished(ExportResult result, const QStringList &files);
+    void onExportThreadFinished();
+    void stopThread(QThread *thread);
+
+    Rig &rig;
+    std::unique_ptr<ReadData> scan;
+    std::unique_ptr<CurveDataDB> curveStore;
+    Curves curveMap;
+    QList<int> channelList;
+    bool measureLinked = false;
+    bool switchLinked = false;
+    bool logging = false;
+    StopMode stopMode = StopMode::StopButton;
+    int scanCount = 1;
+    QString startText;
+    QString endText;
+    // The elapsed-time stop limit can exceed what one timer interval holds: the timer wakes
+    // in steps and compares against the time since logging started.
+    QTimer elapsedTimer;
+    QElapsedTimer elapsedClock;
+    qint64 elapsedLimitMs = 0;
+    QString endNoticeText;
+    bool storeFailureShown = false;
+    QMap<int, QDateTime> silentInstruments;
+
+    QPointer<CsvExportFromDBThread> exportThread;
+    bool exportResultReceived = false;
+    // The recording an earlier process left, while this process has none of its own.
+    std::unique_ptr<CurveDataDB> strandedStore;
+    QString strandedSerial;
+    qint64 strandedStartMs = 0;
+    qint64 strandedEndMs = 0;
+};
