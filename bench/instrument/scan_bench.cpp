@@ -14,7 +14,7 @@
 
 #include "benchsimulator.h"
 #include "cdevicevisa.h"
-#include "processvalues.h"
+#include "rig.h"
 #include "readdata.h"
 
 namespace {
@@ -25,17 +25,13 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-void scanOverhead(int channels, int scans, int settleMs)
+void scanOverhead(Rig &rig, int channels, int scans, int settleMs)
 {
-    {
-        std::lock_guard<std::mutex> guard(selectedChannelsLock);
-        selectedChannels.clear();
-        for (int i = 0; i < channels; ++i) {
-            const int channel = (1 + i / 10) * 100 + 1 + i % 10;
-            selectedChannels.insert(channel, QString::number(channel));
-        }
-    }
-    ReadData thread;
+    QList<int> list;
+    for (int i = 0; i < channels; ++i)
+        list << (1 + i / 10) * 100 + 1 + i % 10;
+    ReadData thread(rig);
+    thread.setChannels(list);
     thread.continuous = false;
     thread.remainingScans = scans;
     thread.settleMs = settleMs;
@@ -102,16 +98,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot start %s/instrument-sim\n", qPrintable(binDir));
         return 1;
     }
-    measureResource = sim.measure;
-    switchResource = sim.switchFrame;
-    if (!measureDevice->connectDevice(measureResource) ||
-        !switchDevice->connectDevice(switchResource)) {
+    Rig rig(sim.measure, sim.switchFrame);
+    if (!rig.measureSession().connectDevice(sim.measure) ||
+        !rig.switchSession().connectDevice(sim.switchFrame)) {
         std::fprintf(stderr, "cannot connect to the simulator\n");
         return 1;
     }
-    scanOverhead(10, 6, 50);
-    scanOverhead(90, 4, 50);
-    scanOverhead(10, 3, 500);
+    scanOverhead(rig, 10, 6, 50);
+    scanOverhead(rig, 90, 4, 50);
+    scanOverhead(rig, 10, 3, 500);
     startup(binDir, sim);
     return 0;
 }

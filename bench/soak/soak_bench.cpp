@@ -25,7 +25,7 @@
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
-#include "processvalues.h"
+#include "rig.h"
 #include "readdata.h"
 
 namespace {
@@ -119,10 +119,9 @@ int main(int argc, char **argv)
                            QStringLiteral("--transcript"), transcript});
     const QString measure = sim.measure;
     const QString switchFrame = sim.switchFrame;
-    measureResource = measure;
-    switchResource = switchFrame;
-    if (!started || !measureDevice->connectDevice(measure) ||
-        !switchDevice->connectDevice(switchFrame)) {
+    Rig rig(measure, switchFrame);
+    if (!started || !rig.measureSession().connectDevice(measure) ||
+        !rig.switchSession().connectDevice(switchFrame)) {
         std::fprintf(stderr, "cannot start or reach %s/instrument-sim\n", qPrintable(binDir));
         return 1;
     }
@@ -131,21 +130,19 @@ int main(int argc, char **argv)
     const QString dataDir = work.filePath(QStringLiteral("SOAK_Data"));
     auto store = std::make_unique<CurveDataDB>(dataDir);
     std::map<int, std::unique_ptr<CurveSeriesData>> curves;
-    {
-        std::lock_guard<std::mutex> guard(selectedChannelsLock);
-        selectedChannels.clear();
-        for (int slot = 1; slot <= 9; ++slot)
-            for (int n = 1; n <= 10; ++n) {
-                const int channel = slot * 100 + n;
-                selectedChannels.insert(channel, QString::number(channel));
-                curves[channel] =
-                    std::make_unique<CurveSeriesData>(QString::number(channel), store.get());
-                curves[channel]->setWindowCapacity(window);
-            }
-    }
+    QList<int> channels;
+    for (int slot = 1; slot <= 9; ++slot)
+        for (int n = 1; n <= 10; ++n) {
+            const int channel = slot * 100 + n;
+            channels << channel;
+            curves[channel] =
+                std::make_unique<CurveSeriesData>(QString::number(channel), store.get());
+            curves[channel]->setWindowCapacity(window);
+        }
     long notStored = 0;
     long scans = 0;
-    ReadData thread;
+    ReadData thread(rig);
+    thread.setChannels(channels);
     thread.settleMs = settle;
     QObject::connect(
         &thread, &ReadData::sigSendMeasure, &app, [&](const QList<MeasurementData> &readings) {

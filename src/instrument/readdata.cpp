@@ -2,6 +2,8 @@
 
 #include "rig.h"
 
+#include <algorithm>
+
 namespace {
 constexpr int ReconnectAttempts = 6;
 constexpr double InvalidReading = 9.9e37;
@@ -24,8 +26,11 @@ ReadData::~ReadData() = default;
 
 void ReadData::setChannels(const QList<int> &channels)
 {
+    QList<int> ascending = channels;
+    std::sort(ascending.begin(), ascending.end());
+    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
     std::lock_guard<std::mutex> guard(channelsMutex);
-    channelList = channels;
+    channelList = ascending;
 }
 
 QList<int> ReadData::channels() const

@@ -21,9 +21,9 @@ QString identify()
 const QString Rig::DefaultSwitchResource =
     QStringLiteral("USB0::0x2E5B::0x4D19::f0000000000000a::0::INSTR");
 
-Rig::Rig(const QString &measureResource)
+Rig::Rig(const QString &measureResource, const QString &switchResource)
     : measureResourceText(measureResource)
-    , switchResourceText(DefaultSwitchResource)
+    , switchResourceText(switchResource)
     , measure(std::make_unique<CDeviceVisa>())
     , frame(std::make_unique<CDeviceVisa>())
 {

@@ -26,7 +26,8 @@ public:
         Slow
     };
 
-    explicit Rig(const QString &measureResource = QString());
+    explicit Rig(const QString &measureResource = QString(),
+                 const QString &switchResource = DefaultSwitchResource);
     ~Rig();
     Rig(const Rig &) = delete;
     Rig &operator=(const Rig &) = delete;

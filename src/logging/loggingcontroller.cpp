@@ -165,8 +165,8 @@ void LoggingController::setElapsedLimitMs(qint64 milliseconds)
 
 void LoggingController::setChannels(const QList<int> &channels)
 {
-    channelList = channels;
     scan->setChannels(channels);
+    channelList = scan->channels();
 }
 
 QList<int> LoggingController::channels() const
@@ -190,7 +190,10 @@ void LoggingController::startOrStop()
     }
     if (logging) {
         emit stopping();
-        scan->requestStop();
+        if (scan->isRunning())
+            scan->requestStop();
+        else
+            stopBeforeScan = true;
         return;
     }
     // A start clears the store the export is reading: the export would end with an empty file.
@@ -201,6 +204,7 @@ void LoggingController::startOrStop()
 
     emit message(tr("扫描开启中请稍等..."), InformationMessage);
     logging = true;
+    stopBeforeScan = false;
     emit runStarting();
     strandedStore.reset();
     removeDataSetDir();
@@ -275,6 +279,13 @@ void LoggingController::refuseStart(const QString &text)
 
 void LoggingController::beginScanning()
 {
+    // Stopped before it began: the run ends as one stopped at once, without a scan.
+    if (stopBeforeScan) {
+        startText = QDateTime::currentDateTime().toString(recordTimeFormat);
+        endNoticeText.clear();
+        onScanEnded();
+        return;
+    }
     if (stopMode == StopMode::Elapsed) {
         elapsedClock.start();
         elapsedTimer.setInterval(static_cast<int>(qMin(elapsedLimitMs, ElapsedStepMs)));

@@ -148,6 +148,9 @@ private:
     bool measureLinked = false;
     bool switchLinked = false;
     bool logging = false;
+    // A stop asked for while the store is cleared and the curves prepared, before the scan
+    // thread runs.
+    bool stopBeforeScan = false;
     StopMode stopMode = StopMode::StopButton;
     int scanCount = 1;
     QString startText;

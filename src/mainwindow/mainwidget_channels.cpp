@@ -6,8 +6,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 const char channelTreeStyle[] =
     "QTreeWidget { background: #171717; alternate-background-color: #2B2B2B; color: white;"
@@ -120,7 +118,5 @@ void MainWidget::rebuildSelectedChannels()
                 channels.append(label->text().toInt());
         }
     }
-    std::sort(channels.begin(), channels.end());
-    channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
     controller.setChannels(channels);
 }

@@ -5,8 +5,8 @@
 #include <QTest>
 
 #include "cdevicevisa.h"
-#include "processvalues.h"
 #include "readdata.h"
+#include "rig.h"
 #include "simulatedinstruments.h"
 
 namespace {
@@ -14,14 +14,6 @@ namespace {
 void tenthSleeper(int ms)
 {
     QThread::msleep(static_cast<unsigned long>(ms / 10));
-}
-
-void setChannels(std::initializer_list<int> channels)
-{
-    std::lock_guard<std::mutex> guard(selectedChannelsLock);
-    selectedChannels.clear();
-    for (int channel : channels)
-        selectedChannels.insert(channel, QString::number(channel));
 }
 
 QStringList switchCommands(const QStringList &transcript)
@@ -61,21 +53,21 @@ private slots:
 private:
     void runToEnd(ReadData &thread, int timeoutMs = 20000);
     SimulatedInstruments sim;
+    std::unique_ptr<Rig> rig;
 };
 
 void TestReadData::initTestCase()
 {
     registerMeasurementDataTypes();
     QVERIFY(sim.start({QStringLiteral("--slots"), QStringLiteral("1,2")}));
-    measureResource = sim.measureResource();
-    switchResource = sim.switchResource();
+    rig = std::make_unique<Rig>(sim.measureResource(), sim.switchResource());
 }
 
 void TestReadData::init()
 {
     QVERIFY(sim.control(QStringLiteral("clear all")));
-    QVERIFY(measureDevice->connectDevice(measureResource));
-    QVERIFY(switchDevice->connectDevice(switchResource));
+    QVERIFY(rig->measureSession().connectDevice(rig->measureResource()));
+    QVERIFY(rig->switchSession().connectDevice(rig->switchResource()));
 }
 
 void TestReadData::cleanup()
@@ -118,8 +110,8 @@ void TestReadData::parsesReplies()
 
 void TestReadData::countedScansWalkChannelsInOrder()
 {
-    setChannels({201, 105});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({201, 105});
     thread.setSleeper(tenthSleeper);
     thread.continuous = false;
     thread.remainingScans = 3;
@@ -150,8 +142,8 @@ void TestReadData::countedScansWalkChannelsInOrder()
 
 void TestReadData::noChannelsOnlySleeps()
 {
-    setChannels({});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({});
     thread.setSleeper(tenthSleeper);
     thread.continuous = false;
     thread.remainingScans = 2;
@@ -164,8 +156,8 @@ void TestReadData::noChannelsOnlySleeps()
 
 void TestReadData::stopRightAfterStartEndsTheRun()
 {
-    setChannels({101});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101});
     thread.setSleeper(tenthSleeper);
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
@@ -186,8 +178,8 @@ void TestReadData::stopRightAfterStartEndsTheRun()
 
 void TestReadData::stopDuringScanLetsItFinish()
 {
-    setChannels({101, 102, 103});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101, 102, 103});
     std::atomic<int> settles{0};
     thread.setSleeper([&](int ms) {
         if (ms == 500 && ++settles == 2)
@@ -205,9 +197,9 @@ void TestReadData::stopDuringScanLetsItFinish()
 
 void TestReadData::badStatusIsStoredAsInvalid()
 {
-    setChannels({102});
     QVERIFY(sim.control(QStringLiteral("fault measure badstatus")));
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({102});
     thread.setSleeper(tenthSleeper);
     thread.continuous = false;
     thread.remainingScans = 1;
@@ -222,28 +214,24 @@ void TestReadData::badStatusIsStoredAsInvalid()
 
 void TestReadData::ticksDuringLoggingTakeEffectAtNextScan()
 {
-    setChannels({101});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101});
     std::atomic<int> settles{0};
     // The tick lands while the first scan is between closing 101 and reading it.
-    thread.setSleeper([&settles](int ms) {
+    thread.setSleeper([&settles, &thread](int ms) {
         if (ms == 500 && ++settles == 1)
-            setChannels({101, 202});
+            thread.setChannels({101, 202});
         tenthSleeper(ms);
     });
     thread.continuous = false;
     thread.remainingScans = 2;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     thread.startScanning();
-    // Meanwhile this thread keeps rewriting the map, as ticks in the window do.
+    // Meanwhile this thread keeps rewriting the list, as ticks in the window do.
     QElapsedTimer timer;
     timer.start();
     while (!thread.isFinished() && timer.elapsed() < 20000) {
-        {
-            std::lock_guard<std::mutex> guard(selectedChannelsLock);
-            selectedChannels.insert(999, QString());
-            selectedChannels.remove(999);
-        }
+        thread.setChannels(thread.channels());
         QThread::msleep(1);
     }
     runToEnd(thread);
@@ -262,8 +250,8 @@ void TestReadData::ticksDuringLoggingTakeEffectAtNextScan()
 // frame named as lost and when it went silent, and no reading is taken on a stale relay.
 void TestReadData::lostSwitchEndsTheRunAfterOneCycle()
 {
-    setChannels({101, 102});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101, 102});
     int reconnectWaits = 0;
     thread.setSleeper([&](int ms) {
         if (ms == 2500)
@@ -293,8 +281,8 @@ void TestReadData::lostSwitchEndsTheRunAfterOneCycle()
 // good: the run ends, saying so, instead of scanning on without readings.
 void TestReadData::lostMeasureEndsTheRun()
 {
-    setChannels({101, 102});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101, 102});
     thread.setSleeper(tenthSleeper);
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
@@ -313,13 +301,13 @@ void TestReadData::lostMeasureEndsTheRun()
     QVERIFY(states.count() >= 1);
     QCOMPARE(states.last().at(1).toBool(), false);
     QVERIFY(sim.control(QStringLiteral("clear measure")));
-    QTRY_VERIFY_WITH_TIMEOUT(measureDevice->connectDevice(measureResource), 70000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig->measureSession().connectDevice(rig->measureResource()), 70000);
 }
 
 void TestReadData::switchThatComesBackKeepsLogging()
 {
-    setChannels({101});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101});
     thread.setSleeper(tenthSleeper);
     thread.continuous = false;
     thread.remainingScans = 2;
@@ -336,8 +324,8 @@ void TestReadData::switchThatComesBackKeepsLogging()
 
 void TestReadData::droppedMeasureConnectionIsReopened()
 {
-    setChannels({103});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({103});
     thread.setSleeper(tenthSleeper);
     thread.continuous = false;
     thread.remainingScans = 2;
@@ -356,9 +344,9 @@ void TestReadData::droppedMeasureConnectionIsReopened()
 
 void TestReadData::silentMeasureYieldsNoReadingButNoReconnect()
 {
-    setChannels({101});
     QVERIFY(sim.control(QStringLiteral("fault measure silent")));
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101});
     thread.setSleeper(tenthSleeper);
     thread.continuous = false;
     thread.remainingScans = 1;
@@ -370,13 +358,13 @@ void TestReadData::silentMeasureYieldsNoReadingButNoReconnect()
     QVERIFY(scans.at(0).at(0).value<QList<MeasurementData>>().isEmpty());
     const QStringList after = sim.transcript().mid(before);
     QVERIFY(!after.contains(QStringLiteral("measure <- *IDN?")));
-    QVERIFY(measureDevice->isConnected());
+    QVERIFY(rig->measureSession().isConnected());
 }
 
 void TestReadData::realTimingOfAScan()
 {
-    setChannels({101, 201});
-    ReadData thread;
+    ReadData thread(*rig);
+    thread.setChannels({101, 201});
     thread.continuous = false;
     thread.remainingScans = 2;
     thread.intervalMs = 200;

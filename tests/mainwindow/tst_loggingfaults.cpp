@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -30,7 +31,8 @@
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
 #include "mainwidget.h"
-#include "processvalues.h"
+#include "loggingcontroller.h"
+#include "rig.h"
 #include "readdata.h"
 #include "resources/dataloggerresources.h"
 #include "simulatedinstruments.h"
@@ -128,6 +130,7 @@ private:
                   const QByteArray &killAtLine = QByteArray(), const QStringList &wrapper = {});
     void startSimulator();
     MainWidget *makeWindow();
+    void closeLogger();
     void connectSwitch();
     void tick(int channel);
     bool waitIdle(int timeoutMs = 60000);
@@ -144,6 +147,8 @@ private:
     // Child side
     SimulatedInstruments sim;
     QTemporaryDir visaRoots;
+    std::unique_ptr<Rig> rig;
+    std::unique_ptr<LoggingController> controller;
     MainWidget *window = nullptr;
 };
 
@@ -155,19 +160,26 @@ void TestMainWidget::initTestCase()
         return;
     }
     initDataloggerResources();
-    ReadData::instance()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
 }
 
 void TestMainWidget::cleanup()
 {
     if (window) {
-        if (window->logging) {
+        if (controller->isLogging()) {
             window->recvStartButtonSlot();
             waitIdle();
         }
-        delete window;
-        window = nullptr;
     }
+    closeLogger();
+}
+
+// What main does at the end: the window goes, then the controller, which stores what the
+// scan thread fetched.
+void TestMainWidget::closeLogger()
+{
+    delete window;
+    window = nullptr;
+    controller.reset();
 }
 
 bool TestMainWidget::runChild(const QString &testCase, const QStringList &environment,
@@ -228,7 +240,7 @@ void TestMainWidget::startSimulator()
     QVERIFY(sim.start({QStringLiteral("--slots"), QStringLiteral("1,3"), QStringLiteral("--serial"),
                        QStringLiteral("LF7")}));
     QVERIFY(sim.makeOnlySearchResult(visaRoots.path()));
-    measureResource = sim.measureResource();
+    rig = std::make_unique<Rig>(sim.measureResource());
 }
 
 void TestMainWidget::openWindowWithChannels(std::initializer_list<int> channels)
@@ -242,7 +254,11 @@ void TestMainWidget::openWindowWithChannels(std::initializer_list<int> channels)
 
 MainWidget *TestMainWidget::makeWindow()
 {
-    window = new MainWidget;
+    if (!rig)
+        rig = std::make_unique<Rig>();
+    controller = std::make_unique<LoggingController>(*rig);
+    controller->scanThread()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
+    window = new MainWidget(*controller);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->resize(1000, 600);
     window->show();
@@ -252,7 +268,7 @@ MainWidget *TestMainWidget::makeWindow()
 void TestMainWidget::connectSwitch()
 {
     QTest::mouseClick(window->setupButton, Qt::LeftButton);
-    QVERIFY(window->switchConnected);
+    QVERIFY(controller->switchConnected());
 }
 
 void TestMainWidget::tick(int channel)
@@ -275,10 +291,10 @@ bool TestMainWidget::waitIdle(int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    while ((window->logging || window->scanThread->isRunning()) && timer.elapsed() < timeoutMs)
+    while ((controller->isLogging() || controller->scanThread()->isRunning()) && timer.elapsed() < timeoutMs)
         QTest::qWait(20);
     QTest::qWait(50);
-    return !window->logging && !window->scanThread->isRunning();
+    return !controller->isLogging() && !controller->scanThread()->isRunning();
 }
 
 void TestMainWidget::startCountedRun(int scans)
@@ -310,13 +326,12 @@ bool TestMainWidget::exportTo(const QString &folder, QStringList *lines)
             if (button->text() == QStringLiteral("  导出到文件  "))
                 QTest::mouseClick(button, Qt::LeftButton);
     });
+    QSignalSpy finished(controller.get(), &LoggingController::exportFinished);
     QTest::mouseClick(window->exportButton, Qt::LeftButton);
-    QElapsedTimer timer;
-    timer.start();
-    while (!window->exportResultReceived && timer.elapsed() < 30000)
-        QTest::qWait(20);
+    if (finished.isEmpty())
+        finished.wait(30000);
     const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
-    if (!window->exportResultReceived || files.size() != 1)
+    if (finished.isEmpty() || files.size() != 1)
         return false;
     QFile csv(QDir(folder).filePath(files.first()));
     if (!csv.open(QIODevice::ReadOnly))
@@ -368,7 +383,7 @@ void TestMainWidget::fullDiskEndsTheRunAndKeepsWhatWasStored()
     }
     openWindowWithChannels({101, 102});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(channelSeries.value(102) && channelSeries.value(102)->count() >= 2,
+    QTRY_VERIFY_WITH_TIMEOUT(controller->curves().value(102) && controller->curves().value(102)->count() >= 2,
                              20000);
 
     qint64 largest = 0;
@@ -390,7 +405,7 @@ void TestMainWidget::fullDiskEndsTheRunAndKeepsWhatWasStored()
              qPrintable(window->runningLabel->text()));
     const QMap<QString, int> rows = storedRows(dataSetDir());
     for (int channel : {101, 102}) {
-        const auto curve = channelSeries.value(channel);
+        const auto curve = controller->curves().value(channel);
         QCOMPARE(rows.value(QString::number(channel)), curve->count());
         QVERIFY(curve->count() >= 2);
     }
@@ -411,7 +426,7 @@ void TestMainWidget::lostMeasuringInstrumentEndsTheRunAndSaysSo()
     }
     openWindowWithChannels({101});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(channelSeries.value(101) && channelSeries.value(101)->count() >= 2,
+    QTRY_VERIFY_WITH_TIMEOUT(controller->curves().value(101) && controller->curves().value(101)->count() >= 2,
                              20000);
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     QVERIFY(sim.control(QStringLiteral("fault measure refuse 120")));
@@ -430,7 +445,7 @@ void TestMainWidget::lostMeasuringInstrumentEndsTheRunAndSaysSo()
     QTemporaryDir out;
     QStringList lines;
     QVERIFY(exportTo(out.path(), &lines));
-    QCOMPARE(lines.size() - 7, channelSeries.value(101)->count());
+    QCOMPARE(lines.size() - 7, controller->curves().value(101)->count());
 }
 
 // A start reached while an export runs (through the keyboard or an accessibility client; the
@@ -455,12 +470,13 @@ void TestMainWidget::noStartWhileAnExportRuns()
                 refusal = messageText();
             }
     });
+    QSignalSpy finished(controller.get(), &LoggingController::exportFinished);
     QTest::mouseClick(window->exportButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(window->exportResultReceived, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 30000);
     QVERIFY2(refusal.contains(QStringLiteral("正在导出数据，请在导出结束后再开始记录")),
              qPrintable(refusal));
-    QVERIFY(!window->logging);
-    QVERIFY(!window->scanThread->isRunning());
+    QVERIFY(!controller->isLogging());
+    QVERIFY(!controller->scanThread()->isRunning());
     QTRY_VERIFY(messageText().contains(QStringLiteral("导出成功")));
     const QStringList files = QDir(out.path()).entryList({QStringLiteral("*.csv")}, QDir::Files);
     QCOMPARE(files.size(), 1);
@@ -498,8 +514,7 @@ void TestMainWidget::everyFetchedReadingIsStoredBeforeTheEnd()
     QTest::mouseClick(window->startButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(readingsSent(sim.transcript()) > before, 30000);
     midScan();
-    delete window;
-    window = nullptr;
+    closeLogger();
     const int sent = readingsSent(sim.transcript());
     QCOMPARE(total(storedRows(dataSetDir())), sent - before);
 }
@@ -603,7 +618,7 @@ void TestMainWidget::accessibilityClientWalksWhileTicking()
         visited += walk(root, 0);
     }
     QVERIFY(visited > 4000);
-    if (window->logging) {
+    if (controller->isLogging()) {
         window->recvStartButtonSlot();
         QVERIFY(waitIdle());
     }
@@ -637,14 +652,13 @@ void TestMainWidget::recordAndEnd()
         QSKIP("a step of lastRecordingSurvivesARestart");
     openWindowWithChannels({101, 102});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(channelSeries.value(102) && channelSeries.value(102)->count() >= 3,
+    QTRY_VERIFY_WITH_TIMEOUT(controller->curves().value(102) && controller->curves().value(102)->count() >= 3,
                              30000);
     // The parent may kill this process from here on.
     printf("STORED\n");
     fflush(stdout);
     QTest::qWait(300);
-    delete window;
-    window = nullptr;
+    closeLogger();
 }
 
 void TestMainWidget::exportAfterRestart()

@@ -1,5 +1,6 @@
 // The window built in the test process and driven through its widgets, against the simulated
-// instruments over loopback sockets. The scan thread runs at a tenth of its pace here.
+// instruments over loopback sockets: what it shows and what it hands to the logging controller.
+// The scan thread runs at a tenth of its pace here.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -18,12 +19,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
+#include "loggingcontroller.h"
 #include "mainwidget.h"
-#include "processvalues.h"
 #include "readdata.h"
+#include "rig.h"
 #include "resources/dataloggerresources.h"
 #include "simulatedinstruments.h"
 #include "widgets/customdialog.h"
@@ -61,24 +62,16 @@ private slots:
 
     void helpers_data();
     void helpers();
-    void fittedSlotsAreTheOnesAFrameCanHave_data();
-    void fittedSlotsAreTheOnesAFrameCanHave();
-    void dataSetNameIsAlwaysAPlainName_data();
-    void dataSetNameIsAlwaysAPlainName();
     void windowWithAnsweringInstrument();
     void connectsTheSwitchMainFrameOnce();
     void ticksPropagateBetweenModulesAndChannels();
     void startIsRefusedWithReasons();
     void searchWithoutSupportedFrameSaysSo();
-    void startWhileTheLastScanDrainsIsRefused();
     void countedRunStoresEveryReadingAndReturnsToIdle();
-    void secondStartClearsTheStoreFirst();
     void stopButtonEndsARunningScan();
-    void elapsedTimerStopsWithTheRunAndSpansLongLimits();
     void settingsReachTheScanThread();
     void readingsBeyondNinetyRowsGrowTheTable();
     void exportThroughTheDialog();
-    void removingTheDataSetNeverLeavesTheApplicationDirectory();
     void lostInstrumentOverlayRetries();
 
 private:
@@ -91,8 +84,9 @@ private:
 
     SimulatedInstruments sim;
     QTemporaryDir dir;
+    std::unique_ptr<Rig> rig;
+    std::unique_ptr<LoggingController> controller;
     MainWidget *window = nullptr;
-    bool storeCreated = false;
 };
 
 void TestMainWidget::initTestCase()
@@ -102,8 +96,6 @@ void TestMainWidget::initTestCase()
     QVERIFY(sim.start(
         {QStringLiteral("--slots"), QStringLiteral("1,2"), QStringLiteral("--serial"), serial}));
     QVERIFY(sim.makeOnlySearchResult(dir.path()));
-    measureResource = sim.measureResource();
-    ReadData::instance()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
 }
 
 void TestMainWidget::init()
@@ -114,14 +106,15 @@ void TestMainWidget::init()
 void TestMainWidget::cleanup()
 {
     if (window) {
-        storeCreated = storeCreated || window->curveStore;
-        if (window->logging) {
+        if (controller->isLogging()) {
             window->recvStartButtonSlot();
             waitIdle(window);
         }
         delete window;
         window = nullptr;
     }
+    controller.reset();
+    rig.reset();
 }
 
 void TestMainWidget::cleanupTestCase()
@@ -133,15 +126,11 @@ void TestMainWidget::cleanupTestCase()
 
 MainWidget *TestMainWidget::makeWindow()
 {
-    window = new MainWidget;
-    // The store is process-wide while each test builds its own window: a window of a later
-    // test takes over the store the way the first start of a real process obtains it, so that
-    // its first start clears the previous test's recording.
-    if (storeCreated) {
-        window->curveStore = CurveDataDB::instance(serial + QStringLiteral("_Data"));
-        connect(window->curveStore, &CurveDataDB::sigClearFinished, window,
-                &MainWidget::recvDataClearFinished);
-    }
+    if (!rig)
+        rig = std::make_unique<Rig>(sim.measureResource());
+    controller = std::make_unique<LoggingController>(*rig);
+    controller->scanThread()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
+    window = new MainWidget(*controller);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->resize(1000, 600);
     window->show();
@@ -151,7 +140,7 @@ MainWidget *TestMainWidget::makeWindow()
 void TestMainWidget::connectSwitch(MainWidget *w)
 {
     QTest::mouseClick(w->setupButton, Qt::LeftButton);
-    QVERIFY(w->switchConnected);
+    QVERIFY(controller->switchConnected());
 }
 
 QTreeWidgetItem *TestMainWidget::channelItem(MainWidget *w, int channel)
@@ -178,10 +167,12 @@ bool TestMainWidget::waitIdle(MainWidget *w, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    while ((w->logging || w->scanThread->isRunning()) && timer.elapsed() < timeoutMs)
+    Q_UNUSED(w);
+    while ((controller->isLogging() || controller->scanThread()->isRunning()) &&
+           timer.elapsed() < timeoutMs)
         QTest::qWait(20);
     QTest::qWait(50);
-    return !w->logging && !w->scanThread->isRunning();
+    return !controller->isLogging() && !controller->scanThread()->isRunning();
 }
 
 QString TestMainWidget::messageText()
@@ -191,95 +182,27 @@ QString TestMainWidget::messageText()
 
 void TestMainWidget::helpers_data()
 {
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("output");
-    QTest::newRow("separators") << "a/b:c"
-                                << "a_b_c";
-    QTest::newRow("all nine") << "/\\:*?\"<>|"
-                              << "_________";
-    QTest::newRow("nul removed") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))
-                                 << "ab";
-    QTest::newRow("chinese kept") << "A1_顺序对齐曲线数据"
-                                  << "A1_顺序对齐曲线数据";
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << 0.0 << "00 : 00 : 00 : 00";
+    QTest::newRow("one of each") << 90061.0 << "01 : 01 : 01 : 01";
+    QTest::newRow("a hundred days") << 8640000.0 << "100 : 00 : 00 : 00";
+    QTest::newRow("fraction cut") << 59.9 << "00 : 00 : 00 : 59";
 }
 
 void TestMainWidget::helpers()
 {
-    QFETCH(QString, input);
-    QFETCH(QString, output);
-    QCOMPARE(MainWidget::sanitizeFileName(input), output);
-    QCOMPARE(MainWidget::durationText(0), QStringLiteral("00 : 00 : 00 : 00"));
-    QCOMPARE(MainWidget::durationText(90061), QStringLiteral("01 : 01 : 01 : 01"));
-    QCOMPARE(MainWidget::durationText(8640000), QStringLiteral("100 : 00 : 00 : 00"));
-    QCOMPARE(MainWidget::durationText(59.9), QStringLiteral("00 : 00 : 00 : 59"));
-}
-
-void TestMainWidget::fittedSlotsAreTheOnesAFrameCanHave_data()
-{
-    QTest::addColumn<QString>("reply");
-    QTest::addColumn<QList<int>>("slotNumbers");
-    QTest::addColumn<int>("ignored");
-    QTest::newRow("two modules") << "1,3" << QList<int>{1, 3} << 0;
-    QTest::newRow("spaces") << " 2 , 4 " << QList<int>{2, 4} << 0;
-    QTest::newRow("no answer") << "" << QList<int>{} << 1;
-    QTest::newRow("repeats") << "1,1,3,1" << QList<int>{1, 3} << 2;
-    QTest::newRow("out of range") << "0,-1,100,99,5" << QList<int>{99, 5} << 3;
-    QTest::newRow("not numbers") << "a,2x,,7,0x3" << QList<int>{7} << 4;
-    QString thousand;
-    QList<int> all;
-    for (int slot = 1; slot <= 1000; ++slot) {
-        thousand += (slot > 1 ? "," : "") + QString::number(slot);
-        if (slot <= MainWidget::MaxSlot)
-            all << slot;
-    }
-    QTest::newRow("a thousand slots") << thousand << all << 1000 - MainWidget::MaxSlot;
-}
-
-// A frame's answer to "SYST:CTYP?" is bounded to the slots a frame can have, whatever it says.
-void TestMainWidget::fittedSlotsAreTheOnesAFrameCanHave()
-{
-    QFETCH(QString, reply);
-    QFETCH(QList<int>, slotNumbers);
-    QFETCH(int, ignored);
-    QStringList dropped;
-    QCOMPARE(MainWidget::fittedSlots(reply, &dropped), slotNumbers);
-    QCOMPARE(dropped.size(), ignored);
-}
-
-void TestMainWidget::dataSetNameIsAlwaysAPlainName_data()
-{
-    QTest::addColumn<QString>("identity");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("normal") << "MAKER VSK3307 SN123 1.0"
-                            << "SN123_Data";
-    QTest::newRow("two fields") << "MAKER VSK3307"
-                                << "_Data";
-    QTest::newRow("parent") << "M V .. 1"
-                            << "___Data";
-    QTest::newRow("path") << "M V ../../etc 1"
-                          << "______etc_Data";
-    QTest::newRow("absolute") << "M V /tmp/x 1"
-                              << "_tmp_x_Data";
-    QTest::newRow("backslash and nul")
-        << QString(QStringLiteral("M V a\\b") + QChar(0) + QStringLiteral(" 1")) << "a_b__Data";
-}
-
-void TestMainWidget::dataSetNameIsAlwaysAPlainName()
-{
-    QFETCH(QString, identity);
-    QFETCH(QString, name);
-    const QString saved = instrumentIdentity;
-    instrumentIdentity = identity;
-    QCOMPARE(MainWidget::dataSetName(), name);
-    instrumentIdentity = saved;
+    QFETCH(double, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(MainWidget::durationText(seconds), text);
 }
 
 void TestMainWidget::windowWithAnsweringInstrument()
 {
     const int apersBefore = countLines(sim.transcript(), QStringLiteral("measure <- APER MED"));
     MainWidget *w = makeWindow();
-    QVERIFY(w->measureConnected);
-    QVERIFY(!w->switchConnected);
+    QVERIFY(controller->measureConnected());
+    QVERIFY(!controller->switchConnected());
     QCOMPARE(w->tabWidget->count(), 3);
     QCOMPARE(w->tabWidget->tabText(0), QStringLiteral("配置通道"));
     QCOMPARE(w->tabWidget->tabText(1), QStringLiteral("图形设置"));
@@ -306,8 +229,8 @@ void TestMainWidget::connectsTheSwitchMainFrameOnce()
     MainWidget *w = makeWindow();
     connectSwitch(w);
     QCOMPARE(w->setupButton->text(), QStringLiteral("设备连接成功"));
-    QCOMPARE(switchResource, sim.switchResource());
-    QVERIFY(instrumentIdentity.endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
+    QCOMPARE(rig->switchResource(), sim.switchResource());
+    QVERIFY(rig->identity().endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
     QCOMPARE(w->channelTree->topLevelItemCount(), 2);
     QVERIFY(channelItem(w, 101) && channelItem(w, 110) && channelItem(w, 201) &&
             channelItem(w, 210));
@@ -328,21 +251,20 @@ void TestMainWidget::ticksPropagateBetweenModulesAndChannels()
     QList<int> expected;
     for (int n = 101; n <= 110; ++n)
         expected << n;
-    QCOMPARE(selectedChannels.keys(), expected);
+    QCOMPARE(controller->channels(), expected);
 
     tick(w, 105);
     QCOMPARE(module1->checkState(0), Qt::PartiallyChecked);
     expected.removeOne(105);
-    QCOMPARE(selectedChannels.keys(), expected);
+    QCOMPARE(controller->channels(), expected);
     for (int n : expected)
         tick(w, n);
     QCOMPARE(module1->checkState(0), Qt::Unchecked);
-    QVERIFY(selectedChannels.isEmpty());
+    QVERIFY(controller->channels().isEmpty());
 
     tick(w, 201);
     tick(w, 105);
-    QCOMPARE(selectedChannels.keys(), QList<int>({105, 201}));
-    QCOMPARE(selectedChannels.value(201), QStringLiteral("201"));
+    QCOMPARE(controller->channels(), QList<int>({105, 201}));
     for (int n = 101; n <= 110; ++n)
         if (n != 105)
             tick(w, n);
@@ -350,10 +272,10 @@ void TestMainWidget::ticksPropagateBetweenModulesAndChannels()
 
     // A change reported for the number column is not a tick.
     emit w->channelTree->itemChanged(channelItem(w, 202), 1);
-    QCOMPARE(selectedChannels.size(), 11);
+    QCOMPARE(controller->channels().size(), 11);
     w->channelTree->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     w->channelTree->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
-    QVERIFY(selectedChannels.isEmpty());
+    QVERIFY(controller->channels().isEmpty());
 }
 
 void TestMainWidget::startIsRefusedWithReasons()
@@ -362,13 +284,13 @@ void TestMainWidget::startIsRefusedWithReasons()
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(messageText().contains(QStringLiteral("设备未连接，请检查设备连接情况")));
     QCOMPARE(CustomMessageDialog::sharedMessageDialog()->windowTitle(), QStringLiteral("错误"));
-    QVERIFY(!w->logging);
+    QVERIFY(!controller->isLogging());
 
     connectSwitch(w);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(messageText().contains(QStringLiteral("扫描通道未选择")));
-    QVERIFY(!w->logging);
-    QVERIFY(!w->scanThread->isRunning());
+    QVERIFY(!controller->isLogging());
+    QVERIFY(!controller->scanThread()->isRunning());
 }
 
 void TestMainWidget::searchWithoutSupportedFrameSaysSo()
@@ -383,29 +305,15 @@ void TestMainWidget::searchWithoutSupportedFrameSaysSo()
     MainWidget *w = makeWindow();
     QTest::mouseClick(w->setupButton, Qt::LeftButton);
     qputenv("VISA_RESOURCE_LIST", list);
-    QVERIFY(!w->switchConnected);
+    QVERIFY(!controller->switchConnected());
     QVERIFY(messageText().contains(QStringLiteral("未查找到设备，请检查设备连接情况")));
     QCOMPARE(w->setupButton->text(), QStringLiteral("查找设备中,请稍等..."));
     // The user may search again, and this time the frame is found.
     connectSwitch(w);
 }
 
-void TestMainWidget::startWhileTheLastScanDrainsIsRefused()
-{
-    MainWidget *w = makeWindow();
-    connectSwitch(w);
-    tick(w, 110);
-    // The thread still runs while the window is idle, as after a lost main frame.
-    w->scanThread->continuous = true;
-    w->scanThread->startScanning();
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QVERIFY(messageText().contains(QStringLiteral("上一次扫描未停止")));
-    QVERIFY(!w->logging);
-    w->scanThread->requestStop();
-    QVERIFY(w->scanThread->waitForEnd(20000));
-    QTest::qWait(50);
-}
-
+// What a counted run shows: the running label and the disabled export while it runs, each
+// channel's latest reading in its row, and idle again at the end.
 void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
 {
     MainWidget *w = makeWindow();
@@ -414,106 +322,29 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
         tick(w, channel);
     w->scanCountRadio->setChecked(true);
     w->scanCountSpin->setValue(3);
-    const int transcriptStart = sim.transcript().size();
 
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(messageText().contains(QStringLiteral("扫描开启中请稍等...")));
-    QVERIFY(w->logging);
+    QVERIFY(controller->isLogging());
+    QCOMPARE(w->startButton->text(), QStringLiteral("停止"));
     QVERIFY(w->runningLabel->isVisible());
     QVERIFY(!w->exportButton->isEnabled());
     QVERIFY(waitIdle(w));
     QVERIFY(w->exportButton->isEnabled());
     QVERIFY(!w->runningLabel->isVisible());
-    QVERIFY(!recordEndTime.isEmpty());
-
-    // The dialogue: per channel a liveness query, the relay, then a reading. The readings the
-    // simulator sent are collected per channel, in order.
-    QStringList dialogue;
-    QMap<QString, QList<double>> sent;
-    QString closed;
-    for (const QString &line : sim.transcript().mid(transcriptStart)) {
-        if (line.contains(QLatin1String(" <- ")))
-            dialogue << line;
-        if (line.startsWith(QLatin1String("switch <- ROUT:CLOS (@")))
-            closed = line.mid(22).chopped(1);
-        if (line.startsWith(QLatin1String("measure -> ")))
-            sent[closed] << line.mid(11).section(QLatin1Char(','), 0, 0).toDouble();
-    }
-    QStringList scan;
-    for (int channel : {101, 102, 201})
-        scan << QStringLiteral("switch <- STAT:OPER:EVEN?")
-             << QStringLiteral("switch <- ROUT:CLOS (@%1)").arg(channel)
-             << QStringLiteral("measure <- FETC?");
-    QCOMPARE(dialogue, scan + scan + scan);
-
-    // Every reading reached the day file of today, under its own curve, in the order sent.
-    const QString dayFile = QCoreApplication::applicationDirPath() + QLatin1Char('/') + serial +
-                            QStringLiteral("_Data/") +
-                            QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
-                            QStringLiteral(".db");
-    QVERIFY2(QFile::exists(dayFile), qPrintable(dayFile));
-    QMap<QString, QList<double>> stored;
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(dayFile);
-        QVERIFY(db.open());
-        QSqlQuery names(db);
-        QVERIFY(names.exec(QStringLiteral("SELECT curve_id, name FROM curve_info")));
-        QMap<int, QString> curveName;
-        while (names.next())
-            curveName.insert(names.value(0).toInt(), names.value(1).toString());
-        QCOMPARE(curveName.values(), QStringList({"101", "102", "201"}));
-        QSqlQuery tables(db);
-        QVERIFY(tables.exec(QStringLiteral("SELECT DISTINCT table_name FROM batch_metadata")));
-        while (tables.next()) {
-            QSqlQuery rows(db);
-            QVERIFY(rows.exec(
-                QStringLiteral("SELECT curve_id, value FROM \"%1\" ORDER BY timestamp, id")
-                    .arg(tables.value(0).toString())));
-            while (rows.next())
-                stored[curveName.value(rows.value(0).toInt())] << rows.value(1).toDouble();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("check"));
-    QCOMPARE(stored.keys(), QStringList({"101", "102", "201"}));
-    QCOMPARE(stored, sent);
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-        for (double value : it.value())
-            QCOMPARE(qRound(value), it.key().toInt());
+    QCOMPARE(w->startButton->text(), QStringLiteral("开始"));
 
     for (int row = 0; row < 3; ++row) {
-        QCOMPARE(w->readingsTable->item(row, 0)->text(),
-                 QString::number(QList<int>({101, 102, 201}).at(row)));
-        QCOMPARE(qRound(w->readingsTable->item(row, 1)->text().toDouble()),
-                 QList<int>({101, 102, 201}).at(row));
+        const int channel = QList<int>({101, 102, 201}).at(row);
+        const auto curve = controller->curves().value(channel);
+        QCOMPARE(curve->count(), 3);
+        QCOMPARE(w->readingsTable->item(row, 0)->text(), QString::number(channel));
+        QCOMPARE(w->readingsTable->item(row, 1)->text(),
+                 QString::number(curve->lastValue(), 'e', 5));
+        QCOMPARE(w->readingsTable->item(row, 5)->text(),
+                 QString::number(curve->average(), 'e', 5));
     }
     QVERIFY(w->readingsTable->item(3, 0)->text().isEmpty());
-    QCOMPARE(channelSeries.value(201)->count(), 3);
-}
-
-void TestMainWidget::secondStartClearsTheStoreFirst()
-{
-    MainWidget *w = makeWindow();
-    connectSwitch(w);
-    tick(w, 103);
-    w->scanCountRadio->setChecked(true);
-    w->scanCountSpin->setValue(1);
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QVERIFY(waitIdle(w));
-    QVERIFY(w->curveStore);
-    QCOMPARE(channelSeries.value(103)->count(), 1);
-
-    QSignalSpy cleared(w->curveStore, &CurveDataDB::sigClearFinished);
-    tick(w, 103);
-    tick(w, 104);
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QVERIFY(waitIdle(w));
-    QCOMPARE(cleared.count(), 1);
-    QVERIFY(!channelSeries.contains(103));
-    QCOMPARE(channelSeries.value(104)->count(), 1);
-    QCOMPARE(w->curveStore->getCurveNames().values(), QStringList({"104"}));
 }
 
 void TestMainWidget::stopButtonEndsARunningScan()
@@ -521,13 +352,9 @@ void TestMainWidget::stopButtonEndsARunningScan()
     MainWidget *w = makeWindow();
     connectSwitch(w);
     tick(w, 106);
-    // Counted on this thread: the scans arrive queued, as they do in the window.
-    // The thread is process-wide: the counter's lifetime bounds the connection to this test.
-    int scans = 0;
-    QObject counter;
-    connect(w->scanThread, &ReadData::sigSendMeasure, &counter, [&scans] { ++scans; });
+    QSignalSpy scans(controller.get(), &LoggingController::scanStored);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(scans >= 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 2, 20000);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(w->busyOverlay->isVisible());
     QVERIFY(waitIdle(w));
@@ -535,37 +362,10 @@ void TestMainWidget::stopButtonEndsARunningScan()
     QCOMPARE(w->startButton->text(), QStringLiteral("开始"));
 }
 
-void TestMainWidget::elapsedTimerStopsWithTheRunAndSpansLongLimits()
-{
-    MainWidget *w = makeWindow();
-    connectSwitch(w);
-    tick(w, 107);
-    w->elapsedRadio->setChecked(true);
-    w->elapsedPicker->setTime(30, 0, 0, 0, 0);
-    QCOMPARE(w->elapsedPicker->value(), 30.0 * 86400);
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w->scanThread->isRunning(), 5000);
-    QVERIFY(w->elapsedTimer && w->elapsedTimer->isActive());
-    QCOMPARE(w->elapsedLimitMs, qint64(30) * 86400 * 1000);
-    QVERIFY(w->elapsedTimer->interval() > 0);
-
-    // Ending the run by the button disarms the elapsed-time stop.
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QVERIFY(waitIdle(w));
-    QVERIFY(!w->elapsedTimer->isActive());
-
-    // A short limit ends the run by itself, as a press of the button would.
-    w->elapsedPicker->setTime(0, 0, 0, 2, 0);
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w->logging, 2000);
-    QVERIFY(waitIdle(w, 15000));
-    QVERIFY(!w->elapsedTimer->isActive());
-}
-
 void TestMainWidget::settingsReachTheScanThread()
 {
     MainWidget *w = makeWindow();
-    ReadData *thread = w->scanThread;
+    ReadData *thread = controller->scanThread();
     w->slowRadio->setChecked(true);
     QCOMPARE(thread->settleMs.load(), 600);
     QTRY_VERIFY(sim.transcript().contains(QStringLiteral("measure <- APER SLOW2")));
@@ -595,26 +395,18 @@ void TestMainWidget::settingsReachTheScanThread()
 void TestMainWidget::readingsBeyondNinetyRowsGrowTheTable()
 {
     MainWidget *w = makeWindow();
-    w->curveStore = CurveDataDB::instance(serial + QStringLiteral("_Data"));
-    channelSeries.clear();
-    QList<MeasurementData> scan;
-    for (int i = 0; i < 95; ++i) {
-        const int channel = 1000 + i;
-        channelSeries.insert(channel,
-                             std::make_shared<CurveSeriesData>(QString::number(channel),
-                                                               serial + QStringLiteral("_Data")));
-        MeasurementData data;
-        data.channel = channel;
-        data.value = channel + 0.5;
-        data.valid = true;
-        data.time = QDateTime::currentDateTime();
-        scan << data;
-    }
-    w->refreshCurveSeriesDataSlot(scan);
+    connectSwitch(w);
+    tick(w, 101);
+    w->scanCountRadio->setChecked(true);
+    w->scanCountSpin->setValue(1);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    QVERIFY(waitIdle(w));
+    // A scan of more channels than the table has rows: the last reading lands in row 94.
+    emit controller->scanStored({{94, 101}});
     QCOMPARE(w->readingsTable->rowCount(), 95);
-    QCOMPARE(w->readingsTable->item(94, 0)->text(), QStringLiteral("1094"));
-    QCOMPARE(w->readingsTable->item(94, 1)->text(), QString::number(1094.5, 'e', 5));
-    channelSeries.clear();
+    QCOMPARE(w->readingsTable->item(94, 0)->text(), QStringLiteral("101"));
+    QCOMPARE(w->readingsTable->item(94, 1)->text(),
+             QString::number(controller->curves().value(101)->lastValue(), 'e', 5));
 }
 
 void TestMainWidget::exportThroughTheDialog()
@@ -640,8 +432,9 @@ void TestMainWidget::exportThroughTheDialog()
         QVERIFY(exportFile);
         QTest::mouseClick(exportFile, Qt::LeftButton);
     });
+    QSignalSpy finished(controller.get(), &LoggingController::exportFinished);
     QTest::mouseClick(w->exportButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w->exportResultReceived, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 20000);
     QTRY_VERIFY(messageText().contains(QStringLiteral("导出成功")));
 
     const QStringList files = QDir(out.path()).entryList({QStringLiteral("*.csv")}, QDir::Files);
@@ -656,8 +449,8 @@ void TestMainWidget::exportThroughTheDialog()
     QCOMPARE(lines.at(0), QStringLiteral("地址,%1").arg(sim.switchResource()));
     QCOMPARE(lines.at(1), QStringLiteral("型号,VSK3307"));
     QCOMPARE(lines.at(2), QStringLiteral("序列号：,%1").arg(serial));
-    QCOMPARE(lines.at(3), QStringLiteral("开始时间,%1").arg(recordStartTime));
-    QCOMPARE(lines.at(4), QStringLiteral("结束时间,%1").arg(recordEndTime));
+    QCOMPARE(lines.at(3), QStringLiteral("开始时间,%1").arg(controller->recordStartTime()));
+    QCOMPARE(lines.at(4), QStringLiteral("结束时间,%1").arg(controller->recordEndTime()));
     QCOMPARE(lines.at(5), QStringLiteral("编号,时间,108,109,"));
     for (int row = 1; row <= 2; ++row) {
         const QStringList cells = lines.at(5 + row).split(QLatin1Char(','));
@@ -673,35 +466,11 @@ void TestMainWidget::exportThroughTheDialog()
     QCOMPARE(lines.size(), 9);
 }
 
-void TestMainWidget::removingTheDataSetNeverLeavesTheApplicationDirectory()
-{
-    const QString appDir = QCoreApplication::applicationDirPath();
-    QTemporaryDir victim;
-    QVERIFY(victim.isValid());
-    QFile precious(victim.filePath(QStringLiteral("precious.txt")));
-    QVERIFY(precious.open(QIODevice::WriteOnly));
-    precious.write("keep");
-    precious.close();
-
-    const QString saved = instrumentIdentity;
-    instrumentIdentity = QStringLiteral("M V ../%1 1").arg(QFileInfo(victim.path()).fileName());
-    const QString link = appDir + QLatin1Char('/') + MainWidget::dataSetName();
-    QVERIFY(!MainWidget::dataSetName().contains(QLatin1Char('/')));
-    QFile::remove(link);
-    QVERIFY(QFile::link(victim.path(), link));
-    MainWidget *w = makeWindow();
-    w->removeDataSetDir();
-    instrumentIdentity = saved;
-    QVERIFY(QFile::exists(precious.fileName()));
-    QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
-}
-
 void TestMainWidget::lostInstrumentOverlayRetries()
 {
-    const QString saved = measureResource;
-    measureResource = QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET");
+    rig = std::make_unique<Rig>(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"));
     MainWidget *w = makeWindow();
-    QVERIFY(!w->measureConnected);
+    QVERIFY(!controller->measureConnected());
     QVERIFY(!w->tabWidget);
     QVERIFY(w->linkLostOverlay && w->linkLostOverlay->isVisible());
     QPushButton *resume = nullptr;
@@ -716,9 +485,9 @@ void TestMainWidget::lostInstrumentOverlayRetries()
     QTRY_VERIFY(resume->isVisible());
     QVERIFY(!w->tabWidget);
 
-    measureResource = saved;
+    rig->setMeasureResource(sim.measureResource());
     QTest::mouseClick(resume, Qt::LeftButton);
-    QVERIFY(w->measureConnected);
+    QVERIFY(controller->measureConnected());
     QVERIFY(!w->linkLostOverlay->isVisible());
     QVERIFY(w->tabWidget);
     QTRY_VERIFY(w->tabWidget->isVisible());

@@ -5,8 +5,9 @@
 #include "curveseriesdata.h"
 #include "mainwidget.h"
 #include "plotscreens.h"
-#include "processvalues.h"
+#include "loggingcontroller.h"
 #include "readdata.h"
+#include "rig.h"
 #include "simulatedinstruments.h"
 #include "trendplot.h"
 #include "widgets/imagebutton.h"
@@ -57,6 +58,8 @@ private:
 
     SimulatedInstruments sim;
     QTemporaryDir dir;
+    std::unique_ptr<Rig> rig;
+    std::unique_ptr<LoggingController> controller;
     MainWidget *window = nullptr;
 };
 
@@ -67,14 +70,14 @@ void TestTrendWindow::initTestCase()
     QVERIFY(sim.start(
         {QStringLiteral("--slots"), QStringLiteral("1,2"), QStringLiteral("--serial"), serial}));
     QVERIFY(sim.makeOnlySearchResult(dir.path()));
-    measureResource = sim.measureResource();
-    ReadData::instance()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
+    rig = std::make_unique<Rig>(sim.measureResource());
 }
 
 void TestTrendWindow::cleanup()
 {
     delete window;
     window = nullptr;
+    controller.reset();
 }
 
 void TestTrendWindow::cleanupTestCase()
@@ -87,7 +90,9 @@ void TestTrendWindow::cleanupTestCase()
 
 MainWidget *TestTrendWindow::makeWindow()
 {
-    window = new MainWidget;
+    controller = std::make_unique<LoggingController>(*rig);
+    controller->scanThread()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
+    window = new MainWidget(*controller);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->resize(1200, 640);
     window->show();
@@ -159,7 +164,7 @@ void TestTrendWindow::curvesFollowTheReadingsAndTheRecordingComesBack()
     QVERIFY(count);
     count->setValue(25);
     QSignalSpy shown(plot, &TrendPlot::recordingShown);
-    QSignalSpy scans(ReadData::instance(), &ReadData::sigSendMeasure);
+    QSignalSpy scans(controller->scanThread(), &ReadData::sigSendMeasure);
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(plot->mode(), TrendPlot::Mode::Live, 10000);
@@ -172,7 +177,7 @@ void TestTrendWindow::curvesFollowTheReadingsAndTheRecordingComesBack()
     QVERIFY(plot->isFollowing());
     qint64 newest = 0;
     for (int channel : ticked) {
-        const CurveSeriesData &series = *channelSeries.value(channel);
+        const CurveSeriesData &series = *controller->curves().value(channel);
         QCOMPARE(int(plot->curveOf(channel)->dataSize()), series.count());
         newest = qMax(newest, qint64(series.sample(series.size() - 1).x()));
         // The simulated channel n reads n +- 0.25.
@@ -190,7 +195,7 @@ void TestTrendWindow::curvesFollowTheReadingsAndTheRecordingComesBack()
     QVERIFY(recording.wholeRecording);
     QCOMPARE(recording.curves.size(), ticked.size());
     for (const CurveReduction &curve : recording.curves) {
-        const CurveSeriesData &series = *channelSeries.value(curve.name.toInt());
+        const CurveSeriesData &series = *controller->curves().value(curve.name.toInt());
         // The stored recording and the statistics of the run agree.
         QCOMPARE(curve.samples, qint64(25));
         QCOMPARE(curve.minimum, series.minimum());
@@ -214,7 +219,7 @@ void TestTrendWindow::curvesFollowTheReadingsAndTheRecordingComesBack()
     QTest::mouseClick(startButton(), Qt::LeftButton);
     QVERIFY(shown.wait(30000));
     QCOMPARE(shown.count(), 2);
-    const qint64 secondRun = channelSeries.value(101)->count();
+    const qint64 secondRun = controller->curves().value(101)->count();
     QCOMPARE(plot->shownReduction().curves.first().samples, secondRun);
     QVERIFY(secondRun < 25);
 }

@@ -1,0 +1,450 @@
+// The logging controller without any window, against the simulated instruments over loopback
+// sockets: its refusals, a counted run, a stop in the first second, the elapsed-time limit and
+// a lost instrument. The scan thread runs at a tenth of its pace here.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "curvedatadb.h"
+#include "curveseriesdata.h"
+#include "loggingcontroller.h"
+#include "readdata.h"
+#include "rig.h"
+#include "simulatedinstruments.h"
+
+namespace {
+const QString serial = QStringLiteral("LCT5");
+
+QString dataSetDir()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(serial + QStringLiteral("_Data"));
+}
+
+// Readings the simulator sent per closed channel, and what the store holds per curve name.
+QMap<QString, QList<double>> readingsSent(const QStringList &transcript)
+{
+    QMap<QString, QList<double>> sent;
+    QString closed;
+    for (const QString &line : transcript) {
+        if (line.startsWith(QLatin1String("switch <- ROUT:CLOS (@")))
+            closed = line.mid(22).chopped(1);
+        if (line.startsWith(QLatin1String("measure -> ")))
+            sent[closed] << line.mid(11).section(QLatin1Char(','), 0, 0).toDouble();
+    }
+    return sent;
+}
+
+QMap<QString, QList<double>> readingsStored(const QString &dayFile)
+{
+    QMap<QString, QList<double>> stored;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "check");
+        db.setDatabaseName(dayFile);
+        if (!db.open())
+            return stored;
+        QSqlQuery names(db);
+        names.exec(QStringLiteral("SELECT curve_id, name FROM curve_info"));
+        QMap<int, QString> curveName;
+        while (names.next())
+            curveName.insert(names.value(0).toInt(), names.value(1).toString());
+        QSqlQuery tables(db);
+        tables.exec(QStringLiteral("SELECT DISTINCT table_name FROM batch_metadata"));
+        while (tables.next()) {
+            QSqlQuery rows(db);
+            rows.exec(QStringLiteral("SELECT curve_id, value FROM \"%1\" ORDER BY timestamp, id")
+                          .arg(tables.value(0).toString()));
+            while (rows.next())
+                stored[curveName.value(rows.value(0).toInt())] << rows.value(1).toDouble();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return stored;
+}
+} // namespace
+
+class TestLoggingController : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void sanitizeFileName_data();
+    void sanitizeFileName();
+    void fittedSlotsAreTheOnesAFrameCanHave_data();
+    void fittedSlotsAreTheOnesAFrameCanHave();
+    void dataSetNameIsAlwaysAPlainName_data();
+    void dataSetNameIsAlwaysAPlainName();
+    void startIsRefusedWithReasons();
+    void countedRunStoresEveryReadingAndReturnsToIdle();
+    void secondStartClearsTheStoreFirst();
+    void stopInTheFirstSecond_data();
+    void stopInTheFirstSecond();
+    void elapsedLimitEndsTheRun();
+    void lostFrameEndsTheRunAndSaysSo();
+    void removingTheDataSetNeverLeavesTheApplicationDirectory();
+
+private:
+    // A controller with both instruments linked and the channels chosen.
+    void makeLinked(const QList<int> &channels);
+    bool waitIdle(int timeoutMs = 30000);
+
+    SimulatedInstruments sim;
+    QTemporaryDir dir;
+    std::unique_ptr<Rig> rig;
+    std::unique_ptr<LoggingController> controller;
+    QStringList messages;
+};
+
+void TestLoggingController::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY(sim.start(
+        {QStringLiteral("--slots"), QStringLiteral("1,2"), QStringLiteral("--serial"), serial}));
+    QVERIFY(sim.makeOnlySearchResult(dir.path()));
+}
+
+void TestLoggingController::init()
+{
+    QVERIFY(sim.control(QStringLiteral("clear all")));
+    messages.clear();
+    rig = std::make_unique<Rig>(sim.measureResource());
+    controller = std::make_unique<LoggingController>(*rig);
+    controller->scanThread()->setSleeper([](int ms) { QThread::msleep(ms / 10); });
+    connect(controller.get(), &LoggingController::message, this,
+            [this](const QString &text) { messages << text; });
+}
+
+void TestLoggingController::cleanup()
+{
+    if (controller && controller->isLogging()) {
+        controller->startOrStop();
+        waitIdle();
+    }
+    controller.reset();
+    rig.reset();
+}
+
+void TestLoggingController::cleanupTestCase()
+{
+    QDir(dataSetDir()).removeRecursively();
+    QCOMPARE(SimulatedInstruments::uncleanExits(), 0);
+}
+
+void TestLoggingController::makeLinked(const QList<int> &channels)
+{
+    QVERIFY(controller->linkMeasuringInstrument());
+    QList<int> slotNumbers;
+    QVERIFY(controller->linkSwitchMainFrame(&slotNumbers));
+    QCOMPARE(slotNumbers, QList<int>({1, 2}));
+    QVERIFY(rig->identity().endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
+    controller->setChannels(channels);
+}
+
+bool TestLoggingController::waitIdle(int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while ((controller->isLogging() || controller->scanThread()->isRunning()) &&
+           timer.elapsed() < timeoutMs)
+        QTest::qWait(20);
+    QTest::qWait(50);
+    return !controller->isLogging() && !controller->scanThread()->isRunning();
+}
+
+void TestLoggingController::sanitizeFileName_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("separators") << "a/b:c"
+                                << "a_b_c";
+    QTest::newRow("all nine") << "/\\:*?\"<>|"
+                              << "_________";
+    QTest::newRow("nul removed") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))
+                                 << "ab";
+    QTest::newRow("chinese kept") << "A1_顺序对齐曲线数据"
+                                  << "A1_顺序对齐曲线数据";
+}
+
+void TestLoggingController::sanitizeFileName()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QCOMPARE(LoggingController::sanitizeFileName(input), output);
+}
+
+void TestLoggingController::fittedSlotsAreTheOnesAFrameCanHave_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QList<int>>("slotNumbers");
+    QTest::addColumn<int>("ignored");
+    QTest::newRow("two modules") << "1,3" << QList<int>{1, 3} << 0;
+    QTest::newRow("spaces") << " 2 , 4 " << QList<int>{2, 4} << 0;
+    QTest::newRow("no answer") << "" << QList<int>{} << 1;
+    QTest::newRow("repeats") << "1,1,3,1" << QList<int>{1, 3} << 2;
+    QTest::newRow("out of range") << "0,-1,100,99,5" << QList<int>{99, 5} << 3;
+    QTest::newRow("not numbers") << "a,2x,,7,0x3" << QList<int>{7} << 4;
+    QString thousand;
+    QList<int> all;
+    for (int slot = 1; slot <= 1000; ++slot) {
+        thousand += (slot > 1 ? "," : "") + QString::number(slot);
+        if (slot <= LoggingController::MaxSlot)
+            all << slot;
+    }
+    QTest::newRow("a thousand slots") << thousand << all << 1000 - LoggingController::MaxSlot;
+}
+
+// A frame's list of module slots is bounded to the slots a frame can have, whatever it says.
+void TestLoggingController::fittedSlotsAreTheOnesAFrameCanHave()
+{
+    QFETCH(QString, reply);
+    QFETCH(QList<int>, slotNumbers);
+    QFETCH(int, ignored);
+    QStringList dropped;
+    QCOMPARE(LoggingController::fittedSlots(reply, &dropped), slotNumbers);
+    QCOMPARE(dropped.size(), ignored);
+}
+
+void TestLoggingController::dataSetNameIsAlwaysAPlainName_data()
+{
+    QTest::addColumn<QString>("identity");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("normal") << "MAKER VSK3307 SN123 1.0"
+                            << "SN123_Data";
+    QTest::newRow("two fields") << "MAKER VSK3307"
+                                << "_Data";
+    QTest::newRow("parent") << "M V .. 1"
+                            << "___Data";
+    QTest::newRow("path") << "M V ../../etc 1"
+                          << "______etc_Data";
+    QTest::newRow("absolute") << "M V /tmp/x 1"
+                              << "_tmp_x_Data";
+    QTest::newRow("backslash and nul")
+        << QString(QStringLiteral("M V a\\b") + QChar(0) + QStringLiteral(" 1")) << "a_b__Data";
+}
+
+void TestLoggingController::dataSetNameIsAlwaysAPlainName()
+{
+    QFETCH(QString, identity);
+    QFETCH(QString, name);
+    QCOMPARE(LoggingController::dataSetName(identity), name);
+}
+
+void TestLoggingController::startIsRefusedWithReasons()
+{
+    QSignalSpy starting(controller.get(), &LoggingController::runStarting);
+    controller->startOrStop();
+    QCOMPARE(messages.value(0), QStringLiteral("设备未连接，请检查设备连接情况"));
+    QVERIFY(controller->linkMeasuringInstrument());
+    controller->startOrStop();
+    QCOMPARE(messages.value(1), QStringLiteral("设备未连接，请检查设备连接情况"));
+
+    makeLinked({});
+    controller->startOrStop();
+    QCOMPARE(messages.value(2), QStringLiteral("扫描通道未选择"));
+
+    // The thread still runs while the controller is idle, as after a lost main frame.
+    controller->setChannels({110});
+    controller->scanThread()->startScanning();
+    controller->startOrStop();
+    QCOMPARE(messages.value(3), QStringLiteral("上一次扫描未停止"));
+    controller->scanThread()->requestStop();
+    QVERIFY(controller->scanThread()->waitForEnd(20000));
+    QTest::qWait(50);
+    QCOMPARE(starting.count(), 0);
+    QVERIFY(!controller->isLogging());
+}
+
+void TestLoggingController::countedRunStoresEveryReadingAndReturnsToIdle()
+{
+    makeLinked({201, 101, 102});
+    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setScanCount(3);
+    QStringList order;
+    for (auto signal : {&LoggingController::runStarting, &LoggingController::curvesPrepared,
+                        &LoggingController::scanStarted, &LoggingController::runEnded})
+        connect(controller.get(), signal, this, [&order, signal] {
+            order << (signal == &LoggingController::runStarting      ? "starting"
+                      : signal == &LoggingController::curvesPrepared ? "curves"
+                      : signal == &LoggingController::scanStarted    ? "scan"
+                                                                     : "ended");
+        });
+    QList<LoggingController::StoredRows> scans;
+    connect(controller.get(), &LoggingController::scanStored, this,
+            [&scans](const LoggingController::StoredRows &rows) { scans << rows; });
+    const int transcriptStart = sim.transcript().size();
+
+    controller->startOrStop();
+    QCOMPARE(messages.value(0), QStringLiteral("扫描开启中请稍等..."));
+    QVERIFY(controller->isLogging());
+    QVERIFY(waitIdle());
+    QCOMPARE(order, QStringList({"starting", "curves", "scan", "ended"}));
+    const QString format = QStringLiteral("yyyy MM dd hh mm ss zzz");
+    QVERIFY(QDateTime::fromString(controller->recordStartTime(), format) <
+            QDateTime::fromString(controller->recordEndTime(), format));
+
+    // Per channel, ascending: a liveness query, the relay, then a reading.
+    QStringList dialogue;
+    const QStringList transcript = sim.transcript().mid(transcriptStart);
+    for (const QString &line : transcript)
+        if (line.contains(QLatin1String(" <- ")))
+            dialogue << line;
+    QStringList scan;
+    for (int channel : {101, 102, 201})
+        scan << QStringLiteral("switch <- STAT:OPER:EVEN?")
+             << QStringLiteral("switch <- ROUT:CLOS (@%1)").arg(channel)
+             << QStringLiteral("measure <- FETC?");
+    QCOMPARE(dialogue, scan + scan + scan);
+
+    // Every reading reached today's day file under its own curve, in the order sent.
+    const QMap<QString, QList<double>> stored = readingsStored(
+        QDir(dataSetDir())
+            .filePath(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + ".db"));
+    QCOMPARE(stored.keys(), QStringList({"101", "102", "201"}));
+    QCOMPARE(stored, readingsSent(transcript));
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        for (double value : it.value())
+            QCOMPARE(qRound(value), it.key().toInt());
+
+    QCOMPARE(scans.size(), 3);
+    QCOMPARE(scans.last(), LoggingController::StoredRows({{0, 101}, {1, 102}, {2, 201}}));
+    QCOMPARE(controller->curves().value(201)->count(), 3);
+    QCOMPARE(controller->curves().value(201)->lastValue(), stored.value("201").last());
+}
+
+void TestLoggingController::secondStartClearsTheStoreFirst()
+{
+    makeLinked({103});
+    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setScanCount(1);
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+    QVERIFY(controller->store());
+    QCOMPARE(controller->curves().value(103)->count(), 1);
+
+    QSignalSpy cleared(controller->store(), &CurveDataDB::sigClearFinished);
+    controller->setChannels({104});
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+    QCOMPARE(cleared.count(), 1);
+    QVERIFY(!controller->curves().contains(103));
+    QCOMPARE(controller->curves().value(104)->count(), 1);
+    QCOMPARE(controller->store()->getCurveNames().values(), QStringList({"104"}));
+}
+
+void TestLoggingController::stopInTheFirstSecond_data()
+{
+    QTest::addColumn<int>("afterMs");
+    QTest::newRow("before the scan thread runs") << 0;
+    QTest::newRow("in the thread's first wait") << 300;
+}
+
+// A stop right after the start ends the run before any scan, wherever the start is.
+void TestLoggingController::stopInTheFirstSecond()
+{
+    QFETCH(int, afterMs);
+    makeLinked({105});
+    // The thread's first wait at its real length.
+    controller->scanThread()->setSleeper(
+        [](int ms) { QThread::msleep(ms == 1000 ? ms : ms / 10); });
+    QSignalSpy ended(controller.get(), &LoggingController::runEnded);
+    QSignalSpy stored(controller.get(), &LoggingController::scanStored);
+    const int fetchesBefore = sim.transcript().filter(QStringLiteral("measure <- FETC?")).size();
+    controller->startOrStop();
+    QTest::qWait(afterMs);
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+    QTest::qWait(500);
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(stored.count(), 0);
+    QVERIFY(!controller->scanThread()->isRunning());
+    QCOMPARE(sim.transcript().filter(QStringLiteral("measure <- FETC?")).size(), fetchesBefore);
+    QVERIFY(controller->endNotice().isEmpty());
+}
+
+// The elapsed-time limit ends the run by itself, and a limit beyond one timer interval (30
+// days) does not end it early.
+void TestLoggingController::elapsedLimitEndsTheRun()
+{
+    makeLinked({107});
+    controller->setStopMode(LoggingController::StopMode::Elapsed);
+    controller->setElapsedLimitMs(qint64(30) * 86400 * 1000);
+    QSignalSpy stored(controller.get(), &LoggingController::scanStored);
+    controller->startOrStop();
+    QTRY_VERIFY_WITH_TIMEOUT(stored.count() >= 2, 10000);
+    QVERIFY(controller->isLogging());
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+
+    controller->setElapsedLimitMs(2000);
+    QElapsedTimer clock;
+    clock.start();
+    controller->startOrStop();
+    QVERIFY(controller->isLogging());
+    QVERIFY(waitIdle(15000));
+    QVERIFY(clock.elapsed() >= 2000);
+    // The limit does not start a new run later.
+    QTest::qWait(2500);
+    QVERIFY(!controller->isLogging());
+}
+
+// A frame that fails its whole reconnect cycle ends the run; the controller says which and
+// since when, and keeps saying it until the next start.
+void TestLoggingController::lostFrameEndsTheRunAndSaysSo()
+{
+    makeLinked({101, 102});
+    controller->scanThread()->setSleeper([](int ms) { QThread::msleep(ms / 50); });
+    QSignalSpy stored(controller.get(), &LoggingController::scanStored);
+    QSignalSpy running(controller.get(), &LoggingController::runningTextChanged);
+    controller->startOrStop();
+    QTRY_VERIFY_WITH_TIMEOUT(stored.count() >= 1, 10000);
+    QVERIFY(sim.control(QStringLiteral("fault switch refuse 60")));
+    QVERIFY(sim.control(QStringLiteral("fault switch drop")));
+    QVERIFY(waitIdle(60000));
+    QVERIFY2(controller->endNotice().startsWith(QStringLiteral("开关主机自 ")) &&
+                 controller->endNotice().endsWith(QStringLiteral(" 起无响应，记录已停止")),
+             qPrintable(controller->endNotice()));
+    QCOMPARE(messages.last(), controller->endNotice());
+    QVERIFY(running.count() >= 1);
+    QVERIFY(running.last().at(0).toString().contains(QStringLiteral("（开关主机自 ")));
+    QVERIFY(controller->curves().value(101)->count() >= 1);
+    QVERIFY(sim.control(QStringLiteral("clear switch")));
+}
+
+void TestLoggingController::removingTheDataSetNeverLeavesTheApplicationDirectory()
+{
+    QTemporaryDir victim;
+    QVERIFY(victim.isValid());
+    QFile precious(victim.filePath(QStringLiteral("precious.txt")));
+    QVERIFY(precious.open(QIODevice::WriteOnly));
+    precious.write("keep");
+    precious.close();
+
+    makeLinked({101});
+    rig->setIdentity(QStringLiteral("M V ../%1 1").arg(QFileInfo(victim.path()).fileName()));
+    const QString name = LoggingController::dataSetName(rig->identity());
+    QVERIFY(!name.contains(QLatin1Char('/')));
+    const QString link = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    QFile::remove(link);
+    QVERIFY(QFile::link(victim.path(), link));
+    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setScanCount(1);
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+    QVERIFY(QFile::exists(precious.fileName()));
+    QVERIFY(!QFileInfo(link).isSymLink());
+    QVERIFY(QFileInfo(link).isDir());
+    controller.reset();
+    QDir(link).removeRecursively();
+}
+
+QTEST_GUILESS_MAIN(TestLoggingController)
+#include "tst_loggingcontroller.moc"
