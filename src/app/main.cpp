@@ -14,8 +14,8 @@
 #include "hostlink.h"
 #include "loggingcontroller.h"
 #include "mainwidget.h"
-#include "rig.h"
 #include "resources/dataloggerresources.h"
+#include "rig.h"
 
 // The bundle is registered during static initialisation, before the window loads its icons.
 static const bool resourcesRegistered = initDataloggerResources();

@@ -315,9 +315,9 @@ bool CDeviceVisa::resynchronise()
     }
     const bool identified = !identity.isEmpty();
     const int markers = identified ? 1 : 2;
-    QByteArray bytes =
-        identified ? QByteArray(Rig::IdentifyQuery) + "\n"
-                   : QByteArray(Rig::IdentifyQuery) + "\n" + Rig::IdentifyQuery + "\n";
+    QByteArray bytes = identified
+                           ? QByteArray(Rig::IdentifyQuery) + "\n"
+                           : QByteArray(Rig::IdentifyQuery) + "\n" + Rig::IdentifyQuery + "\n";
     if (partialLineSent)
         bytes.prepend('\n');
     ++markerRounds;

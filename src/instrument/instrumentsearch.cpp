@@ -32,7 +32,8 @@ bool probeResource(ViSession resourceManager, const QString &resourceName)
 
     // The width keeps an overlong identification reply inside the buffer.
     char reply[256] = {};
-    const ViStatus status = viQueryf(session, (QByteArray(Rig::IdentifyQuery) + "\n").constData(), "%255t", reply);
+    const ViStatus status =
+        viQueryf(session, (QByteArray(Rig::IdentifyQuery) + "\n").constData(), "%255t", reply);
     viClose(session);
     if (status < VI_SUCCESS)
         return false;

@@ -32,8 +32,7 @@ LoggingController::LoggingController(Rig &rig, QObject *parent)
     qRegisterMetaType<ExportResult>("ExportResult");
     connect(scan.get(), &ReadData::sigSendMeasure, this, &LoggingController::onReadings);
     connect(scan.get(), &ReadData::sigStopScan, this, &LoggingController::onScanEnded);
-    connect(scan.get(), &ReadData::sigInstrumentState, this,
-            &LoggingController::onInstrumentState);
+    connect(scan.get(), &ReadData::sigInstrumentState, this, &LoggingController::onInstrumentState);
     connect(scan.get(), &ReadData::sigInstrumentLost, this, &LoggingController::onInstrumentLost);
     connect(&elapsedTimer, &QTimer::timeout, this, &LoggingController::onElapsedTick);
 }

@@ -19,6 +19,8 @@
 
 #include "curvedatadb.h"
 #include "readdata.h"
+#include "readingstable.h"
+#include "settingspanel.h"
 #include "trendplot.h"
 #include "trendstyle.h"
 #include "widgets/custommessagedialog.h"
@@ -90,112 +92,22 @@ void MainWidget::buildCentralArea()
     sideBar->setMinimumHeight(50);
     sideBar->setTitle(tr("设置"));
 
-    buildSettingsPage();
+    settings = new SettingsPanel;
+    controller.setSpeed(true);
+    onElapsedPickerChanged(settings->elapsedPicker->value());
     auto *contentLayout = new QVBoxLayout(sideBar->contentWidget());
-    contentLayout->addWidget(settingsScroll);
+    contentLayout->addWidget(settings);
     centralLayout->addWidget(sideBar, 0);
 
     buildTabs();
     centralLayout->addWidget(tabWidget, 1);
 }
 
-void MainWidget::buildSettingsPage()
-{
-    settingsScroll = new QScrollArea;
-    settingsScroll->setWidgetResizable(true);
-    auto *settingsPage = new QWidget(settingsScroll);
-    settingsPage->setStyleSheet(QStringLiteral("background:rgb(63,63,63);"));
-    auto *pageLayout = new QVBoxLayout(settingsPage);
-    pageLayout->setSpacing(5);
-    pageLayout->setContentsMargins(10, 10, 10, 10);
-    const QString radioStyle = QStringLiteral("color:#D3D3D3;");
-
-    auto *speedGroup = new QGroupBox(tr("仪器速度设置"));
-    auto *speedLayout = new QVBoxLayout(speedGroup);
-    slowRadio = new QRadioButton(tr("低速"));
-    fastRadio = new QRadioButton(tr("快速"));
-    slowRadio->setStyleSheet(radioStyle);
-    fastRadio->setStyleSheet(radioStyle);
-    fastRadio->setChecked(true);
-    speedLayout->addWidget(slowRadio);
-    speedLayout->addWidget(fastRadio);
-    pageLayout->addWidget(speedGroup);
-    controller.setSpeed(true);
-
-    auto *startGroup = new QGroupBox(tr("开始数据记录"));
-    auto *startLayout = new QVBoxLayout(startGroup);
-    auto *startNowRadio = new QRadioButton(tr("使用\"开始\"按钮立即开始"));
-    startNowRadio->setStyleSheet(radioStyle);
-    startNowRadio->setChecked(true);
-    startLayout->addWidget(startNowRadio);
-    pageLayout->addWidget(startGroup);
-
-    auto makeLabel = [] {
-        auto *label = new QLabel;
-        label->setStyleSheet(QStringLiteral("background: #2D2D2D;"));
-        label->setAlignment(Qt::AlignCenter);
-        return label;
-    };
-    auto makePicker = [this](double maximumSeconds) {
-        auto *picker = new TimePicker(this);
-        picker->setDisplayMode(1);
-        picker->setMaximumSeconds(maximumSeconds);
-        return picker;
-    };
-
-    auto *intervalGroup = new QGroupBox(tr("扫描时间间隔"));
-    auto *intervalLayout = new QVBoxLayout(intervalGroup);
-    minIntervalRadio = new QRadioButton(tr("最小值"));
-    minIntervalRadio->setChecked(true);
-    intervalLayout->addWidget(minIntervalRadio);
-    auto *customLayout = new QVBoxLayout;
-    customIntervalRadio = new QRadioButton(tr("自定义:"));
-    intervalLabel = makeLabel();
-    intervalPicker = makePicker(360000);
-    intervalPicker->setEnabled(false);
-    intervalLabel->setText(durationText(intervalPicker->value()));
-    customLayout->addWidget(customIntervalRadio);
-    customLayout->addWidget(intervalLabel);
-    customLayout->addWidget(intervalPicker);
-    intervalLayout->addLayout(customLayout);
-    pageLayout->addWidget(intervalGroup);
-
-    auto *stopGroup = new QGroupBox(tr("停止数据记录"));
-    auto *stopLayout = new QVBoxLayout(stopGroup);
-    stopLayout->setSpacing(0);
-    stopButtonRadio = new QRadioButton(tr("使用“停止”按钮立即停止"));
-    stopButtonRadio->setChecked(true);
-    stopLayout->addWidget(stopButtonRadio);
-    auto *elapsedLayout = new QVBoxLayout;
-    elapsedRadio = new QRadioButton(tr("已用时间之后:"));
-    elapsedLabel = makeLabel();
-    elapsedPicker = makePicker(8640000);
-    elapsedPicker->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    onElapsedPickerChanged(elapsedPicker->value());
-    elapsedLayout->addWidget(elapsedRadio);
-    elapsedLayout->addWidget(elapsedLabel);
-    elapsedLayout->addWidget(elapsedPicker);
-    stopLayout->addLayout(elapsedLayout);
-    auto *countLayout = new QVBoxLayout;
-    scanCountRadio = new QRadioButton(tr("N次扫描后:"));
-    scanCountSpin = new QSpinBox;
-    scanCountSpin->setRange(1, 1000000);
-    scanCountSpin->setValue(1);
-    scanCountSpin->setStyleSheet(QStringLiteral("background: #2D2D2D;"));
-    countLayout->addWidget(scanCountRadio);
-    countLayout->addWidget(scanCountSpin);
-    stopLayout->addLayout(countLayout);
-    pageLayout->addWidget(stopGroup);
-
-    pageLayout->addStretch();
-    settingsScroll->setWidget(settingsPage);
-}
-
 void MainWidget::buildTabs()
 {
     tabWidget = new QTabWidget;
     buildChannelPage();
-    buildReadingsTable();
+    readingsTable = new ReadingsTable;
     tabWidget->addTab(channelPage, QIcon(QStringLiteral(":/image/confChannel.png")),
                       tr("配置通道"));
     tabWidget->addTab(readingsTable, QIcon(QStringLiteral(":/image/DataNetwork.png")),
@@ -205,23 +117,6 @@ void MainWidget::buildTabs()
     // the size the host gives it.
     trendPlot->setMinimumSize(1, 1);
     tabWidget->addTab(trendPlot, TrendStyle::tabIcon(), tr("趋势图"));
-}
-
-void MainWidget::buildReadingsTable()
-{
-    readingsTable = new QTableWidget;
-    readingsTable->setColumnCount(6);
-    readingsTable->setHorizontalHeaderLabels(
-        {tr("通道"), tr("读数"), tr("时间"), tr("最小值"), tr("最大值"), tr("平均值")});
-    readingsTable->setRowCount(90);
-    for (int row = 0; row < 90; ++row)
-        for (int column = 0; column < 6; ++column) {
-            auto *item = new QTableWidgetItem;
-            item->setTextAlignment(Qt::AlignCenter);
-            readingsTable->setItem(row, column, item);
-        }
-    readingsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    readingsTable->verticalHeader()->hide();
 }
 
 void MainWidget::buildBottomBar()
@@ -264,18 +159,19 @@ void MainWidget::connectSignals()
     connect(channelTree, &QTreeWidget::itemChanged, this, &MainWidget::onItemChanged);
     connect(startButton, &QAbstractButton::clicked, this, &MainWidget::recvStartButtonSlot);
     connect(exportButton, &QAbstractButton::clicked, this, &MainWidget::recvExportButtonSlot);
-    connect(elapsedPicker, &TimePicker::sigTimePickerValueChanged, this,
+    connect(settings->elapsedPicker, &TimePicker::sigTimePickerValueChanged, this,
             &MainWidget::onElapsedPickerChanged);
-    for (QRadioButton *radio : {stopButtonRadio, elapsedRadio, scanCountRadio})
+    for (QRadioButton *radio :
+         {settings->stopButtonRadio, settings->elapsedRadio, settings->scanCountRadio})
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvStopSlot);
-    for (QRadioButton *radio : {slowRadio, fastRadio})
+    for (QRadioButton *radio : {settings->slowRadio, settings->fastRadio})
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvSpeedSlot);
     connect(setupButton, &QAbstractButton::clicked, this, &MainWidget::recvConBtnSlot);
-    connect(scanCountSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
+    connect(settings->scanCountSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWidget::recvStopCountSlot);
-    connect(intervalPicker, &TimePicker::sigTimePickerValueChanged, this,
+    connect(settings->intervalPicker, &TimePicker::sigTimePickerValueChanged, this,
             &MainWidget::recvIntervalPickerSlot);
-    for (QRadioButton *radio : {minIntervalRadio, customIntervalRadio})
+    for (QRadioButton *radio : {settings->minIntervalRadio, settings->customIntervalRadio})
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvIntervalSlot);
 
     connect(&controller, &LoggingController::message, this, &MainWidget::showMessage);

@@ -10,24 +10,19 @@
 #include "exportresult.h"
 #include "loggingcontroller.h"
 
-class CustomComboBox;
-class CustomDialog;
 class CustomMessageDialog;
+class ExportDialog;
 class ImageButton;
 class LoadingView;
 class QHBoxLayout;
 class QLabel;
-class QLineEdit;
-class QRadioButton;
-class QScrollArea;
-class QSpinBox;
 class QTabWidget;
-class QTableWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPushButton;
+class ReadingsTable;
+class SettingsPanel;
 class SideBar;
-class TimePicker;
 class TrendPlot;
 
 class MainWidget : public QWidget
@@ -37,9 +32,6 @@ public:
     // Shows and drives controller, which outlives the window.
     explicit MainWidget(LoggingController &controller, QWidget *parent = nullptr);
     ~MainWidget() override;
-
-    // Duration text "dd : hh : mm : ss" of a number of seconds.
-    static QString durationText(double seconds);
 
 private slots:
     void recvLoadBtnSlot();
@@ -64,9 +56,7 @@ private:
     // Construction and wiring
     void buildUi();
     void buildCentralArea();
-    void buildSettingsPage();
     void buildTabs();
-    void buildReadingsTable();
     void buildBottomBar();
     void connectSignals();
     void buildPagesOnce();
@@ -84,10 +74,8 @@ private:
     void showRunStarting();
     void showScanStarted();
     void showIdle();
-    void fillReadingRow(int row, int channel);
 
     // Export dialog
-    void buildExportDialog();
     void onExportFinished(ExportResult result, const QStringList &files);
     void onExportInterrupted();
 
@@ -96,22 +84,10 @@ private:
     LoadingView *linkLostOverlay = nullptr;
     CustomMessageDialog *messageDialog = nullptr;
     QWidget *centralArea = nullptr;
-    QScrollArea *settingsScroll = nullptr;
-    QRadioButton *fastRadio = nullptr;
-    QRadioButton *slowRadio = nullptr;
-    QRadioButton *minIntervalRadio = nullptr;
-    QRadioButton *customIntervalRadio = nullptr;
-    TimePicker *intervalPicker = nullptr;
-    QLabel *intervalLabel = nullptr;
-    QRadioButton *stopButtonRadio = nullptr;
-    QRadioButton *elapsedRadio = nullptr;
-    QLabel *elapsedLabel = nullptr;
-    TimePicker *elapsedPicker = nullptr;
-    QRadioButton *scanCountRadio = nullptr;
-    QSpinBox *scanCountSpin = nullptr;
+    SettingsPanel *settings = nullptr;
     QTabWidget *tabWidget = nullptr;
     QWidget *channelPage = nullptr;
-    QTableWidget *readingsTable = nullptr;
+    ReadingsTable *readingsTable = nullptr;
     QTreeWidget *channelTree = nullptr;
     QMap<QTreeWidgetItem *, bool> moduleItems;
     bool treeUpdating = false;
@@ -121,10 +97,7 @@ private:
     ImageButton *startButton = nullptr;
     ImageButton *exportButton = nullptr;
     QLabel *runningLabel = nullptr;
-    CustomDialog *exportDialog = nullptr;
-    CustomComboBox *separatorCombo = nullptr;
-    QLabel *exportPathLabel = nullptr;
-    QLineEdit *fileNameEdit = nullptr;
+    ExportDialog *exportDialog = nullptr;
     TrendPlot *trendPlot = nullptr;
     SideBar *sideBar = nullptr;
     bool pagesBuilt = false;

@@ -6,9 +6,10 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTableWidget>
 
 #include "curveseriesdata.h"
+#include "readingstable.h"
+#include "settingspanel.h"
 #include "trendplot.h"
 #include "widgets/custommessagedialog.h"
 #include "widgets/imagebutton.h"
@@ -19,17 +20,6 @@ namespace {
 constexpr int MessageMs = 3000;
 } // namespace
 
-QString MainWidget::durationText(double seconds)
-{
-    const qint64 x = static_cast<qint64>(seconds);
-    const qint64 days = x / 86400;
-    const qint64 hours = (x - days * 86400) / 3600;
-    const qint64 minutes = (x - days * 86400 - hours * 3600) / 60;
-    const qint64 secs = x % 60;
-    auto two = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    return QStringLiteral("%1 : %2 : %3 : %4").arg(two(days), two(hours), two(minutes), two(secs));
-}
-
 void MainWidget::showMessage(const QString &text, int kind)
 {
     messageDialog->showMessage(text, kind, MessageMs);
@@ -38,42 +28,44 @@ void MainWidget::showMessage(const QString &text, int kind)
 void MainWidget::recvSpeedSlot(bool isChecked)
 {
     if (isChecked)
-        controller.setSpeed(sender() == fastRadio);
+        controller.setSpeed(sender() == settings->fastRadio);
 }
 
 void MainWidget::recvIntervalSlot(bool isChecked)
 {
     if (!isChecked)
         return;
-    const bool custom = sender() == customIntervalRadio;
-    intervalPicker->setEnabled(custom);
-    controller.setIntervalMs(custom ? static_cast<int>(intervalPicker->value() * 1000) : 0);
+    const bool custom = sender() == settings->customIntervalRadio;
+    settings->intervalPicker->setEnabled(custom);
+    controller.setIntervalMs(custom ? static_cast<int>(settings->intervalPicker->value() * 1000)
+                                    : 0);
 }
 
 void MainWidget::recvIntervalPickerSlot(double value)
 {
     controller.setIntervalMs(static_cast<int>(value * 1000));
-    intervalLabel->setText(durationText(value));
+    settings->intervalLabel->setText(SettingsPanel::durationText(value));
 }
 
 void MainWidget::onElapsedPickerChanged(double value)
 {
     controller.setElapsedLimitMs(static_cast<qint64>(value * 1000));
-    elapsedLabel->setText(durationText(value));
+    settings->elapsedLabel->setText(SettingsPanel::durationText(value));
 }
 
 void MainWidget::recvStopSlot(bool isChecked)
 {
     if (!isChecked)
         return;
-    scanCountSpin->setEnabled(sender() == scanCountRadio);
-    elapsedPicker->setEnabled(sender() == elapsedRadio);
-    if (sender() == scanCountRadio) {
-        controller.setScanCount(scanCountSpin->value());
+    settings->scanCountSpin->setEnabled(sender() == settings->scanCountRadio);
+    settings->elapsedPicker->setEnabled(sender() == settings->elapsedRadio);
+    if (sender() == settings->scanCountRadio) {
+        controller.setScanCount(settings->scanCountSpin->value());
         controller.setStopMode(LoggingController::StopMode::ScanCount);
     } else {
-        controller.setStopMode(sender() == elapsedRadio ? LoggingController::StopMode::Elapsed
-                                                        : LoggingController::StopMode::StopButton);
+        controller.setStopMode(sender() == settings->elapsedRadio
+                                   ? LoggingController::StopMode::Elapsed
+                                   : LoggingController::StopMode::StopButton);
     }
 }
 
@@ -100,12 +92,7 @@ void MainWidget::showRunStarting()
 
 void MainWidget::showScanStarted()
 {
-    for (int row = 0; row < readingsTable->rowCount(); ++row) {
-        QTableWidgetItem *first = readingsTable->item(row, 0);
-        if (first && !first->text().isEmpty())
-            for (int column = 0; column < 6; ++column)
-                readingsTable->item(row, column)->setText(QString());
-    }
+    readingsTable->clearReadings();
     busyOverlay->stopLoading();
 }
 
@@ -128,33 +115,10 @@ void MainWidget::showIdle()
 void MainWidget::refreshCurveSeriesDataSlot(const LoggingController::StoredRows &rows)
 {
     for (const auto &row : rows)
-        fillReadingRow(row.first, row.second);
+        if (const auto curve = controller.curves().value(row.second))
+            readingsTable->showReading(row.first, row.second, *curve);
     if (trendPlot)
         trendPlot->refresh();
-}
-
-void MainWidget::fillReadingRow(int row, int channel)
-{
-    const auto curve = controller.curves().value(channel);
-    if (!curve)
-        return;
-    // A scan may bring more readings than the table has rows: grow it rather than drop them.
-    while (row >= readingsTable->rowCount()) {
-        const int newRow = readingsTable->rowCount();
-        readingsTable->insertRow(newRow);
-        for (int column = 0; column < 6; ++column) {
-            auto *item = new QTableWidgetItem;
-            item->setTextAlignment(Qt::AlignCenter);
-            readingsTable->setItem(newRow, column, item);
-        }
-    }
-    auto number = [](double v) { return QString::number(v, 'e', 5); };
-    readingsTable->item(row, 0)->setText(QString::number(channel));
-    readingsTable->item(row, 1)->setText(number(curve->lastValue()));
-    readingsTable->item(row, 2)->setText(curve->lastTimeText());
-    readingsTable->item(row, 3)->setText(number(curve->minimum()));
-    readingsTable->item(row, 4)->setText(number(curve->maximum()));
-    readingsTable->item(row, 5)->setText(number(curve->average()));
 }
 
 void MainWidget::recvReadDataSlot()

@@ -10,9 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -30,11 +30,14 @@
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
-#include "mainwidget.h"
+#include "exportdialog.h"
 #include "loggingcontroller.h"
-#include "rig.h"
+#include "mainwidget.h"
 #include "readdata.h"
+#include "readingstable.h"
 #include "resources/dataloggerresources.h"
+#include "rig.h"
+#include "settingspanel.h"
 #include "simulatedinstruments.h"
 #include "widgets/customdialog.h"
 #include "widgets/custommessagedialog.h"
@@ -291,7 +294,8 @@ bool TestMainWidget::waitIdle(int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    while ((controller->isLogging() || controller->scanThread()->isRunning()) && timer.elapsed() < timeoutMs)
+    while ((controller->isLogging() || controller->scanThread()->isRunning()) &&
+           timer.elapsed() < timeoutMs)
         QTest::qWait(20);
     QTest::qWait(50);
     return !controller->isLogging() && !controller->scanThread()->isRunning();
@@ -299,8 +303,8 @@ bool TestMainWidget::waitIdle(int timeoutMs)
 
 void TestMainWidget::startCountedRun(int scans)
 {
-    window->scanCountRadio->setChecked(true);
-    window->scanCountSpin->setValue(scans);
+    window->settings->scanCountRadio->setChecked(true);
+    window->settings->scanCountSpin->setValue(scans);
     QTest::mouseClick(window->startButton, Qt::LeftButton);
 }
 
@@ -321,7 +325,7 @@ QString TestMainWidget::dataSetDir() const
 bool TestMainWidget::exportTo(const QString &folder, QStringList *lines)
 {
     QTimer::singleShot(200, this, [this, folder] {
-        window->exportPathLabel->setText(folder);
+        window->exportDialog->exportPathLabel->setText(folder);
         for (QPushButton *button : window->exportDialog->findChildren<QPushButton *>())
             if (button->text() == QStringLiteral("  导出到文件  "))
                 QTest::mouseClick(button, Qt::LeftButton);
@@ -383,8 +387,8 @@ void TestMainWidget::fullDiskEndsTheRunAndKeepsWhatWasStored()
     }
     openWindowWithChannels({101, 102});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(controller->curves().value(102) && controller->curves().value(102)->count() >= 2,
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        controller->curves().value(102) && controller->curves().value(102)->count() >= 2, 20000);
 
     qint64 largest = 0;
     for (const QFileInfo &file : QDir(dataSetDir()).entryInfoList(QDir::Files))
@@ -426,8 +430,8 @@ void TestMainWidget::lostMeasuringInstrumentEndsTheRunAndSaysSo()
     }
     openWindowWithChannels({101});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(controller->curves().value(101) && controller->curves().value(101)->count() >= 2,
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        controller->curves().value(101) && controller->curves().value(101)->count() >= 2, 20000);
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     QVERIFY(sim.control(QStringLiteral("fault measure refuse 120")));
     QVERIFY(sim.control(QStringLiteral("fault measure drop")));
@@ -462,7 +466,7 @@ void TestMainWidget::noStartWhileAnExportRuns()
     QTemporaryDir out;
     QString refusal;
     QTimer::singleShot(200, this, [this, &out, &refusal] {
-        window->exportPathLabel->setText(out.path());
+        window->exportDialog->exportPathLabel->setText(out.path());
         for (QPushButton *button : window->exportDialog->findChildren<QPushButton *>())
             if (button->text() == QStringLiteral("  导出到文件  ")) {
                 QTest::mouseClick(button, Qt::LeftButton);
@@ -652,8 +656,8 @@ void TestMainWidget::recordAndEnd()
         QSKIP("a step of lastRecordingSurvivesARestart");
     openWindowWithChannels({101, 102});
     QTest::mouseClick(window->startButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(controller->curves().value(102) && controller->curves().value(102)->count() >= 3,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        controller->curves().value(102) && controller->curves().value(102)->count() >= 3, 30000);
     // The parent may kill this process from here on.
     printf("STORED\n");
     fflush(stdout);

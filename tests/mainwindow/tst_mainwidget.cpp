@@ -21,11 +21,14 @@
 
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
+#include "exportdialog.h"
 #include "loggingcontroller.h"
 #include "mainwidget.h"
 #include "readdata.h"
-#include "rig.h"
+#include "readingstable.h"
 #include "resources/dataloggerresources.h"
+#include "rig.h"
+#include "settingspanel.h"
 #include "simulatedinstruments.h"
 #include "widgets/customdialog.h"
 #include "widgets/custommessagedialog.h"
@@ -194,7 +197,7 @@ void TestMainWidget::helpers()
 {
     QFETCH(double, seconds);
     QFETCH(QString, text);
-    QCOMPARE(MainWidget::durationText(seconds), text);
+    QCOMPARE(SettingsPanel::durationText(seconds), text);
 }
 
 void TestMainWidget::windowWithAnsweringInstrument()
@@ -214,7 +217,7 @@ void TestMainWidget::windowWithAnsweringInstrument()
             QCOMPARE(w->readingsTable->item(row, column)->text(), QString());
             QCOMPARE(w->readingsTable->item(row, column)->textAlignment(), int(Qt::AlignCenter));
         }
-    QVERIFY(w->fastRadio->isChecked());
+    QVERIFY(w->settings->fastRadio->isChecked());
     QCOMPARE(countLines(sim.transcript(), QStringLiteral("measure <- APER MED")), apersBefore + 1);
     QCOMPARE(w->setupButton->text(), QStringLiteral("当前外接设备未连接,连接外部设备"));
     // Start button at the left edge, export button at the right, running label hidden.
@@ -320,8 +323,8 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
     connectSwitch(w);
     for (int channel : {101, 102, 201})
         tick(w, channel);
-    w->scanCountRadio->setChecked(true);
-    w->scanCountSpin->setValue(3);
+    w->settings->scanCountRadio->setChecked(true);
+    w->settings->scanCountSpin->setValue(3);
 
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(messageText().contains(QStringLiteral("扫描开启中请稍等...")));
@@ -341,8 +344,7 @@ void TestMainWidget::countedRunStoresEveryReadingAndReturnsToIdle()
         QCOMPARE(w->readingsTable->item(row, 0)->text(), QString::number(channel));
         QCOMPARE(w->readingsTable->item(row, 1)->text(),
                  QString::number(curve->lastValue(), 'e', 5));
-        QCOMPARE(w->readingsTable->item(row, 5)->text(),
-                 QString::number(curve->average(), 'e', 5));
+        QCOMPARE(w->readingsTable->item(row, 5)->text(), QString::number(curve->average(), 'e', 5));
     }
     QVERIFY(w->readingsTable->item(3, 0)->text().isEmpty());
 }
@@ -366,30 +368,30 @@ void TestMainWidget::settingsReachTheScanThread()
 {
     MainWidget *w = makeWindow();
     ReadData *thread = controller->scanThread();
-    w->slowRadio->setChecked(true);
+    w->settings->slowRadio->setChecked(true);
     QCOMPARE(thread->settleMs.load(), 600);
     QTRY_VERIFY(sim.transcript().contains(QStringLiteral("measure <- APER SLOW2")));
-    w->fastRadio->setChecked(true);
+    w->settings->fastRadio->setChecked(true);
     QCOMPARE(thread->settleMs.load(), 500);
 
-    w->customIntervalRadio->setChecked(true);
-    QVERIFY(w->intervalPicker->isEnabled());
-    w->intervalPicker->setTime(0, 0, 0, 5, 0);
+    w->settings->customIntervalRadio->setChecked(true);
+    QVERIFY(w->settings->intervalPicker->isEnabled());
+    w->settings->intervalPicker->setTime(0, 0, 0, 5, 0);
     QCOMPARE(thread->intervalMs.load(), 5000);
-    QCOMPARE(w->intervalLabel->text(), QStringLiteral("00 : 00 : 00 : 05"));
-    w->minIntervalRadio->setChecked(true);
+    QCOMPARE(w->settings->intervalLabel->text(), QStringLiteral("00 : 00 : 00 : 05"));
+    w->settings->minIntervalRadio->setChecked(true);
     QCOMPARE(thread->intervalMs.load(), 0);
-    QVERIFY(!w->intervalPicker->isEnabled());
+    QVERIFY(!w->settings->intervalPicker->isEnabled());
 
-    w->scanCountRadio->setChecked(true);
+    w->settings->scanCountRadio->setChecked(true);
     QVERIFY(!thread->continuous);
-    w->scanCountSpin->setValue(7);
+    w->settings->scanCountSpin->setValue(7);
     QCOMPARE(thread->remainingScans.load(), 7);
-    QVERIFY(w->scanCountSpin->isEnabled());
-    QVERIFY(!w->elapsedPicker->isEnabled());
-    w->stopButtonRadio->setChecked(true);
+    QVERIFY(w->settings->scanCountSpin->isEnabled());
+    QVERIFY(!w->settings->elapsedPicker->isEnabled());
+    w->settings->stopButtonRadio->setChecked(true);
     QVERIFY(thread->continuous);
-    QVERIFY(!w->scanCountSpin->isEnabled());
+    QVERIFY(!w->settings->scanCountSpin->isEnabled());
 }
 
 void TestMainWidget::readingsBeyondNinetyRowsGrowTheTable()
@@ -397,8 +399,8 @@ void TestMainWidget::readingsBeyondNinetyRowsGrowTheTable()
     MainWidget *w = makeWindow();
     connectSwitch(w);
     tick(w, 101);
-    w->scanCountRadio->setChecked(true);
-    w->scanCountSpin->setValue(1);
+    w->settings->scanCountRadio->setChecked(true);
+    w->settings->scanCountSpin->setValue(1);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(waitIdle(w));
     // A scan of more channels than the table has rows: the last reading lands in row 94.
@@ -415,16 +417,16 @@ void TestMainWidget::exportThroughTheDialog()
     connectSwitch(w);
     tick(w, 108);
     tick(w, 109);
-    w->scanCountRadio->setChecked(true);
-    w->scanCountSpin->setValue(2);
+    w->settings->scanCountRadio->setChecked(true);
+    w->settings->scanCountSpin->setValue(2);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(waitIdle(w));
 
     QTemporaryDir out;
     QVERIFY(out.isValid());
     QTimer::singleShot(200, this, [w, &out] {
-        w->fileNameEdit->setText(QStringLiteral("run/1"));
-        w->exportPathLabel->setText(out.path());
+        w->exportDialog->fileNameEdit->setText(QStringLiteral("run/1"));
+        w->exportDialog->exportPathLabel->setText(out.path());
         QPushButton *exportFile = nullptr;
         for (QPushButton *button : w->exportDialog->findChildren<QPushButton *>())
             if (button->text() == QStringLiteral("  导出到文件  "))

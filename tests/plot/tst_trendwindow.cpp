@@ -3,9 +3,9 @@
 // the readings, and when logging stops the whole recording comes back from the store. The scan
 // thread runs at a tenth of its pace here.
 #include "curveseriesdata.h"
+#include "loggingcontroller.h"
 #include "mainwidget.h"
 #include "plotscreens.h"
-#include "loggingcontroller.h"
 #include "readdata.h"
 #include "rig.h"
 #include "simulatedinstruments.h"
