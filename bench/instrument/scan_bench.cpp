@@ -14,8 +14,8 @@
 
 #include "benchsimulator.h"
 #include "cdevicevisa.h"
-#include "rig.h"
 #include "readdata.h"
+#include "rig.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
-#include "rig.h"
 #include "readdata.h"
+#include "rig.h"
 
 namespace {
 
