@@ -88,7 +88,7 @@ void CsvExportFromDBThread::run()
         result = ExportResult::NoData;
     } else {
         const QMap<int, QString> names = store->getCurveNames();
-        const QList<int> exported = selectExistingCurves(names);
+        const QStringList exported = selectExistingCurves(names);
         if (names.isEmpty()) {
             qCritical().noquote() << "[导出线程] CurveDataDB中无任何曲线";
             result = ExportResult::NoData;
@@ -112,17 +112,17 @@ void CsvExportFromDBThread::run()
     emit exportFinished(result, files);
 }
 
-QList<int> CsvExportFromDBThread::selectExistingCurves(const QMap<int, QString> &names) const
+QStringList CsvExportFromDBThread::selectExistingCurves(const QMap<int, QString> &names) const
 {
-    QList<int> exported;
+    QStringList exported;
     for (auto it = names.cbegin(); it != names.cend(); ++it) {
         if (curveIds.contains(it.key()))
-            exported.append(it.key());
+            exported.append(it.value());
     }
     return exported;
 }
 
-ExportResult CsvExportFromDBThread::exportRows(const QList<int> &exported, QStringList &files)
+ExportResult CsvExportFromDBThread::exportRows(const QStringList &exported, QStringList &files)
 {
     // The cursors live on reader threads and read the day files through connections of those
     // threads; no connection of another thread is ever used here. Two readers split the
