@@ -142,7 +142,7 @@ ExportResult CsvExportFromDBThread::exportRows(const QStringList &exported, QStr
     if (!anyRow)
         qCritical().noquote() << "[导出线程] 所有选中曲线均无有效数据（游标初始化失败）";
     else
-        result = writeParts(readers, files);
+        result = writeParts(readers, exported, files);
     for (auto &reader : readers)
         reader->finish();
     return result;
@@ -150,9 +150,9 @@ ExportResult CsvExportFromDBThread::exportRows(const QStringList &exported, QStr
 
 ExportResult
 CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
-                                  QStringList &files)
+                                  const QStringList &columns, QStringList &files)
 {
-    CsvPartFile part(store, filePath, separator, headerFields, curveIds);
+    CsvPartFile part(filePath, separator, headerFields, columns);
     const auto writeFailed = [&part] {
         qCritical().noquote() << "[导出线程] 写入CSV文件失败：" << part.path() << part.errorText();
         return ExportResult::WriteError;
