@@ -88,7 +88,7 @@ void CsvExportFromDBThread::run()
         result = ExportResult::NoData;
     } else {
         const QMap<int, QString> names = store->getCurveNames();
-        const QList<int> exported = selectExistingCurves(names);
+        const QStringList exported = selectExistingCurves(names);
         if (names.isEmpty()) {
             qCritical().noquote() << "[导出线程] CurveDataDB中无任何曲线";
             result = ExportResult::NoData;
@@ -112,17 +112,17 @@ void CsvExportFromDBThread::run()
     emit exportFinished(result, files);
 }
 
-QList<int> CsvExportFromDBThread::selectExistingCurves(const QMap<int, QString> &names) const
+QStringList CsvExportFromDBThread::selectExistingCurves(const QMap<int, QString> &names) const
 {
-    QList<int> exported;
+    QStringList exported;
     for (auto it = names.cbegin(); it != names.cend(); ++it) {
         if (curveIds.contains(it.key()))
-            exported.append(it.key());
+            exported.append(it.value());
     }
     return exported;
 }
 
-ExportResult CsvExportFromDBThread::exportRows(const QList<int> &exported, QStringList &files)
+ExportResult CsvExportFromDBThread::exportRows(const QStringList &exported, QStringList &files)
 {
     // The cursors live on reader threads and read the day files through connections of those
     // threads; no connection of another thread is ever used here. Two readers split the
@@ -142,7 +142,7 @@ ExportResult CsvExportFromDBThread::exportRows(const QList<int> &exported, QStri
     if (!anyRow)
         qCritical().noquote() << "[导出线程] 所有选中曲线均无有效数据（游标初始化失败）";
     else
-        result = writeParts(readers, files);
+        result = writeParts(readers, exported, files);
     for (auto &reader : readers)
         reader->finish();
     return result;
@@ -150,9 +150,9 @@ ExportResult CsvExportFromDBThread::exportRows(const QList<int> &exported, QStri
 
 ExportResult
 CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
-                                  QStringList &files)
+                                  const QStringList &columns, QStringList &files)
 {
-    CsvPartFile part(store, filePath, separator, headerFields, curveIds);
+    CsvPartFile part(filePath, separator, headerFields, columns);
     const auto writeFailed = [&part] {
         qCritical().noquote() << "[导出线程] 写入CSV文件失败：" << part.path() << part.errorText();
         return ExportResult::WriteError;

@@ -48,11 +48,11 @@ protected:
     void run() override;
 
 private:
-    // Ids of names, ascending, that were asked for.
-    QList<int> selectExistingCurves(const QMap<int, QString> &names) const;
-    ExportResult exportRows(const QList<int> &exported, QStringList &files);
+    // Names of the curves asked for that the store knows, by ascending id: the columns.
+    QStringList selectExistingCurves(const QMap<int, QString> &names) const;
+    ExportResult exportRows(const QStringList &columns, QStringList &files);
     ExportResult writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
-                            QStringList &files);
+                            const QStringList &columns, QStringList &files);
     // Appends data row rowNo to out: row index of the current block of every reader (null
     // for a reader without rows left); false if it could not be written.
     bool writeCsvRow(std::string &out, qint64 rowNo, const std::vector<const AlignedRows *> &blocks,

@@ -1,16 +1,27 @@
 #include "csvpartfile.h"
 
-#include "curvedatadb.h"
+#include "storeclock.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QFileInfo>
 
-CsvPartFile::CsvPartFile(CurveDataDB *store, const QString &basePath, const QString &separator,
-                         const QMap<QString, QString> &headerFields, const QList<int> &curveIds)
-    : store(store)
-    , basePath(basePath)
+QString numberedFilePath(const QString &path, int n)
+{
+    const QFileInfo info(path);
+    const QString name =
+        QStringLiteral("%1_%2_%3.%4")
+            .arg(info.completeBaseName(), QString::number(n),
+                 StoreClock::nowLocal().toString(QStringLiteral("yyyyMMddhhmmss")), info.suffix());
+    return info.absoluteDir().absoluteFilePath(name);
+}
+
+CsvPartFile::CsvPartFile(const QString &basePath, const QString &separator,
+                         const QMap<QString, QString> &headerFields, const QStringList &columns)
+    : basePath(basePath)
     , separator(separator)
     , headerFields(headerFields)
-    , curveIds(curveIds)
+    , columns(columns)
 {
 }
 
@@ -24,9 +35,12 @@ CsvPartFile::OpenStatus CsvPartFile::open(int n)
 {
     pending.clear();
     error.clear();
-    partPath.clear();
-    if (!store->openCsvPart(basePath, n, separator, headerFields, curveIds, &file, &stream,
-                            &partPath)) {
+    if (file.isOpen()) {
+        stream.flush();
+        file.close();
+    }
+    partPath = numberedFilePath(basePath, n);
+    if (!create()) {
         if (file.isOpen())
             file.close();
         return OpenStatus::OpenFailed;
@@ -39,6 +53,38 @@ CsvPartFile::OpenStatus CsvPartFile::open(int n)
         return OpenStatus::WriteFailed;
     }
     return OpenStatus::Opened;
+}
+
+bool CsvPartFile::create()
+{
+    const QString dirPath = QFileInfo(partPath).absolutePath();
+    if (!QDir(dirPath).exists() && !QDir().mkpath(dirPath)) {
+        qWarning().noquote() << "无法创建目标目录:" << dirPath;
+        return false;
+    }
+    file.setFileName(partPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        qWarning().noquote() << "无法创建CSV文件:" << partPath << file.errorString();
+        return false;
+    }
+    stream.setDevice(&file);
+    stream.setGenerateByteOrderMark(true);
+    stream.setCodec("UTF-8");
+
+    const auto headerLine = [this](const QString &label, const char *key) {
+        stream << label << separator << headerFields.value(QString::fromLatin1(key)) << "\n";
+    };
+    headerLine(tr("地址"), "address");
+    headerLine(tr("型号"), "instrumentModel");
+    headerLine(tr("序列号："), "instrumentNum");
+    headerLine(tr("开始时间"), "startTime");
+    headerLine(tr("结束时间"), "endTime");
+
+    stream << tr("编号") << separator << tr("时间") << separator;
+    for (const QString &name : columns)
+        stream << name << separator;
+    stream << "\n";
+    return true;
 }
 
 bool CsvPartFile::flush()

@@ -1,20 +1,26 @@
-// The part file of an export being written: opened with its header through the store, filled
-// with data rows from a byte buffer, and every write, flush and close checked, so that a full
-// disk, an I/O error or a file removed behind the export's back is never taken for success.
+// The part file of an export being written: named after the export's file and its number,
+// opened with its header lines, filled with data rows from a byte buffer, and every write, flush
+// and close checked, so that a full disk, an I/O error or a file removed behind the export's back
+// is never taken for success.
 #pragma once
 
+#include <QCoreApplication>
 #include <QFile>
-#include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QTextStream>
 
 #include <string>
 
-class CurveDataDB;
+// Part n of the export to path: "<base>_<n>_<yyyyMMddhhmmss>.<suffix>" in the directory of path,
+// stamped with the store clock's local time.
+QString numberedFilePath(const QString &path, int n);
 
 class CsvPartFile
 {
+    Q_DECLARE_TR_FUNCTIONS(CsvPartFile)
+
 public:
     enum class OpenStatus
     {
@@ -23,8 +29,9 @@ public:
         WriteFailed
     };
 
-    CsvPartFile(CurveDataDB *store, const QString &basePath, const QString &separator,
-                const QMap<QString, QString> &headerFields, const QList<int> &curveIds);
+    // columns: the curve names, one column each after the number and the time.
+    CsvPartFile(const QString &basePath, const QString &separator,
+                const QMap<QString, QString> &headerFields, const QStringList &columns);
     ~CsvPartFile();
 
     CsvPartFile(const CsvPartFile &) = delete;
@@ -48,12 +55,14 @@ public:
 
 private:
     bool fail(const QString &what);
+    // Creates the part's file at partPath and writes its byte order mark and header lines into
+    // stream; false when the file could not be made.
+    bool create();
 
-    CurveDataDB *store;
     const QString basePath;
     const QString separator;
     const QMap<QString, QString> headerFields;
-    const QList<int> curveIds;
+    const QStringList columns;
 
     QFile file;
     QTextStream stream;

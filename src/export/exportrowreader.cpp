@@ -1,21 +1,21 @@
 #include "exportrowreader.h"
 
 #include "connectionpool.h"
-#include "shardcursor.h"
+#include "storedcurvecursor.h"
 
 #include <QDebug>
 
 #include <algorithm>
 
-ExportRowReader::ExportRowReader(CurveDataDB *store, const QList<int> &curveIds, qint64 startTime,
-                                 qint64 endTime, QObject *parent)
+ExportRowReader::ExportRowReader(CurveDataDB *store, const QStringList &curveNames,
+                                 qint64 startTime, qint64 endTime, QObject *parent)
     : QThread(parent)
     , store(store)
-    , curveIds(curveIds)
+    , curveNames(curveNames)
     , startTime(startTime)
     , endTime(endTime)
 {
-    const size_t cells = size_t(rowsPerBlock) * size_t(curveIds.size());
+    const size_t cells = size_t(rowsPerBlock) * size_t(curveNames.size());
     for (int i = 0; i < blockCount; ++i) {
         auto block = std::make_unique<AlignedRows>();
         block->times.resize(rowsPerBlock);
@@ -72,11 +72,11 @@ void ExportRowReader::finish()
 
 void ExportRowReader::run()
 {
-    std::vector<std::unique_ptr<ShardCursor>> cursors;
+    std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
     int withRow = 0;
-    for (const int id : curveIds) {
-        cursors.push_back(std::make_unique<ShardCursor>(id, store, startTime, endTime));
-        if (cursors.back()->hasRow)
+    for (const QString &name : curveNames) {
+        cursors.push_back(std::make_unique<StoredCurveCursor>(store, name, startTime, endTime));
+        if (cursors.back()->hasRow())
             ++withRow;
     }
     {
@@ -102,14 +102,14 @@ void ExportRowReader::run()
         // cache for a whole run of rows instead of ten statements taking turns on every row.
         int rows = 0;
         for (size_t c = 0; c < curveCount; ++c) {
-            ShardCursor &cursor = *cursors[c];
+            StoredCurveCursor &cursor = *cursors[c];
             int r = 0;
-            for (; r < rowsPerBlock && cursor.hasRow; ++r) {
+            for (; r < rowsPerBlock && cursor.hasRow(); ++r) {
                 const size_t cell = size_t(r) * curveCount + c;
                 block->present[cell] = 1;
-                block->values[cell] = cursor.value;
+                block->values[cell] = cursor.value();
                 if (c == 0)
-                    block->times[size_t(r)] = cursor.timestamp;
+                    block->times[size_t(r)] = cursor.timestamp();
                 if (!cursor.advance())
                     --withRow;
             }

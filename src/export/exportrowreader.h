@@ -4,7 +4,7 @@
 // export; readers for different curves and the formatting of the text run side by side.
 #pragma once
 
-#include <QList>
+#include <QStringList>
 #include <QThread>
 
 #include <condition_variable>
@@ -33,8 +33,8 @@ public:
     static constexpr int rowsPerBlock = 4096;
     static constexpr int blockCount = 3;
 
-    // One cursor per curve id, in the order given, each read a block's worth at a time.
-    ExportRowReader(CurveDataDB *store, const QList<int> &curveIds, qint64 startTime,
+    // One cursor per curve, by name in the order given, each read a block's worth at a time.
+    ExportRowReader(CurveDataDB *store, const QStringList &curveNames, qint64 startTime,
                     qint64 endTime, QObject *parent = nullptr);
     ~ExportRowReader() override;
 
@@ -43,7 +43,7 @@ public:
     // The next block of rows, or null when every cursor is exhausted. The block stays valid
     // until the next call; the one before goes back to the reader.
     const AlignedRows *nextBlock();
-    int curveCount() const { return curveIds.size(); }
+    int curveCount() const { return curveNames.size(); }
     // Stops reading, closes the cursors and waits for the thread.
     void finish();
 
@@ -52,7 +52,7 @@ protected:
 
 private:
     CurveDataDB *const store;
-    const QList<int> curveIds;
+    const QStringList curveNames;
     const qint64 startTime;
     const qint64 endTime;
 

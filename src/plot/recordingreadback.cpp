@@ -1,7 +1,7 @@
 #include "recordingreadback.h"
 
 #include "curvedatadb.h"
-#include "storedcurvereader.h"
+#include "recordingreducer.h"
 
 #include <QDebug>
 #include <QSocketNotifier>
@@ -110,7 +110,7 @@ void RecordingReadBack::serve()
         };
         TrendReduction read;
         if (!superseded())
-            read = StoredCurveReader(storeMember).read(request, superseded);
+            read = RecordingReducer(storeMember).read(request, superseded);
         read.requestId = id;
         {
             std::lock_guard<std::mutex> lock(mutex);

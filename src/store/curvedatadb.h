@@ -2,10 +2,11 @@
 // (name -> id per day file), the per-curve extremes, sample routing into day files and six-hour
 // batch tables, and clearing of the whole store.
 //
-// Threads: the store is driven from the GUI thread. Another thread (the CSV export) may call
-// getConnection, queryBatches, getCurveNames, touchConnection through the pool, the path helpers
-// and openCsvPart; getConnection then returns a connection owned by that thread, which it hands
-// back with ConnectionPool::instance()->releaseThreadConnections() when it is done.
+// Threads: the store is driven from the GUI thread. Another thread (a StoredCurveCursor of the
+// export or of the plot's read-back) may call getConnection, queryBatches, getCurveNames,
+// isClearing, dataDirectory, touchConnection through the pool and the path helpers;
+// getConnection then returns a connection owned by that thread, which it hands back with
+// ConnectionPool::instance()->releaseThreadConnections() when it is done.
 #pragma once
 
 #include "dbtypes.h"
@@ -23,8 +24,6 @@
 #include <functional>
 #include <mutex>
 
-class QFile;
-class QTextStream;
 class QThread;
 class TrackedQuery;
 
@@ -84,11 +83,6 @@ public:
     // Deletes every day file; sigClearFinished follows when today's empty file is current.
     void clearAllData();
     void closeAllDatabases();
-
-    // Opens CSV part file n of basePath and writes its header; partPath receives its path.
-    bool openCsvPart(const QString &basePath, int part, const QString &separator,
-                     const QMap<QString, QString> &headerFields, const QList<int> &curveIds,
-                     QFile *file, QTextStream *stream, QString *partPath = nullptr);
 
     // Makes sure the data directory and today's file can be used (creating them when missing);
     // false with lastError telling why, e.g. a plain file in the way or a name too long.

@@ -1,4 +1,4 @@
-// Curve registration in today's file and the per-curve batch lookup used by the export.
+// Curve registration in today's file and the per-curve batch lookup the stored-curve cursors use.
 #include "curvedatadb.h"
 
 #include "connectionpool.h"

@@ -5,8 +5,6 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDebug>
-#include <QDir>
-#include <QFileInfo>
 
 namespace {
 
@@ -71,16 +69,6 @@ QString batchNameOfTime(qint64 ms)
 QString batchTableName(int curveId, const QString &batchName)
 {
     return QStringLiteral("curve_%1_%2").arg(QString::number(curveId), batchName);
-}
-
-QString numberedFilePath(const QString &path, int n)
-{
-    const QFileInfo info(path);
-    const QString name =
-        QStringLiteral("%1_%2_%3.%4")
-            .arg(info.completeBaseName(), QString::number(n),
-                 StoreClock::nowLocal().toString(QStringLiteral("yyyyMMddhhmmss")), info.suffix());
-    return info.absoluteDir().absoluteFilePath(name);
 }
 
 SliceMemo::Slice SliceMemo::sliceOf(qint64 t)

@@ -18,8 +18,6 @@ QString formatBatchTime(qint64 ms);
 QString batchNameOfTime(qint64 ms);
 // "curve_<id>_<batch name>".
 QString batchTableName(int curveId, const QString &batchName);
-// Continuation file "<base>_<n>_<yyyyMMddhhmmss>.<suffix>" in the directory of path.
-QString numberedFilePath(const QString &path, int n);
 
 // Remembers the slice and the local day last asked about, so that a run of samples in one
 // slice costs no time-zone conversion. Gives the same answers as the functions above. Not

@@ -1,9 +1,9 @@
 // Part files at the 1 000 000-row boundary: exactly one million rows, one more, and a second
 // part that cannot be created. One store of 1 000 001 samples serves every case.
 #include "csvexportfromdbthread.h"
+#include "csvpartfile.h"
 #include "curvedatadb.h"
 #include "exporttestsupport.h"
-#include "shardcalendar.h"
 
 #include <QDir>
 #include <QElapsedTimer>

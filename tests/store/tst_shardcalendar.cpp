@@ -26,7 +26,6 @@ private slots:
     void dateKeyOfFile_data();
     void dateKeyOfFile();
     void tableNamesAndPrefixes();
-    void numberedFilePath();
     void storePaths();
 };
 
@@ -212,17 +211,6 @@ void TestShardCalendar::tableNamesAndPrefixes()
     QCOMPARE(table, QStringLiteral("curve_12_batch_20240115_000000_20240115_055959"));
     QVERIFY(!table.startsWith(QStringLiteral("curve_1_")));
     QVERIFY(table.startsWith(QStringLiteral("curve_12_")));
-}
-
-void TestShardCalendar::numberedFilePath()
-{
-    QTemporaryDir dir;
-    FrozenClock clock(localMs(QDate(2025, 1, 15), QTime(10, 30, 5)));
-    const QString base = QDir(dir.path()).filePath(QStringLiteral("A1_Trace.csv"));
-    QCOMPARE(::numberedFilePath(base, 1),
-             QDir(dir.path()).absoluteFilePath(QStringLiteral("A1_Trace_1_20250115103005.csv")));
-    QCOMPARE(::numberedFilePath(base, 12),
-             QDir(dir.path()).absoluteFilePath(QStringLiteral("A1_Trace_12_20250115103005.csv")));
 }
 
 void TestShardCalendar::storePaths()

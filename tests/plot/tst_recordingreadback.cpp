@@ -5,8 +5,8 @@
 #include "connectionpool.h"
 #include "curvedatadb.h"
 #include "recordingreadback.h"
+#include "recordingreducer.h"
 #include "storeclock.h"
-#include "storedcurvereader.h"
 #include "storedrecording.h"
 #include "storeschema.h"
 #include "storetestsupport.h"
@@ -110,7 +110,7 @@ QVector<QPointF> rawRows(const QString &dir, const QString &name, qint64 start, 
 TrendReduction readOnThread(CurveDataDB *store, const TrendRequest &request)
 {
     TrendReduction result;
-    std::thread thread([&] { result = StoredCurveReader(store).read(request); });
+    std::thread thread([&] { result = RecordingReducer(store).read(request); });
     thread.join();
     return result;
 }
@@ -125,7 +125,7 @@ QStringList names(int count)
 
 } // namespace
 
-class TestStoredCurveReader : public QObject
+class TestRecordingReadBack : public QObject
 {
     Q_OBJECT
 private slots:
@@ -155,19 +155,19 @@ private:
     QScopedPointer<CurveDataDB> store;
 };
 
-void TestStoredCurveReader::initTestCase()
+void TestRecordingReadBack::initTestCase()
 {
     registerTrendTypes();
 }
 
-void TestStoredCurveReader::init()
+void TestRecordingReadBack::init()
 {
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
     clock.reset(new FrozenClock(localMs(firstDay.addDays(5), QTime(9, 0))));
 }
 
-void TestStoredCurveReader::cleanup()
+void TestRecordingReadBack::cleanup()
 {
     store.reset();
     ConnectionPool::instance()->closeAllConnections();
@@ -175,14 +175,14 @@ void TestStoredCurveReader::cleanup()
     dir.reset();
 }
 
-CurveDataDB *TestStoredCurveReader::openStore()
+CurveDataDB *TestRecordingReadBack::openStore()
 {
     clock->set(localMs(firstDay.addDays(5), QTime(9, 0)));
     store.reset(new CurveDataDB(dataDir()));
     return store.data();
 }
 
-void TestStoredCurveReader::dayOfTenCurvesReducedForAThousandPixels()
+void TestRecordingReadBack::dayOfTenCurvesReducedForAThousandPixels()
 {
     // 24 hours at one sample per second from noon to noon: two day files, five slices.
     RecordingShape shape;
@@ -271,7 +271,7 @@ void TestStoredCurveReader::dayOfTenCurvesReducedForAThousandPixels()
              ConnectionPool::instance()->threadConnectionCount());
 }
 
-void TestStoredCurveReader::spanReadsEveryRowInIt_data()
+void TestRecordingReadBack::spanReadsEveryRowInIt_data()
 {
     QTest::addColumn<QTime>("from");
     QTest::addColumn<int>("seconds");
@@ -283,7 +283,7 @@ void TestStoredCurveReader::spanReadsEveryRowInIt_data()
     QTest::newRow("before the recording") << QTime(11, 0, 0) << 600 << 0;
 }
 
-void TestStoredCurveReader::spanReadsEveryRowInIt()
+void TestRecordingReadBack::spanReadsEveryRowInIt()
 {
     QFETCH(QTime, from);
     QFETCH(int, seconds);
@@ -317,7 +317,7 @@ void TestStoredCurveReader::spanReadsEveryRowInIt()
         QCOMPARE(result.curves.first().samples, qint64(seconds));
 }
 
-void TestStoredCurveReader::curvesAreFoundByNameInEveryDayFile()
+void TestRecordingReadBack::curvesAreFoundByNameInEveryDayFile()
 {
     // The first day registers 101 then 102; a second day file written by hand registers them
     // the other way round, so the same name has different ids in the two files.
@@ -367,7 +367,7 @@ void TestStoredCurveReader::curvesAreFoundByNameInEveryDayFile()
     QCOMPARE(result.curves.at(1).samples, qint64(3601));
 }
 
-void TestStoredCurveReader::unplottableValuesAreLeftOut()
+void TestRecordingReadBack::unplottableValuesAreLeftOut()
 {
     RecordingShape shape;
     shape.curveNames = names(1);
@@ -391,7 +391,7 @@ void TestStoredCurveReader::unplottableValuesAreLeftOut()
     QCOMPARE(result.curves.first().maximum, 99.0);
 }
 
-void TestStoredCurveReader::nothingStoredGivesAnEmptyCompleteAnswer()
+void TestRecordingReadBack::nothingStoredGivesAnEmptyCompleteAnswer()
 {
     CurveDataDB *db = openStore();
     QVERIFY(db->registerCurve(QStringLiteral("101")) > 0);
@@ -412,7 +412,7 @@ void TestStoredCurveReader::nothingStoredGivesAnEmptyCompleteAnswer()
     QVERIFY(result.isEmpty());
 }
 
-void TestStoredCurveReader::refusesToRunOnTheStoresThread()
+void TestRecordingReadBack::refusesToRunOnTheStoresThread()
 {
     RecordingShape shape;
     shape.curveNames = names(1);
@@ -426,7 +426,7 @@ void TestStoredCurveReader::refusesToRunOnTheStoresThread()
     LogRecorder log;
     TrendRequest request;
     request.curveNames = shape.curveNames;
-    const TrendReduction result = StoredCurveReader(db).read(request);
+    const TrendReduction result = RecordingReducer(db).read(request);
     QVERIFY(!result.complete);
     QVERIFY(result.isEmpty());
     QCOMPARE(log.count(QStringLiteral("曲线回读不能在数据库线程中运行")), 1);
@@ -437,7 +437,7 @@ void TestStoredCurveReader::refusesToRunOnTheStoresThread()
     QCOMPARE(db->curveMetadataOf(id).maxValue, 4.5);
 }
 
-void TestStoredCurveReader::storeBeingClearedGivesAnIncompleteAnswer()
+void TestRecordingReadBack::storeBeingClearedGivesAnIncompleteAnswer()
 {
     RecordingShape shape;
     shape.curveNames = names(2);
@@ -460,7 +460,7 @@ void TestStoredCurveReader::storeBeingClearedGivesAnIncompleteAnswer()
     QVERIFY(after.isEmpty());
 }
 
-void TestStoredCurveReader::clearDuringAReadStopsItBeforeFilesGo()
+void TestRecordingReadBack::clearDuringAReadStopsItBeforeFilesGo()
 {
     RecordingShape shape;
     shape.curveNames = names(10);
@@ -489,7 +489,7 @@ void TestStoredCurveReader::clearDuringAReadStopsItBeforeFilesGo()
     QVERIFY(cleared.wait(10000));
 }
 
-void TestStoredCurveReader::onlyTheNewestRequestIsReported()
+void TestRecordingReadBack::onlyTheNewestRequestIsReported()
 {
     RecordingShape shape;
     shape.curveNames = names(4);
@@ -527,7 +527,7 @@ void TestStoredCurveReader::onlyTheNewestRequestIsReported()
     QCOMPARE(reduced.count(), 1);
 }
 
-void TestStoredCurveReader::destroyedDuringAReadEndsItsThread()
+void TestRecordingReadBack::destroyedDuringAReadEndsItsThread()
 {
     RecordingShape shape;
     shape.curveNames = names(10);
@@ -550,5 +550,5 @@ void TestStoredCurveReader::destroyedDuringAReadEndsItsThread()
     QCOMPARE(ConnectionPool::instance()->connectionCount(), ownConnections);
 }
 
-QTEST_GUILESS_MAIN(TestStoredCurveReader)
-#include "tst_storedcurvereader.moc"
+QTEST_GUILESS_MAIN(TestRecordingReadBack)
+#include "tst_recordingreadback.moc"

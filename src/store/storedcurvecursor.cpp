@@ -1,0 +1,393 @@
+#include "storedcurvecursor.h"
+
+#include "connectionpool.h"
+#include "curvedatadb.h"
+#include "storeschema.h"
+#include "trackedquery.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlResult>
+#include <QVariant>
+
+#ifdef DATALOGGER_STORE_STEP_SQLITE
+#include <sqlite3.h>
+#endif
+
+#include <map>
+
+namespace {
+
+void touch(const QString &path)
+{
+    ConnectionPool::instance()->touchConnection(path);
+}
+
+QString quotedTable(const QString &name)
+{
+    // A quote inside is doubled, so that no table name read from a day file can end the
+    // quoting early.
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QDate localDateOf(qint64 ms)
+{
+    // Times far outside the calendar have no date: the range is then open on that side.
+    constexpr qint64 limit = 253402300799000LL; // 9999-12-31
+    if (ms < -limit || ms > limit)
+        return QDate();
+    return QDateTime::fromMSecsSinceEpoch(ms).date();
+}
+
+struct DayFile
+{
+    QString path;
+    QDate date;
+};
+
+// Day files of the store whose local date may hold samples of [start, end], in date order.
+std::vector<DayFile> dayFilesOf(const CurveDataDB &store, qint64 start, qint64 end)
+{
+    // A sample belongs to the file of its local date, or to an earlier one when it was stamped
+    // ahead of the clock; one day of slack on each side also covers the hour a daylight-saving
+    // change moves midnight.
+    QDate first = localDateOf(start);
+    QDate last = localDateOf(end);
+    if (first.isValid())
+        first = first.addDays(-1);
+    if (last.isValid())
+        last = last.addDays(1);
+    static const QRegularExpression dayFile(QStringLiteral("^(\\d{8})\\.db$"));
+    const QStringList names =
+        QDir(store.dataDirectory())
+            .entryList({QStringLiteral("*.db")}, QDir::Files | QDir::Readable, QDir::Name);
+    std::vector<DayFile> files;
+    for (const QString &name : names) {
+        const QRegularExpressionMatch match = dayFile.match(name);
+        if (!match.hasMatch())
+            continue;
+        const QDate date = QDate::fromString(match.captured(1), QStringLiteral("yyyyMMdd"));
+        if (!date.isValid())
+            continue;
+        if ((first.isValid() && date < first) || (last.isValid() && date > last))
+            continue;
+        // Named as the store names it: the pool knows a file by this path, also when the store
+        // asks it to close the file on every thread.
+        files.push_back({store.dbPathForDate(match.captured(1)), date});
+    }
+    return files;
+}
+
+// The curve's id in the file of db: -1 when it is not registered there, -2 when the lookup
+// failed.
+int curveIdIn(const QSqlDatabase &db, const QString &name)
+{
+    TrackedQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.prepare(QString::fromLatin1(StoreSql::selectCurveIdByName));
+    if (ok) {
+        query.addBindValue(name);
+        ok = query.exec();
+    }
+    if (!ok) {
+        qWarning().noquote() << "[获取分片表] 曲线" << name << "读取曲线表失败："
+                             << query.lastError().text();
+        return -2;
+    }
+    return query.next() ? query.value(0).toInt() : -1;
+}
+
+} // namespace
+
+StoredCurveCursor::StoredCurveCursor(CurveDataDB *store, const QString &curveName, qint64 start,
+                                     qint64 end, Order order)
+    : store(store)
+    , curveName(curveName)
+    , start(start)
+    , end(end)
+    , order(order)
+{
+    if (!store || end < start)
+        return;
+    collectTables();
+    if (tables.empty()) {
+        qWarning().noquote() << "[Cursor初始化] 曲线" << curveName << "未获取到任何分片表";
+        return;
+    }
+    onRow = openNextTable();
+}
+
+StoredCurveCursor::~StoredCurveCursor()
+{
+    close();
+}
+
+void StoredCurveCursor::collectTables()
+{
+    const std::vector<DayFile> files = dayFilesOf(*store, start, end);
+    if (files.empty()) {
+        qWarning().noquote() << "[获取分片表] 曲线" << curveName << "时间范围内无有效数据库文件";
+        return;
+    }
+    // One table per slice. A slice can have a copy in an earlier file too (samples stamped
+    // ahead of the clock go to the file of the day they were written); the copy in the file of
+    // the slice's own date is the one read.
+    std::map<qint64, std::pair<Table, bool>> slices;
+    for (const DayFile &file : files) {
+        const QSharedPointer<QSqlDatabase> conn = store->getConnection(file.path);
+        if (!conn || !conn->isOpen()) {
+            qWarning().noquote() << "[获取分片表] 曲线" << curveName << "打开数据库" << file.path
+                                 << "失败（openDb返回空）";
+            complete = false;
+            // Refused while the store is being cleared: whatever was found is stale.
+            if (store->isClearing()) {
+                slices.clear();
+                break;
+            }
+            continue;
+        }
+        // Ids are per day file: the curve is found there by name.
+        const int id = curveIdIn(*conn, curveName);
+        if (id == -2)
+            complete = false;
+        if (id >= 0) {
+            for (const DBBatchInfo &batch : store->queryBatches(id, start, end, *conn)) {
+                const bool ownDay = localDateOf(batch.batchStart) == file.date;
+                const Table table{file.path, batch.tableName, id, batch.batchStart, batch.batchEnd};
+                const auto found = slices.find(batch.batchStart);
+                if (found == slices.end())
+                    slices.emplace(batch.batchStart, std::make_pair(table, ownDay));
+                else if (ownDay && !found->second.second)
+                    found->second = std::make_pair(table, ownDay);
+            }
+        }
+        touch(file.path);
+    }
+    tables.reserve(slices.size());
+    for (const auto &slice : slices)
+        tables.push_back(slice.second.first);
+}
+
+QStringList StoredCurveCursor::tableNames() const
+{
+    QStringList names;
+    for (const Table &table : tables)
+        names.append(table.name);
+    return names;
+}
+
+QString StoredCurveCursor::currentFile() const
+{
+    return connection && connection->isOpen() ? connection->databaseName() : QString();
+}
+
+bool StoredCurveCursor::openNextTable()
+{
+    // One table per turn; a table that fails or has no row in the range is skipped for good,
+    // so the loop ends after at most tables.size() turns.
+    while (nextTable < tables.size()) {
+        const Table &table = tables[nextTable];
+        ++nextTable;
+        if (openTable(table))
+            return true;
+    }
+    qDebug().noquote() << "[初始化查询] 曲线" << curveName << "所有分片表已处理完毕";
+    return false;
+}
+
+bool StoredCurveCursor::openTable(const Table &table)
+{
+    releaseQuery();
+    connection = store->getConnection(table.path);
+    if (!connection || !connection->isOpen()) {
+        qWarning().noquote() << "[初始化查询] 打开数据库" << table.path << "失败";
+        connection.reset();
+        complete = false;
+        return false;
+    }
+    // In stored order a table wholly inside the range is read without its index: the fastest
+    // way through all of its rows.
+    const bool whole = order == Order::Stored && table.batchStart >= start && table.batchEnd <= end;
+    QString sql =
+        QStringLiteral("SELECT timestamp, value FROM %1%2 WHERE curve_id = %3")
+            .arg(quotedTable(table.name), whole ? QStringLiteral(" NOT INDEXED") : QString(),
+                 QString::number(table.fileCurveId));
+    if (!whole)
+        sql += QStringLiteral(" AND timestamp BETWEEN ? AND ?");
+    if (order == Order::Time)
+        sql += QStringLiteral(" ORDER BY timestamp ASC");
+    query = std::make_unique<TrackedQuery>(*connection);
+    query->setForwardOnly(true);
+    bool ok = query->prepare(sql);
+    if (ok) {
+        if (!whole) {
+            query->addBindValue(start);
+            query->addBindValue(end);
+        }
+        ok = query->exec();
+    }
+    if (!ok) {
+        qWarning().noquote() << "[初始化查询] SQL执行失败：" << query->lastError().text();
+        complete = false;
+        releaseQuery();
+        touch(table.path);
+        return false;
+    }
+    if (query->next()) {
+        rowTime = query->value(0).toLongLong();
+        rowValue = query->value(1).toDouble();
+#ifdef DATALOGGER_STORE_STEP_SQLITE
+        // Qt's row cache costs more than the stepping itself on long tables; the rows after
+        // the first are read from the driver's statement (Qt has stepped it onto the first).
+        const QVariant handle = query->result()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0)
+            statement = *static_cast<sqlite3_stmt *const *>(handle.constData());
+#endif
+        return true;
+    }
+    if (query->lastError().isValid()) {
+        qWarning().noquote() << "[初始化查询] 读取分片表" << table.name << "失败："
+                             << query->lastError().text();
+        complete = false;
+    } else {
+        qWarning().noquote() << "[初始化查询] 分片表" << table.name
+                             << "无匹配数据（时间范围/曲线ID过滤后为空）";
+    }
+    releaseQuery();
+    touch(table.path);
+    return false;
+}
+
+bool StoredCurveCursor::loadRow()
+{
+#ifdef DATALOGGER_STORE_STEP_SQLITE
+    if (statement) {
+        const int step = sqlite3_step(statement);
+        if (step == SQLITE_ROW) {
+            rowTime = sqlite3_column_int64(statement, 0);
+            rowValue = sqlite3_column_double(statement, 1);
+            return true;
+        }
+        if (step != SQLITE_DONE) {
+            qWarning().noquote() << "[获取数据] 曲线" << curveName << "读取分片表失败："
+                                 << sqlite3_errmsg(sqlite3_db_handle(statement));
+            complete = false;
+        }
+        // Never stepped again after the end: a finished statement would start over.
+        statement = nullptr;
+        return false;
+    }
+#endif
+    if (!query->next()) {
+        if (query->lastError().isValid()) {
+            qWarning().noquote() << "[获取数据] 曲线" << curveName << "读取分片表失败："
+                                 << query->lastError().text();
+            complete = false;
+        }
+        return false;
+    }
+    rowTime = query->value(0).toLongLong();
+    rowValue = query->value(1).toDouble();
+    return true;
+}
+
+bool StoredCurveCursor::advance()
+{
+    if (!query && nextTable >= tables.size()) {
+        // Exhausted before: nothing left to read or to report.
+        onRow = false;
+        return false;
+    }
+    if (query && query->isActive()) {
+        if (loadRow()) {
+            onRow = true;
+            return true;
+        }
+        if (connection && connection->isOpen())
+            touch(connection->databaseName());
+        // Let go of the finished statement at once: stepped again it would start over.
+        releaseQuery();
+        onRow = openNextTable();
+        return onRow;
+    }
+    if (query) {
+        // The pool closed the connection under the statement: the rest of that table is lost.
+        qDebug().noquote() << "[获取数据] 查询已失效，切换到下一个分片表";
+        complete = false;
+    }
+    releaseQuery();
+    onRow = openNextTable();
+    return onRow;
+}
+
+bool StoredCurveCursor::extent(qint64 *first, qint64 *last)
+{
+    bool any = false;
+    qint64 lowest = 0;
+    qint64 highest = 0;
+    for (const Table &table : tables) {
+        const QSharedPointer<QSqlDatabase> conn = store->getConnection(table.path);
+        if (!conn || !conn->isOpen()) {
+            complete = false;
+            continue;
+        }
+        // Two sub-queries, so that each is answered from the (curve_id, timestamp) index alone.
+        const QString sql =
+            QStringLiteral("SELECT (SELECT MIN(timestamp) FROM %1 WHERE curve_id = %2 AND "
+                           "timestamp BETWEEN ? AND ?), (SELECT MAX(timestamp) FROM %1 WHERE "
+                           "curve_id = %2 AND timestamp BETWEEN ? AND ?)")
+                .arg(quotedTable(table.name), QString::number(table.fileCurveId));
+        TrackedQuery query(*conn);
+        query.setForwardOnly(true);
+        bool ok = query.prepare(sql);
+        if (ok) {
+            for (int pair = 0; pair < 2; ++pair) {
+                query.addBindValue(start);
+                query.addBindValue(end);
+            }
+            ok = query.exec() && query.next();
+        }
+        if (!ok) {
+            qWarning().noquote() << "[获取范围] 分片表" << table.name << "读取时间范围失败："
+                                 << query.lastError().text();
+            complete = false;
+        } else if (!query.value(0).isNull() && !query.value(1).isNull()) {
+            const qint64 low = query.value(0).toLongLong();
+            const qint64 high = query.value(1).toLongLong();
+            lowest = any ? qMin(lowest, low) : low;
+            highest = any ? qMax(highest, high) : high;
+            any = true;
+        }
+        touch(table.path);
+    }
+    if (any) {
+        *first = lowest;
+        *last = highest;
+    }
+    return any;
+}
+
+void StoredCurveCursor::releaseQuery()
+{
+    statement = nullptr;
+    if (!query)
+        return;
+    if (query->isActive())
+        query->finish();
+    query.reset();
+}
+
+void StoredCurveCursor::close()
+{
+    releaseQuery();
+    if (connection && connection->isOpen())
+        touch(connection->databaseName());
+    connection.reset();
+    onRow = false;
+}

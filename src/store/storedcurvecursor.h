@@ -1,0 +1,97 @@
+// Forward-only reader of one stored curve over a time range: finds the curve by name in the day
+// files that may hold the range, lists its batch tables (one copy of each six-hour slice) and
+// steps through their rows table after table. What the export and the plot read back through.
+#pragma once
+
+#include <QSharedPointer>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <memory>
+#include <vector>
+
+class CurveDataDB;
+class TrackedQuery;
+struct sqlite3_stmt;
+
+class StoredCurveCursor
+{
+public:
+    enum class Order
+    {
+        // Ascending time stamps, through the (curve_id, timestamp) index.
+        Time,
+        // Table after table in slice order, the rows of a table as they are stored; a table
+        // wholly inside the range is read front to back without its index.
+        Stored
+    };
+
+    // Lists the tables and stands on the first row of the range, if there is one. A cursor is
+    // used on one thread only: the connections it takes from the store's pool belong to that
+    // thread, which hands them back (ConnectionPool::releaseThreadConnections) when it is done.
+    StoredCurveCursor(CurveDataDB *store, const QString &curveName, qint64 start, qint64 end,
+                      Order order = Order::Time);
+    ~StoredCurveCursor();
+
+    StoredCurveCursor(const StoredCurveCursor &) = delete;
+    StoredCurveCursor &operator=(const StoredCurveCursor &) = delete;
+
+    bool hasRow() const { return onRow; }
+    qint64 timestamp() const { return rowTime; }
+    double value() const { return rowValue; }
+    // Moves to the next row, crossing into the next table when needed; returns hasRow().
+    bool advance();
+
+    // Lowest and highest time stamp inside the range over all of the curve's tables, whatever
+    // has been read; false when they hold none.
+    bool extent(qint64 *first, qint64 *last);
+
+    // False once a day file or a table of the range could not be read (the store being cleared,
+    // a damaged file, a statement closed under the cursor): the rows are then not all there are.
+    bool isComplete() const { return complete; }
+    // The tables in reading order.
+    QStringList tableNames() const;
+    // The day file being read; empty when none is.
+    QString currentFile() const;
+    // Lets go of the statement; the connections stay pooled.
+    void close();
+
+private:
+    struct Table
+    {
+        QString path;
+        QString name;
+        int fileCurveId; // the curve's id in that day file
+        qint64 batchStart;
+        qint64 batchEnd;
+    };
+
+    void collectTables();
+    // Opens the next table that has a row in the range and loads that row; false when no table
+    // is left.
+    bool openNextTable();
+    bool openTable(const Table &table);
+    bool loadRow();
+    void releaseQuery();
+
+    CurveDataDB *const store;
+    const QString curveName;
+    const qint64 start;
+    const qint64 end;
+    const Order order;
+
+    std::vector<Table> tables;
+    size_t nextTable = 0;
+    QSharedPointer<QSqlDatabase> connection;
+    std::unique_ptr<TrackedQuery> query;
+    // The statement of query, stepped directly for the rows after the first (null when the
+    // driver's statement cannot be reached). Owned by query: used only while query is active,
+    // which the pool's closing of the connection ends first.
+    sqlite3_stmt *statement = nullptr;
+    bool onRow = false;
+    qint64 rowTime = 0;
+    double rowValue = 0.0;
+    bool complete = true;
+};
