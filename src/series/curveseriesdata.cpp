@@ -8,14 +8,6 @@
 #include <cfloat>
 #include <cmath>
 
-CurveSeriesData::CurveSeriesData(const QString &curveName, const QString &storeDirName)
-    : name(curveName)
-    , maximumMember(-DBL_MAX)
-    , minimumMember(DBL_MAX)
-{
-    registerWith(CurveDataDB::instance(storeDirName));
-}
-
 CurveSeriesData::CurveSeriesData(const QString &curveName, CurveDataDB *store)
     : name(curveName)
     , maximumMember(-DBL_MAX)

@@ -17,8 +17,6 @@ class CurveSeriesData : public QwtSeriesData<QPointF>
 public:
     static constexpr int defaultWindowCapacity = 10000;
 
-    // Registers curveName with the process-wide store (created in storeDirName on first use).
-    CurveSeriesData(const QString &curveName, const QString &storeDirName);
     // Registers curveName with the given store (not owned).
     CurveSeriesData(const QString &curveName, CurveDataDB *store);
     ~CurveSeriesData() override = default;

@@ -1,5 +1,5 @@
-// The store as a whole: the process-wide instance, construction and teardown, the connection
-// gate, day-file paths and observers.
+// The store as a whole: construction and teardown, the connection gate, day-file paths and
+// observers.
 #include "curvedatadb.h"
 
 #include "connectionpool.h"
@@ -16,43 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
-
-#include <atomic>
-
-namespace {
-std::atomic<CurveDataDB *> storeInstance{nullptr};
-std::mutex storeInstanceMutex;
-
-void closeStoreAtExit()
-{
-    // The store itself lives on (it is never deleted); at application exit it only lets go of
-    // its connections, before the pool closes them.
-    if (CurveDataDB *store = storeInstance.load()) {
-        store->closeCurrentDatabase();
-        store->closeAllDatabases();
-    }
-}
-} // namespace
-
-CurveDataDB *CurveDataDB::instance(const QString &dirName)
-{
-    if (CurveDataDB *store = storeInstance.load(std::memory_order_acquire))
-        return store;
-    std::lock_guard<std::mutex> lock(storeInstanceMutex);
-    if (CurveDataDB *store = storeInstance.load(std::memory_order_relaxed))
-        return store;
-    // The pool's own exit routine must run after the store's (routines run last added, first
-    // called): make sure it exists before the store registers its routine, also when the store
-    // cannot open a file at first.
-    ConnectionPool::instance();
-    const QString name = dirName.isEmpty() ? QStringLiteral("curve_data") : dirName;
-    const QString dataDirPath = QDir(QCoreApplication::applicationDirPath()).filePath(name);
-    CurveDataDB *store = new CurveDataDB(dataDirPath);
-    storeInstance.store(store, std::memory_order_release);
-    if (QCoreApplication::instance())
-        qAddPostRoutine(closeStoreAtExit);
-    return store;
-}
 
 CurveDataDB::CurveDataDB(const QString &dataDirPath, QObject *parent)
     : QObject(parent)

@@ -40,14 +40,11 @@ class CurveDataDB : public QObject
 {
     Q_OBJECT
 public:
-    // Creates the store on the first call in dirName inside the application directory
-    // ("curve_data" when empty; an absolute dirName is used as it is). Later names are ignored.
-    static CurveDataDB *instance(const QString &dirName = QString());
-
     // The recording left in dataDirPath (by an earlier process, say), read from its files.
     static StoredRecording storedRecording(const QString &dataDirPath);
 
-    // A store of its own on dataDirPath (tests, tools); the process-wide one comes from instance.
+    // The store of the data set in dataDirPath, made when missing; its owner deletes it before
+    // the application object goes.
     explicit CurveDataDB(const QString &dataDirPath, QObject *parent = nullptr);
     ~CurveDataDB() override;
 

@@ -24,7 +24,6 @@ class TestCurveSeriesData : public QObject
 private slots:
     void init();
     void cleanup();
-    void seriesThroughProcessWideStore();
     void firstSampleSetsEverything();
     void statistics_data();
     void statistics();
@@ -54,25 +53,6 @@ void TestCurveSeriesData::cleanup()
     store.reset();
     clock.reset();
     dir.reset();
-}
-
-void TestCurveSeriesData::seriesThroughProcessWideStore()
-{
-    QTemporaryDir own;
-    const QString dataSet = QDir(own.path()).filePath("SN9_Data");
-    {
-        CurveSeriesData series("101", dataSet);
-        QCOMPARE(series.curveId(), 1);
-        series.addSample(double(localMs(today, QTime(9, 0))), 1.5);
-        CurveSeriesData second("102", QStringLiteral("ignored_Data"));
-        QCOMPARE(second.curveId(), 2);
-    }
-    QCOMPARE(CurveDataDB::instance()->dataDirectory(), dataSet);
-    QVERIFY(!QFile::exists(QDir(QCoreApplication::applicationDirPath()).filePath("ignored_Data")));
-    SqliteFile raw(QDir(dataSet).filePath(dayKey(today) + ".db"));
-    QCOMPARE(raw.scalar("SELECT value FROM curve_1_batch_20240115_060000_20240115_115959"),
-             QStringLiteral("1.5"));
-    CurveDataDB::instance()->closeCurrentDatabase();
 }
 
 void TestCurveSeriesData::firstSampleSetsEverything()

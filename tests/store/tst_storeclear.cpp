@@ -43,7 +43,6 @@ class TestStoreClear : public QObject
 private slots:
     void init();
     void cleanup();
-    void instanceTakesAbsoluteDirectory();
     void clearRemovesEveryFile();
     void fileThatCannotBeRemoved();
     void secondRequestIsIgnored();
@@ -77,20 +76,6 @@ void TestStoreClear::cleanup()
     store.reset();
     clock.reset();
     dir.reset();
-}
-
-void TestStoreClear::instanceTakesAbsoluteDirectory()
-{
-    QTemporaryDir own;
-    const QString dataSet = QDir(own.path()).filePath("SN123_Data");
-    CurveDataDB *first = CurveDataDB::instance(dataSet);
-    QVERIFY(first);
-    QCOMPARE(first->dataDirectory(), dataSet);
-    QVERIFY(QFile::exists(QDir(dataSet).filePath(dayKey(today) + ".db")));
-    QCOMPARE(CurveDataDB::instance("other_Data"), first);
-    QCOMPARE(CurveDataDB::instance(), first);
-    // Lets go of its file; the pool's connections go with the suite's own store.
-    first->closeCurrentDatabase();
 }
 
 void TestStoreClear::clearRemovesEveryFile()
