@@ -8,6 +8,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqwt-qt5-dev
     sqlite3 xvfb xauth x11-utils fonts-wqy-microhei socat procps
     xdotool imagemagick dbus at-spi2-core
+    libmosquitto-dev mosquitto mosquitto-clients
 )
 
 missing=()
