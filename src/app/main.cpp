@@ -14,6 +14,7 @@
 #include "hostlink.h"
 #include "loggingcontroller.h"
 #include "mainwidget.h"
+#include "mqttsettings.h"
 #include "resources/dataloggerresources.h"
 #include "rig.h"
 
@@ -72,6 +73,11 @@ int main(int argc, char *argv[])
     // Outlives the window: its reader stops after the window (and the scan) have ended.
     HostLink hostLink(window);
     hostLink.start();
+
+    // Live readings to an MQTT broker, when the configuration asks for it.
+    QString mqttError;
+    const MqttSettings mqtt = MqttSettings::load(MqttSettings::defaultConfigPath(), &mqttError);
+    controller.setPublishing(mqtt, mqttError);
 
     QFile styleFile(QStringLiteral(":/qss/styles.qss"));
     if (styleFile.open(QIODevice::ReadOnly | QIODevice::Text)) {

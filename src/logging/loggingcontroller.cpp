@@ -9,6 +9,7 @@
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
+#include "livepublisher.h"
 #include "readdata.h"
 #include "rig.h"
 
@@ -124,6 +125,8 @@ bool LoggingController::linkSwitchMainFrame(QList<int> *slotNumbers)
     if (!rig.linkSwitch(found.first()))
         return false;
     switchLinked = true;
+    if (livePublisher)
+        livePublisher->setIdentity(rig.identity());
     QStringList ignored;
     *slotNumbers = fittedSlots(rig.moduleSlots(), &ignored);
     if (!ignored.isEmpty())
@@ -205,6 +208,7 @@ void LoggingController::startOrStop()
     logging = true;
     stopBeforeScan = false;
     emit runStarting();
+    forgetPublishedRecording();
     strandedStore.reset();
     removeDataSetDir();
     if (curveStore) {
@@ -299,6 +303,8 @@ void LoggingController::beginScanning()
     storeFailureShown = false;
     silentInstruments.clear();
     emit scanStarted();
+    if (livePublisher)
+        livePublisher->startRecording(curveStore.get(), channelList);
     scan->startScanning();
 }
 
@@ -337,6 +343,8 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
         }
     }
     emit scanStored(stored);
+    if (livePublisher && !stored.isEmpty())
+        livePublisher->samplesStored();
     if (notStored > 0)
         storeFailedWhileLogging(notStored);
 }
@@ -363,6 +371,8 @@ void LoggingController::onScanEnded()
     elapsedTimer.stop();
     logging = false;
     endText = QDateTime::currentDateTime().addSecs(1).toString(recordTimeFormat);
+    if (livePublisher)
+        livePublisher->recordingEnded();
     emit runEnded();
 }
 

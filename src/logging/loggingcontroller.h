@@ -21,6 +21,8 @@
 
 class CsvExportFromDBThread;
 class CurveDataDB;
+class LivePublisher;
+struct MqttSettings;
 class CurveSeriesData;
 class ReadData;
 class Rig;
@@ -101,6 +103,14 @@ public:
     QString endNotice() const { return endNoticeText; }
     QString runningText() const;
 
+    // Publishes the recordings live when settings say so; a configuration error is said to
+    // the user and logging goes on without publishing. A recording an earlier process left
+    // resumes its delivery from where it stopped.
+    void setPublishing(const MqttSettings &settings, const QString &configurationError);
+    LivePublisher *publisher() const { return livePublisher.get(); }
+    // The publisher's last state for the bottom bar; empty while nothing is published.
+    QString publishStatus() const { return publishText; }
+
     // Exports this process's recording, or the one an earlier process left beside the
     // executable, to folder/"<serial>_<name>.csv".
     ExportStart exportRecording(const QString &folder, const QString &name,
@@ -121,6 +131,8 @@ signals:
     void exportFinished(ExportResult result, const QStringList &files);
     // The export thread ended without a result.
     void exportInterrupted();
+    // The publisher's connection and backlog, for the bottom bar.
+    void publishStatusChanged(const QString &text);
 
 private:
     void onStoreCleared();
@@ -138,6 +150,9 @@ private:
     void openStrandedRecording();
     void onExportFinished(ExportResult result, const QStringList &files);
     void onExportThreadFinished();
+    void onPublishStatus(bool connected, qint64 backlog);
+    // The previous recording is about to go: what it did not deliver is given up, and said.
+    void forgetPublishedRecording();
     void stopThread(QThread *thread);
 
     Rig &rig;
@@ -171,4 +186,7 @@ private:
     QString strandedSerial;
     qint64 strandedStartMs = 0;
     qint64 strandedEndMs = 0;
+    // Declared after the stores: it ends (and keeps its place) before they close.
+    std::unique_ptr<LivePublisher> livePublisher;
+    QString publishText;
 };

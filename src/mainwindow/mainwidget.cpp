@@ -36,6 +36,8 @@ MainWidget::MainWidget(LoggingController &controller, QWidget *parent)
     messageDialog = CustomMessageDialog::sharedMessageDialog();
     busyOverlay = new LoadingView(0, this);
     busyOverlay->startLoading();
+    // Messages also reach a window still waiting for its measuring instrument.
+    connect(&controller, &LoggingController::message, this, &MainWidget::showMessage);
     linkMeasureDevice();
     setStyleSheet(
         QStringLiteral("background:rgb(43, 43, 43);font-family:'Microsoft YaHei',Arial;"));
@@ -143,6 +145,12 @@ void MainWidget::buildBottomBar()
 
     bottomLayout->addItem(new QSpacerItem(20, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
 
+    // The live publisher's state; shown only while readings are published.
+    publishLabel = new QLabel(controller.publishStatus());
+    publishLabel->setStyleSheet(QStringLiteral("color:#D3D3D3;padding-right:12px;"));
+    publishLabel->setVisible(!controller.publishStatus().isEmpty());
+    bottomLayout->addWidget(publishLabel);
+
     exportButton =
         new ImageButton(QIcon(QStringLiteral(":/image/derive.png")), tr("导出"), QIcon());
     exportButton->setObjectName(QStringLiteral("imageButton"));
@@ -174,7 +182,6 @@ void MainWidget::connectSignals()
     for (QRadioButton *radio : {settings->minIntervalRadio, settings->customIntervalRadio})
         connect(radio, &QAbstractButton::toggled, this, &MainWidget::recvIntervalSlot);
 
-    connect(&controller, &LoggingController::message, this, &MainWidget::showMessage);
     connect(&controller, &LoggingController::runStarting, this, &MainWidget::showRunStarting);
     connect(&controller, &LoggingController::curvesPrepared, trendPlot,
             [this] { trendPlot->setCurves(controller.curves()); });
@@ -184,6 +191,8 @@ void MainWidget::connectSignals()
             &MainWidget::refreshCurveSeriesDataSlot);
     connect(&controller, &LoggingController::runEnded, this, &MainWidget::recvReadDataSlot);
     connect(&controller, &LoggingController::runningTextChanged, runningLabel, &QLabel::setText);
+    connect(&controller, &LoggingController::publishStatusChanged, this,
+            &MainWidget::showPublishStatus);
     connect(&controller, &LoggingController::exportFinished, this, &MainWidget::onExportFinished);
     connect(&controller, &LoggingController::exportInterrupted, this,
             &MainWidget::onExportInterrupted);

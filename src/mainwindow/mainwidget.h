@@ -74,6 +74,7 @@ private:
     void showRunStarting();
     void showScanStarted();
     void showIdle();
+    void showPublishStatus(const QString &text);
 
     // Export dialog
     void onExportFinished(ExportResult result, const QStringList &files);
@@ -97,6 +98,7 @@ private:
     ImageButton *startButton = nullptr;
     ImageButton *exportButton = nullptr;
     QLabel *runningLabel = nullptr;
+    QLabel *publishLabel = nullptr;
     ExportDialog *exportDialog = nullptr;
     TrendPlot *trendPlot = nullptr;
     SideBar *sideBar = nullptr;

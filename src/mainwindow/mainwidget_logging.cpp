@@ -112,6 +112,12 @@ void MainWidget::showIdle()
     busyOverlay->stopLoading();
 }
 
+void MainWidget::showPublishStatus(const QString &text)
+{
+    publishLabel->setText(text);
+    publishLabel->setVisible(!text.isEmpty());
+}
+
 void MainWidget::refreshCurveSeriesDataSlot(const LoggingController::StoredRows &rows)
 {
     for (const auto &row : rows)
