@@ -7,6 +7,11 @@
 #   VISA_RESOURCE_LIST. Sets sim_pid, measure_resource, switch_resource; the transcript of
 #   every SCPI exchange goes to WORK_DIR/transcript.txt.
 # stop_simulator
+# start_broker WORK_DIR OUT_FILE
+#   Starts a local MQTT broker (mosquitto) on a free loopback port, a subscriber to every
+#   topic of the loggers that writes what it receives to OUT_FILE, and exports
+#   DATALOGGER_MQTT_URL so that the logger publishes there. Sets broker_pid, subscriber_pid.
+# stop_broker
 
 sim_pid=""
 measure_resource=""
@@ -44,4 +49,40 @@ stop_simulator() {
         wait "$sim_pid" 2>/dev/null || true
         sim_pid=""
     fi
+}
+
+broker_pid=""
+subscriber_pid=""
+
+start_broker() {
+    local work="$1" received="$2" port
+    for port in $(seq 18830 18930); do
+        printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$port" \
+            >"$work/mosquitto.conf"
+        mosquitto -c "$work/mosquitto.conf" >"$work/broker.log" 2>&1 </dev/null &
+        broker_pid=$!
+        sleep 0.5
+        if kill -0 "$broker_pid" 2>/dev/null; then
+            mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -v -t 'datalogger/#' >"$received" \
+                2>"$work/subscriber.err" </dev/null &
+            subscriber_pid=$!
+            export DATALOGGER_MQTT_URL="mqtt://127.0.0.1:$port"
+            return 0
+        fi
+        broker_pid=""
+    done
+    echo "demo: no MQTT broker could be started (is mosquitto installed?)" >&2
+    return 1
+}
+
+stop_broker() {
+    local pid
+    for pid in "$subscriber_pid" "$broker_pid"; do
+        if [ -n "$pid" ]; then
+            kill "$pid" 2>/dev/null || true
+            wait "$pid" 2>/dev/null || true
+        fi
+    done
+    subscriber_pid=""
+    broker_pid=""
 }

@@ -6,7 +6,7 @@
 # simulator's transcript, and checks what it can see on the way.
 #
 #   demo-headless.sh --bin DIR [--out DIR] [--serial TEXT] [--docs-screenshot FILE]
-#                    [--remove-data]
+#                    [--remove-data] [--mqtt]
 #
 #   --bin DIR              where datalogger, datalogger-host and instrument-sim are
 #   --out DIR              where the results go (default: DIR/../demo)
@@ -14,6 +14,8 @@
 #                          the logger keeps its data in TEXT_Data beside its executable
 #   --docs-screenshot FILE also copy the screenshot of the running logger to FILE
 #   --remove-data          delete the logger's data-set directory at the end
+#   --mqtt                 start a local MQTT broker for the logger to publish to; what a
+#                          subscriber received goes to mqtt.txt in the results
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # shellcheck source=demo-common.sh
@@ -24,6 +26,7 @@ out=""
 serial="SIM0001"
 docs_shot=""
 remove_data=0
+mqtt=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --bin) bin="$2"; shift 2 ;;
@@ -31,6 +34,7 @@ while [ $# -gt 0 ]; do
         --serial) serial="$2"; shift 2 ;;
         --docs-screenshot) docs_shot="$2"; shift 2 ;;
         --remove-data) remove_data=1; shift ;;
+        --mqtt) mqtt=1; shift ;;
         *) echo "demo-headless: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
@@ -49,7 +53,7 @@ done
 out="${out:-$bin/../demo}"
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
-rm -f "$out"/*.png "$out"/*.csv "$out/host.log" "$out/transcript.txt"
+rm -f "$out"/*.png "$out"/*.csv "$out/host.log" "$out/transcript.txt" "$out/mqtt.txt"
 
 work="$(mktemp -d)"
 xvfb_pid=""
@@ -61,6 +65,7 @@ cleanup() {
         for _ in $(seq 200); do kill -0 "$host_pid" 2>/dev/null || break; sleep 0.1; done
         kill -KILL "$host_pid" 2>/dev/null || true
     fi
+    stop_broker
     stop_simulator
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null || true
@@ -153,6 +158,10 @@ screenshot() {
 
 # --- the simulated instruments and the host ------------------------------------------------
 start_simulator "$bin" "$work" "$serial" || fail "the simulator did not start"
+if [ "$mqtt" = 1 ]; then
+    start_broker "$work" "$out/mqtt.txt" || fail "the MQTT broker did not start"
+    say "MQTT broker at $DATALOGGER_MQTT_URL"
+fi
 say "measuring instrument $measure_resource, switch main frame $switch_resource"
 
 "$bin/datalogger-host" "$measure_resource" >"$out/host.log" 2>"$work/host.err" </dev/null &
@@ -276,6 +285,13 @@ grep '^ended: ' "$out/host.log" | sed 's/^ended: /demo: /'
 line_in "$out/host.log" '^ended: The logger ended with exit status 0\.$' ||
     fail "the logger did not end cleanly"
 cp "$work/transcript.txt" "$out/transcript.txt"
+if [ "$mqtt" = 1 ]; then
+    # Every stored reading reached the subscriber (at least once: duplicates are allowed).
+    published="$(grep -E "^datalogger/[^ ]+/readings " "$out/mqtt.txt" | grep -o '"channel":' | wc -l)"
+    [ "$published" -ge 36 ] || fail "the subscriber received $published readings, expected 36"
+    stop_broker
+    say "the subscriber received $published readings (mqtt.txt)"
+fi
 
 if [ -n "$docs_shot" ]; then
     mkdir -p "$(dirname "$docs_shot")"
@@ -292,6 +308,9 @@ echo "  $(basename "$csv")"
 echo "                 the three scans as CSV"
 echo "  host.log       the conversation between host and logger"
 echo "  transcript.txt every SCPI command the simulated instruments received"
+if [ "$mqtt" = 1 ]; then
+    echo "  mqtt.txt       what a subscriber to datalogger/# received from the broker"
+fi
 if [ "$remove_data" = 1 ]; then
     echo "The logger's data set ($bin/${serial}_Data) was removed."
 else

@@ -8,22 +8,26 @@
 # under Xvfb and is driven through connect, tick, three scans and export; the screenshots and
 # the CSV are saved and their place is printed.
 #
-#   bash scripts/demo.sh [--headless] [--out DIR] [--update-docs]
+#   bash scripts/demo.sh [--headless] [--out DIR] [--update-docs] [--mqtt]
 #
 #   --headless     drive the demo under Xvfb even when a display is available
 #   --out DIR      where the headless run saves its results (default: build/demo)
 #   --update-docs  (headless) also refresh the README's screenshot docs/logging.png
+#   --mqtt         also start a local MQTT broker; the logger publishes its readings there
+#                  and what a subscriber received is saved (headless: mqtt.txt in the results)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 headless=0
 out=""
 update_docs=0
+mqtt=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --headless) headless=1; shift ;;
         --out) out="$2"; shift 2 ;;
         --update-docs) update_docs=1; headless=1; shift ;;
+        --mqtt) mqtt=1; shift ;;
         -h | --help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' \
             "${BASH_SOURCE[0]}"; exit 0 ;;
         *) echo "demo: unknown argument '$1' (try --help)" >&2; exit 2 ;;
@@ -49,6 +53,9 @@ if [ "$headless" = 1 ]; then
     if [ "$update_docs" = 1 ]; then
         args+=(--docs-screenshot "$root/docs/logging.png")
     fi
+    if [ "$mqtt" = 1 ]; then
+        args+=(--mqtt)
+    fi
     exec bash "$root/scripts/demo-headless.sh" "${args[@]}"
 fi
 
@@ -56,11 +63,17 @@ fi
 source "$root/scripts/demo-common.sh"
 work="$(mktemp -d)"
 cleanup() {
+    stop_broker
     stop_simulator
     rm -rf "$work"
 }
 trap cleanup EXIT
 start_simulator "$bin" "$work" SIM0001
+if [ "$mqtt" = 1 ]; then
+    start_broker "$work" "$build_dir/mqtt-received.txt"
+    echo "== MQTT: the logger publishes to $DATALOGGER_MQTT_URL;" \
+        "a subscriber writes what it receives to $build_dir/mqtt-received.txt"
+fi
 
 cat <<EOF
 == The simulated instruments
