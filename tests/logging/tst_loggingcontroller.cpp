@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -12,7 +15,9 @@
 
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
+#include "localbroker.h"
 #include "loggingcontroller.h"
+#include "mqttsettings.h"
 #include "readdata.h"
 #include "rig.h"
 #include "simulatedinstruments.h"
@@ -91,6 +96,8 @@ private slots:
     void elapsedLimitEndsTheRun();
     void lostFrameEndsTheRunAndSaysSo();
     void removingTheDataSetNeverLeavesTheApplicationDirectory();
+    void aRunIsPublishedAndItsStateShown();
+    void badPublishingConfigurationIsSaidAndLoggingGoesOn();
 
 private:
     // A controller with both instruments linked and the channels chosen.
@@ -444,6 +451,76 @@ void TestLoggingController::removingTheDataSetNeverLeavesTheApplicationDirectory
     QVERIFY(QFileInfo(link).isDir());
     controller.reset();
     QDir(link).removeRecursively();
+}
+
+// A counted run with a broker configured: every stored reading reaches a subscriber in time
+// order per channel, and the state line says the publisher is connected.
+void TestLoggingController::aRunIsPublishedAndItsStateShown()
+{
+    LocalBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    QVERIFY(broker.subscribe(QStringLiteral("datalogger/%1/readings").arg(serial)));
+    qputenv("DATALOGGER_MQTT_URL", broker.url().toUtf8());
+    QString error;
+    const MqttSettings settings = MqttSettings::load(dir.filePath("none.conf"), &error);
+    qunsetenv("DATALOGGER_MQTT_URL");
+    QVERIFY2(settings.enabled && error.isEmpty(), qPrintable(error));
+    QSignalSpy state(controller.get(), &LoggingController::publishStatusChanged);
+    controller->setPublishing(settings, error);
+    QVERIFY(messages.isEmpty());
+
+    makeLinked({101, 202});
+    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setScanCount(3);
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+    QMap<int, QList<qint64>> published;
+    auto collect = [&] {
+        published.clear();
+        for (const QString &line : broker.received()) {
+            const QJsonObject message =
+                QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8()).object();
+            for (const QJsonValue &sample : message.value(QStringLiteral("samples")).toArray())
+                published[sample[QStringLiteral("channel")].toInt()]
+                    << qint64(sample[QStringLiteral("t")].toDouble());
+        }
+        return published.value(101).size() + published.value(202).size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(collect() >= 6, 20000);
+    for (int channel : {101, 202}) {
+        QList<qint64> times = published.value(channel);
+        QVERIFY(std::is_sorted(times.begin(), times.end()));
+        times.erase(std::unique(times.begin(), times.end()), times.end());
+        QCOMPARE(times.size(), 3);
+        QCOMPARE(times.last(),
+                 qint64(controller->curves().value(channel)->sample(2).x()));
+    }
+    QTRY_VERIFY(!state.isEmpty() &&
+                state.last().at(0).toString() == QStringLiteral("MQTT：已连接"));
+    QCOMPARE(controller->publishStatus(), QStringLiteral("MQTT：已连接"));
+}
+
+void TestLoggingController::badPublishingConfigurationIsSaidAndLoggingGoesOn()
+{
+    QFile conf(dir.filePath(QStringLiteral("bad.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[mqtt]\nurl = ftp://nowhere\n");
+    conf.close();
+    QString error;
+    const MqttSettings settings = MqttSettings::load(conf.fileName(), &error);
+    QVERIFY(!settings.enabled);
+    QVERIFY(!error.isEmpty());
+    controller->setPublishing(settings, error);
+    QCOMPARE(messages.value(0), error);
+    QVERIFY(!controller->publisher());
+    QVERIFY(controller->publishStatus().isEmpty());
+
+    makeLinked({103});
+    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setScanCount(1);
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+    QCOMPARE(controller->curves().value(103)->count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestLoggingController)
