@@ -28,6 +28,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -166,6 +168,7 @@ private:
     bool wantLink() const;
     void manageLink();
     void startConnect();
+    bool connectFailed();
     void dropLink();
     void handleLoopResult(int rc, int loopErrno);
     void readPass();
@@ -200,6 +203,7 @@ private:
     int backoffMs = firstBackoffMs;
     bool dropRequested = false;
     bool refusedThisAttempt = false;
+    int connectErrno = 0;
     bool shuttingDown = false;
     QString lastLibraryError;
     QString lastProblem;
@@ -468,12 +472,39 @@ void LivePublisher::Worker::manageLink()
     const qint64 now = monotonicMs();
     if (link == Link::Down && wantLink() && now >= nextAttempt)
         startConnect();
+    else if (link == Link::Connecting && connectFailed())
+        dropLink();
     else if (link == Link::Connecting && now - linkSince > connectTimeoutMs) {
         report(QStringLiteral("MQTT 代理无法连接：%1（%2 秒内没有应答）")
                    .arg(broker())
                    .arg(connectTimeoutMs / 1000));
         dropLink();
     }
+}
+
+bool LivePublisher::Worker::connectFailed()
+{
+    // With TLS set up, the library swallows a refused connect: connect_async succeeds and the
+    // loop keeps succeeding on a dead socket. A hung-up socket without a peer is that case.
+    const int fd = mosq ? mosquitto_socket(mosq) : -1;
+    if (fd < 0)
+        return false;
+    pollfd poller{fd, POLLOUT, 0};
+    if (poll(&poller, 1, 0) <= 0 || !(poller.revents & (POLLHUP | POLLERR)))
+        return false;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0)
+        return false;
+    int error = 0;
+    socklen_t errorLength = sizeof error;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength);
+    if (error == 0)
+        error = connectErrno;
+    const QString reason =
+        error ? QString::fromLocal8Bit(strerror(error)) : QStringLiteral("连接被对方关闭");
+    report(QStringLiteral("MQTT 代理无法连接：%1（%2）").arg(broker(), reason));
+    return true;
 }
 
 void LivePublisher::Worker::startConnect()
@@ -524,6 +555,8 @@ void LivePublisher::Worker::startConnect()
                                            keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
         handleLoopResult(rc, errno);
+    else
+        connectErrno = errno;
     if (dropRequested)
         dropLink();
 }
