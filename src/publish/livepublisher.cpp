@@ -1,0 +1,1040 @@
+#include "livepublisher.h"
+
+#include "connectionpool.h"
+#include "curvedatadb.h"
+#include "placefile.h"
+#include "publishpayload.h"
+#include "storedcurvecursor.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <mosquitto.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// How long one turn of the thread's loop may wait on the network: the delay before a wake-up
+// from the GUI thread is seen.
+constexpr int loopTimeoutMs = 50;
+constexpr size_t samplesPerMessage = 1000;
+// Messages with readings awaiting their acknowledgement; bounds what a long backlog keeps in
+// memory, while keeping enough on the wire that the broker's round trips do not set the pace.
+constexpr size_t maxInFlight = 16;
+constexpr qint64 placeSaveIntervalMs = 500;
+constexpr qint64 notifyIntervalMs = 200;
+constexpr qint64 statusIntervalMs = 1000;
+constexpr int firstBackoffMs = 1000;
+constexpr int maxBackoffMs = 30000;
+constexpr qint64 connectTimeoutMs = 10000;
+constexpr int keepAliveSeconds = 15;
+// The goodbye status may wait this long for its acknowledgement; the destructor allows 3 s.
+constexpr qint64 goodbyeWaitMs = 2000;
+constexpr unsigned long threadStopWaitMs = 3500;
+// No sample of the channel acknowledged yet.
+constexpr qint64 nothing = -1;
+constexpr qint64 openEnd = std::numeric_limits<qint64>::max();
+
+qint64 monotonicMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+QString serialOf(const QString &identity)
+{
+    const QStringList fields = identity.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return fields.size() > 2 ? fields.at(2) : QStringLiteral("unknown");
+}
+
+void initialiseLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+// Samples of one channel after a place, read on the calling thread.
+qint64 countAfter(CurveDataDB *store, int channel, qint64 after, PublishedSample *newest)
+{
+    StoredCurveCursor cursor(store, QString::number(channel), after + 1, openEnd);
+    qint64 count = 0;
+    while (cursor.hasRow()) {
+        ++count;
+        if (newest)
+            *newest = {cursor.timestamp(), channel, cursor.value()};
+        cursor.advance();
+    }
+    return count;
+}
+
+} // namespace
+
+class LivePublisher::Worker
+{
+public:
+    Worker(LivePublisher *owner, const MqttSettings &settings);
+    ~Worker();
+
+    // GUI thread.
+    void takeStatus();
+
+    LivePublisher *const owner;
+    const MqttSettings settings;
+
+    // Shared with the thread, under mutex.
+    mutable std::mutex mutex;
+    std::condition_variable wakeCondition;
+    bool stopping = false;
+    bool wake = false;
+    int generation = 0; // counts startRecording and forgetRecording calls
+    CurveDataDB *sharedStore = nullptr;
+    QList<int> sharedChannels;
+    bool sharedRecording = false;
+    QString sharedIdentity;
+    bool sharedConnected = false;
+    qint64 sharedBacklog = 0;
+    QMap<int, qint64> sharedCounted; // per channel the newest sample counted into the backlog
+    QString sharedPlacePath;
+    int sharedGeneration = -1; // the recording sharedBacklog and sharedCounted belong to
+    QStringList sharedProblems;
+
+    // Held by the thread while it reads the store or writes the place file; forgetRecording
+    // takes it to know neither is going on. Taken before mutex when both are.
+    std::mutex passMutex;
+
+    // GUI thread only.
+    bool shownConnected = false;
+    qint64 shownBacklog = 0;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    QSocketNotifier *notifier = nullptr;
+
+private:
+    class Thread : public QThread
+    {
+    public:
+        explicit Thread(Worker *worker)
+            : worker(worker)
+        {
+        }
+
+    protected:
+        void run() override { worker->run(); }
+
+    private:
+        Worker *worker;
+    };
+
+    struct InFlight
+    {
+        int mid = 0;
+        bool acknowledged = false;
+        qint64 count = 0;
+        std::vector<std::pair<int, qint64>> last; // channel -> newest time stamp in the message
+    };
+
+    enum class Link
+    {
+        Down,
+        Connecting,
+        Up
+    };
+
+    // All below run on the thread.
+    void run();
+    void takeRecording(int newGeneration, CurveDataDB *store, const QList<int> &channels);
+    void clearRecording();
+    bool wantLink() const;
+    void manageLink();
+    void startConnect();
+    bool connectFailed();
+    void dropLink();
+    void handleLoopResult(int rc, int loopErrno);
+    void readPass();
+    void sendSamples(const std::vector<PublishedSample> &samples);
+    bool moreToSend() const;
+    void publishLatest();
+    void publishStatus(bool force);
+    int publish(const QByteArray &topic, const QByteArray &payload, bool retain);
+    void savePlace(bool force);
+    void shareState(bool withCounted);
+    void notifyGui(bool force);
+    void report(const QString &problem);
+    QString broker() const;
+    QString stateName() const;
+    void onConnect(int rc);
+    void onDisconnect(int rc);
+    void onPublish(int mid);
+    void shutdown();
+
+    static void connectCallback(mosquitto *, void *self, int rc);
+    static void disconnectCallback(mosquitto *, void *self, int rc);
+    static void publishCallback(mosquitto *, void *self, int mid);
+    static void logCallback(mosquitto *, void *self, int level, const char *text);
+
+    QString identity;
+    QString serial;
+    QByteArray prefix;
+    mosquitto *mosq = nullptr;
+    Link link = Link::Down;
+    qint64 linkSince = 0;
+    qint64 nextAttempt = 0;
+    int backoffMs = firstBackoffMs;
+    bool dropRequested = false;
+    bool refusedThisAttempt = false;
+    int connectErrno = 0;
+    bool shuttingDown = false;
+    QString lastLibraryError;
+    QString lastProblem;
+
+    int myGeneration = 0;
+    bool haveRecording = false;
+    bool recordingActive = false;
+    CurveDataDB *store = nullptr;
+    QList<int> channels;
+    QString placePath;
+    qint64 recordingId = 0;
+    std::map<int, qint64> acknowledged; // the place
+    std::map<int, qint64> sent;         // read and handed to the library
+    std::map<int, qint64> counted;      // counted into the backlog
+    std::map<int, PublishedSample> newest;
+    std::map<int, qint64> latestSent;
+    qint64 backlog = 0;
+    std::deque<InFlight> inFlight;
+    // Acknowledgements that arrived inside mosquitto_publish (QoS 0), before the message was
+    // listed as in flight.
+    std::set<int> earlyAcks;
+    bool publishingReadings = false;
+    bool placeDirty = false;
+    qint64 lastPlaceSave = 0;
+    bool statusDirty = false;
+    qint64 lastStatusPublish = 0;
+    qint64 lastStatusBacklog = -1;
+    int goodbyeMid = -1;
+    bool goodbyeAcknowledged = false;
+    bool notifiedConnected = false;
+    qint64 notifiedBacklog = 0;
+    qint64 lastNotify = 0;
+    bool problemsWaiting = false;
+
+    Thread thread;
+};
+
+LivePublisher::Worker::Worker(LivePublisher *owner, const MqttSettings &settings)
+    : owner(owner)
+    , settings(settings)
+    , thread(this)
+{
+    initialiseLibrary();
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wakeRead = fds[0];
+        wakeWrite = fds[1];
+        notifier = new QSocketNotifier(wakeRead, QSocketNotifier::Read);
+        QObject::connect(notifier, &QSocketNotifier::activated, owner, [this] { takeStatus(); });
+    } else {
+        qCritical().noquote() << "MQTT 发布无法建立通知管道:" << strerror(errno);
+    }
+    thread.setObjectName(QStringLiteral("mqtt-publish"));
+    thread.start(QThread::InheritPriority);
+}
+
+LivePublisher::Worker::~Worker()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wakeCondition.notify_all();
+    if (!thread.wait(threadStopWaitMs)) {
+        qWarning().noquote() << "MQTT 发布线程未能按时结束，强制终止";
+        thread.terminate();
+        thread.wait();
+    }
+    // Orders everything the thread did before what follows, visibly to the thread sanitizer.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+    }
+    delete notifier;
+    if (wakeRead >= 0)
+        close(wakeRead);
+    if (wakeWrite >= 0)
+        close(wakeWrite);
+}
+
+void LivePublisher::Worker::takeStatus()
+{
+    char drain[64];
+    while (read(wakeRead, drain, sizeof drain) > 0) {
+    }
+    bool connected = false;
+    qint64 currentBacklog = 0;
+    QStringList problems;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        connected = sharedConnected;
+        currentBacklog = sharedBacklog;
+        problems.swap(sharedProblems);
+    }
+    for (const QString &problem : problems)
+        emit owner->problem(problem);
+    if (connected != shownConnected || currentBacklog != shownBacklog) {
+        shownConnected = connected;
+        shownBacklog = currentBacklog;
+        emit owner->statusChanged(connected, currentBacklog);
+    }
+}
+
+void LivePublisher::Worker::run()
+{
+    while (true) {
+        bool woken = false;
+        int wantedGeneration = 0;
+        CurveDataDB *wantedStore = nullptr;
+        QList<int> wantedChannels;
+        bool recordingNow = false;
+        QString identityNow;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping)
+                break;
+            woken = wake;
+            wake = false;
+            wantedGeneration = generation;
+            wantedStore = sharedStore;
+            wantedChannels = sharedChannels;
+            recordingNow = sharedRecording;
+            identityNow = sharedIdentity;
+        }
+        if (wantedGeneration != myGeneration) {
+            takeRecording(wantedGeneration, wantedStore, wantedChannels);
+            woken = true;
+        }
+        if (haveRecording && recordingNow != recordingActive) {
+            recordingActive = recordingNow;
+            statusDirty = true;
+        }
+        if (identityNow != identity) {
+            identity = identityNow;
+            // The will and the topics name the serial: a new one needs a new session.
+            if (link != Link::Down && serialOf(identity) != serial) {
+                dropLink();
+                nextAttempt = 0;
+            }
+        }
+        manageLink();
+        const bool wantSend =
+            link == Link::Up && inFlight.size() <= maxInFlight / 2 && moreToSend();
+        if (haveRecording && (woken || wantSend))
+            readPass();
+        if (link == Link::Up) {
+            publishLatest();
+            publishStatus(false);
+        }
+        savePlace(false);
+        shareState(false);
+        notifyGui(false);
+        if (mosq) {
+            const int rc = mosquitto_loop(mosq, loopTimeoutMs, 1);
+            const int loopErrno = errno;
+            handleLoopResult(rc, loopErrno);
+        } else {
+            std::unique_lock<std::mutex> lock(mutex);
+            wakeCondition.wait_for(lock, std::chrono::milliseconds(loopTimeoutMs),
+                                   [this] { return stopping || wake; });
+        }
+        if (dropRequested)
+            dropLink();
+    }
+    shutdown();
+}
+
+void LivePublisher::Worker::shutdown()
+{
+    shuttingDown = true;
+    if (link == Link::Up && mosq) {
+        const QByteArray payload = PublishPayload::status(serial, QStringLiteral("offline"),
+                                                          identity, channels, recordingId, backlog);
+        goodbyeMid = publish(prefix + "/status", payload, true);
+        // Acknowledgements of readings still come in meanwhile and move the place on.
+        const qint64 deadline = monotonicMs() + goodbyeWaitMs;
+        while (goodbyeMid >= 0 && !goodbyeAcknowledged && !dropRequested &&
+               monotonicMs() < deadline) {
+            if (mosquitto_loop(mosq, loopTimeoutMs, 1) != MOSQ_ERR_SUCCESS)
+                break;
+        }
+        mosquitto_disconnect(mosq);
+    }
+    if (mosq) {
+        mosquitto_destroy(mosq);
+        mosq = nullptr;
+    }
+    link = Link::Down;
+    savePlace(true);
+    shareState(false);
+    ConnectionPool::instance()->releaseThreadConnections();
+}
+
+void LivePublisher::Worker::clearRecording()
+{
+    haveRecording = false;
+    store = nullptr;
+    channels.clear();
+    placePath.clear();
+    recordingId = 0;
+    acknowledged.clear();
+    sent.clear();
+    counted.clear();
+    newest.clear();
+    latestSent.clear();
+    backlog = 0;
+    inFlight.clear();
+    earlyAcks.clear();
+    placeDirty = false;
+    statusDirty = true;
+}
+
+void LivePublisher::Worker::takeRecording(int newGeneration, CurveDataDB *newStore,
+                                          const QList<int> &newChannels)
+{
+    clearRecording();
+    myGeneration = newGeneration;
+    if (!newStore)
+        return;
+    std::lock_guard<std::mutex> pass(passMutex);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        // forgetRecording came in meanwhile: the store may be gone.
+        if (generation != newGeneration)
+            return;
+    }
+    store = newStore;
+    channels = newChannels;
+    placePath = PlaceFile::pathIn(store->dataDirectory());
+    PublishPlace place;
+    const bool resumed = PlaceFile::read(placePath, &place);
+    if (!resumed)
+        place.recording = QDateTime::currentMSecsSinceEpoch();
+    recordingId = place.recording;
+    for (int channel : channels)
+        acknowledged[channel] = place.acknowledged.value(channel, nothing);
+    sent = acknowledged;
+    counted = acknowledged;
+    haveRecording = true;
+    recordingActive = true;
+    if (!resumed) {
+        PublishPlace fresh;
+        fresh.recording = recordingId;
+        PlaceFile::write(placePath, fresh);
+    }
+    lastPlaceSave = monotonicMs();
+    shareState(true);
+}
+
+bool LivePublisher::Worker::wantLink() const
+{
+    return settings.enabled && (haveRecording || !identity.isEmpty());
+}
+
+QString LivePublisher::Worker::broker() const
+{
+    return QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
+}
+
+QString LivePublisher::Worker::stateName() const
+{
+    return haveRecording && recordingActive ? QStringLiteral("recording") : QStringLiteral("idle");
+}
+
+void LivePublisher::Worker::manageLink()
+{
+    const qint64 now = monotonicMs();
+    if (link == Link::Down && wantLink() && now >= nextAttempt)
+        startConnect();
+    else if (link == Link::Connecting && connectFailed())
+        dropLink();
+    else if (link == Link::Connecting && now - linkSince > connectTimeoutMs) {
+        report(QStringLiteral("MQTT 代理无法连接：%1（%2 秒内没有应答）")
+                   .arg(broker())
+                   .arg(connectTimeoutMs / 1000));
+        dropLink();
+    }
+}
+
+bool LivePublisher::Worker::connectFailed()
+{
+    // With TLS set up, the library swallows a refused connect: connect_async succeeds and the
+    // loop keeps succeeding on a dead socket. A hung-up socket without a peer is that case.
+    const int fd = mosq ? mosquitto_socket(mosq) : -1;
+    if (fd < 0)
+        return false;
+    pollfd poller{fd, POLLOUT, 0};
+    if (poll(&poller, 1, 0) <= 0 || !(poller.revents & (POLLHUP | POLLERR)))
+        return false;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0)
+        return false;
+    int error = 0;
+    socklen_t errorLength = sizeof error;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength);
+    if (error == 0)
+        error = connectErrno;
+    const QString reason =
+        error ? QString::fromLocal8Bit(strerror(error)) : QStringLiteral("连接被对方关闭");
+    report(QStringLiteral("MQTT 代理无法连接：%1（%2）").arg(broker(), reason));
+    return true;
+}
+
+void LivePublisher::Worker::startConnect()
+{
+    serial = serialOf(identity);
+    prefix = settings.topicPrefixFor(serial).toUtf8();
+    const QString clientId =
+        settings.clientId.isEmpty()
+            ? QStringLiteral("datalogger-%1-%2").arg(serial).arg(QCoreApplication::applicationPid())
+            : settings.clientId;
+    link = Link::Connecting;
+    linkSince = monotonicMs();
+    refusedThisAttempt = false;
+    lastLibraryError.clear();
+    // A new session each time: nothing the library kept of the previous one can come back.
+    mosq = mosquitto_new(clientId.toUtf8().constData(), true, this);
+    if (!mosq) {
+        report(QStringLiteral("MQTT 代理无法连接：%1（%2）").arg(broker(), strerror(errno)));
+        dropLink();
+        return;
+    }
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_max_inflight_messages_set(mosq, 100);
+    mosquitto_connect_callback_set(mosq, &Worker::connectCallback);
+    mosquitto_disconnect_callback_set(mosq, &Worker::disconnectCallback);
+    mosquitto_publish_callback_set(mosq, &Worker::publishCallback);
+    mosquitto_log_callback_set(mosq, &Worker::logCallback);
+    if (!settings.userName.isEmpty()) {
+        mosquitto_username_pw_set(
+            mosq, settings.userName.toUtf8().constData(),
+            settings.password.isEmpty() ? nullptr : settings.password.toUtf8().constData());
+    }
+    if (settings.tls) {
+        const int rc = mosquitto_tls_set(mosq, QFile::encodeName(settings.caFile).constData(),
+                                         nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            report(QStringLiteral("MQTT TLS 连接失败：%1（%2）")
+                       .arg(broker(), QString::fromUtf8(mosquitto_strerror(rc))));
+            dropLink();
+            return;
+        }
+    }
+    const QByteArray will = PublishPayload::will(serial);
+    mosquitto_will_set(mosq, (prefix + "/status").constData(), will.size(), will.constData(),
+                       settings.qos, true);
+    errno = 0;
+    const int rc = mosquitto_connect_async(mosq, settings.host.toUtf8().constData(), settings.port,
+                                           keepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS)
+        handleLoopResult(rc, errno);
+    else
+        connectErrno = errno;
+    if (dropRequested)
+        dropLink();
+}
+
+void LivePublisher::Worker::dropLink()
+{
+    if (mosq) {
+        mosquitto_destroy(mosq);
+        mosq = nullptr;
+    }
+    if (link == Link::Up)
+        qWarning().noquote() << "MQTT 与代理的连接中断:" << broker();
+    link = Link::Down;
+    dropRequested = false;
+    // What was in flight is read again from the store once the broker is back.
+    inFlight.clear();
+    earlyAcks.clear();
+    sent = acknowledged;
+    latestSent.clear();
+    nextAttempt = monotonicMs() + backoffMs;
+    backoffMs = std::min(backoffMs * 2, maxBackoffMs);
+}
+
+void LivePublisher::Worker::handleLoopResult(int rc, int loopErrno)
+{
+    if (rc == MOSQ_ERR_SUCCESS)
+        return;
+    if (link == Link::Connecting && !refusedThisAttempt) {
+        QString reason;
+        if (rc == MOSQ_ERR_ERRNO)
+            reason = QString::fromLocal8Bit(strerror(loopErrno));
+        else if (rc == MOSQ_ERR_TLS && !lastLibraryError.isEmpty())
+            reason = lastLibraryError;
+        else
+            reason = QString::fromUtf8(mosquitto_strerror(rc));
+        if (rc == MOSQ_ERR_TLS || (settings.tls && !lastLibraryError.isEmpty() &&
+                                   lastLibraryError.contains(QLatin1String("SSL")))) {
+            if (!lastLibraryError.isEmpty())
+                reason = lastLibraryError;
+            report(QStringLiteral("MQTT TLS 连接失败：%1（%2）").arg(broker(), reason));
+        } else {
+            report(QStringLiteral("MQTT 代理无法连接：%1（%2）").arg(broker(), reason));
+        }
+    }
+    dropRequested = true;
+}
+
+void LivePublisher::Worker::report(const QString &problem)
+{
+    if (problem == lastProblem)
+        return;
+    lastProblem = problem;
+    qWarning().noquote() << problem;
+    std::lock_guard<std::mutex> lock(mutex);
+    sharedProblems.append(problem);
+    problemsWaiting = true;
+}
+
+bool LivePublisher::Worker::moreToSend() const
+{
+    for (const auto &entry : counted) {
+        const auto it = sent.find(entry.first);
+        if (it != sent.end() && it->second < entry.second)
+            return true;
+    }
+    return false;
+}
+
+void LivePublisher::Worker::readPass()
+{
+    std::vector<PublishedSample> taken;
+    {
+        std::lock_guard<std::mutex> pass(passMutex);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (generation != myGeneration)
+                return;
+        }
+        // A clear deletes the day files: leave them alone until the recording is forgotten.
+        if (store->isClearing())
+            return;
+        const size_t room = link == Link::Up && inFlight.size() < maxInFlight
+                                ? (maxInFlight - inFlight.size()) * samplesPerMessage
+                                : 0;
+        bool allRead = true;
+        if (room > 0) {
+            std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
+            cursors.reserve(size_t(channels.size()));
+            for (int channel : channels) {
+                cursors.push_back(std::make_unique<StoredCurveCursor>(
+                    store, QString::number(channel), sent[channel] + 1, openEnd));
+            }
+            // Merge of the channels by time stamp, ties in channel order.
+            while (true) {
+                int best = -1;
+                for (int i = 0; i < channels.size(); ++i) {
+                    const StoredCurveCursor &cursor = *cursors[size_t(i)];
+                    if (!cursor.hasRow())
+                        continue;
+                    if (best < 0) {
+                        best = i;
+                        continue;
+                    }
+                    const qint64 t = cursor.timestamp();
+                    const qint64 bestT = cursors[size_t(best)]->timestamp();
+                    if (t < bestT || (t == bestT && channels.at(i) < channels.at(best)))
+                        best = i;
+                }
+                if (best < 0)
+                    break;
+                if (taken.size() == room) {
+                    allRead = false;
+                    break;
+                }
+                StoredCurveCursor &cursor = *cursors[size_t(best)];
+                taken.push_back({cursor.timestamp(), channels.at(best), cursor.value()});
+                cursor.advance();
+            }
+            bool complete = true;
+            for (auto &cursor : cursors) {
+                complete = complete && cursor->isComplete();
+                cursor->close();
+            }
+            // A table that could not be read would leave a hole behind the place: nothing of
+            // this pass goes out, the next one tries again.
+            if (!complete) {
+                taken.clear();
+                allRead = true;
+            }
+            for (const PublishedSample &sample : taken) {
+                sent[sample.channel] = sample.t;
+                qint64 &countedUpTo = counted[sample.channel];
+                if (sample.t > countedUpTo) {
+                    countedUpTo = sample.t;
+                    ++backlog;
+                    newest[sample.channel] = sample;
+                }
+            }
+        }
+        // What was not read for sending still counts into the backlog.
+        if (room == 0 || !allRead) {
+            for (int channel : channels) {
+                PublishedSample last;
+                const qint64 more = countAfter(store, channel, counted[channel], &last);
+                if (more > 0) {
+                    backlog += more;
+                    counted[channel] = last.t;
+                    newest[channel] = last;
+                }
+            }
+        }
+        // The connections of this thread are of no use to anyone else.
+        ConnectionPool::instance()->releaseThreadConnections();
+        shareState(true);
+    }
+    if (!taken.empty())
+        sendSamples(taken);
+}
+
+void LivePublisher::Worker::sendSamples(const std::vector<PublishedSample> &samples)
+{
+    const QByteArray topic = prefix + "/readings";
+    for (size_t first = 0; first < samples.size(); first += samplesPerMessage) {
+        const size_t count = std::min(samplesPerMessage, samples.size() - first);
+        InFlight message;
+        message.count = qint64(count);
+        std::map<int, qint64> last;
+        for (size_t i = first; i < first + count; ++i)
+            last[samples[i].channel] = samples[i].t;
+        message.last.assign(last.begin(), last.end());
+        const QByteArray payload =
+            PublishPayload::readings(serial, recordingId, samples.data() + first, count);
+        publishingReadings = true;
+        message.mid = publish(topic, payload, false);
+        publishingReadings = false;
+        if (message.mid < 0) {
+            dropRequested = true;
+            return;
+        }
+        message.acknowledged = earlyAcks.erase(message.mid) > 0;
+        inFlight.push_back(std::move(message));
+    }
+    onPublish(-1);
+}
+
+int LivePublisher::Worker::publish(const QByteArray &topic, const QByteArray &payload, bool retain)
+{
+    int mid = -1;
+    const int rc = mosquitto_publish(mosq, &mid, topic.constData(), payload.size(),
+                                     payload.constData(), settings.qos, retain);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        qWarning().noquote() << "MQTT 发布失败:" << topic << mosquitto_strerror(rc);
+        return -1;
+    }
+    return mid;
+}
+
+void LivePublisher::Worker::publishLatest()
+{
+    for (const auto &entry : newest) {
+        qint64 &sentTime = latestSent.try_emplace(entry.first, nothing).first->second;
+        if (sentTime == entry.second.t)
+            continue;
+        const QByteArray topic = prefix + "/channel/" + QByteArray::number(entry.first) + "/latest";
+        if (publish(topic, PublishPayload::latest(serial, entry.second), true) < 0)
+            return;
+        sentTime = entry.second.t;
+    }
+}
+
+void LivePublisher::Worker::publishStatus(bool force)
+{
+    const qint64 now = monotonicMs();
+    const bool due = statusDirty || force ||
+                     (backlog != lastStatusBacklog && now - lastStatusPublish >= statusIntervalMs);
+    if (!due)
+        return;
+    const QByteArray payload =
+        PublishPayload::status(serial, stateName(), identity, channels, recordingId, backlog);
+    if (publish(prefix + "/status", payload, true) < 0)
+        return;
+    statusDirty = false;
+    lastStatusBacklog = backlog;
+    lastStatusPublish = now;
+}
+
+void LivePublisher::Worker::savePlace(bool force)
+{
+    if (!haveRecording || !placeDirty)
+        return;
+    const qint64 now = monotonicMs();
+    if (!force && now - lastPlaceSave < placeSaveIntervalMs)
+        return;
+    std::lock_guard<std::mutex> pass(passMutex);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        // Forgotten: the place file is gone with the recording and must not come back.
+        if (generation != myGeneration)
+            return;
+    }
+    PublishPlace place;
+    place.recording = recordingId;
+    for (const auto &entry : acknowledged) {
+        if (entry.second != nothing)
+            place.acknowledged.insert(entry.first, entry.second);
+    }
+    PlaceFile::write(placePath, place);
+    placeDirty = false;
+    lastPlaceSave = now;
+}
+
+void LivePublisher::Worker::shareState(bool withCounted)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    sharedConnected = link == Link::Up;
+    if (generation != myGeneration)
+        return;
+    sharedBacklog = backlog;
+    if (withCounted || sharedGeneration != myGeneration) {
+        sharedCounted.clear();
+        for (const auto &entry : counted)
+            sharedCounted.insert(entry.first, entry.second);
+        sharedPlacePath = placePath;
+        sharedGeneration = myGeneration;
+    }
+}
+
+void LivePublisher::Worker::notifyGui(bool force)
+{
+    const bool connected = link == Link::Up;
+    const qint64 now = monotonicMs();
+    const bool changed = connected != notifiedConnected || backlog != notifiedBacklog;
+    if (!force && !problemsWaiting && !changed)
+        return;
+    // A change of the connection or a problem goes at once; the backlog a few times a second.
+    if (!force && !problemsWaiting && connected == notifiedConnected &&
+        now - lastNotify < notifyIntervalMs)
+        return;
+    notifiedConnected = connected;
+    notifiedBacklog = backlog;
+    problemsWaiting = false;
+    lastNotify = now;
+    if (wakeWrite >= 0) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up: nothing is lost when this write is refused.
+        if (write(wakeWrite, &byte, 1) < 0 && errno != EAGAIN)
+            qWarning().noquote() << "MQTT 发布通知失败:" << strerror(errno);
+    }
+}
+
+void LivePublisher::Worker::onConnect(int rc)
+{
+    if (rc != 0) {
+        refusedThisAttempt = true;
+        report(QStringLiteral("MQTT 登录被拒绝：%1（%2）")
+                   .arg(broker(), QString::fromUtf8(mosquitto_connack_string(rc))));
+        dropRequested = true;
+        return;
+    }
+    if (link != Link::Up)
+        qInfo().noquote() << "MQTT 已连接代理:" << broker();
+    link = Link::Up;
+    backoffMs = firstBackoffMs;
+    lastProblem.clear();
+    statusDirty = true;
+    latestSent.clear();
+    sent = acknowledged;
+}
+
+void LivePublisher::Worker::onDisconnect(int)
+{
+    if (!shuttingDown)
+        dropRequested = true;
+}
+
+void LivePublisher::Worker::onPublish(int mid)
+{
+    if (mid >= 0 && mid == goodbyeMid)
+        goodbyeAcknowledged = true;
+    if (mid >= 0) {
+        bool known = false;
+        for (InFlight &message : inFlight) {
+            if (message.mid == mid) {
+                message.acknowledged = true;
+                known = true;
+                break;
+            }
+        }
+        if (!known && publishingReadings)
+            earlyAcks.insert(mid);
+    }
+    // The place moves over the acknowledged front only: an earlier message still unconfirmed
+    // holds it back, so that a restart never skips a sample.
+    bool moved = false;
+    while (!inFlight.empty() && inFlight.front().acknowledged) {
+        const InFlight &front = inFlight.front();
+        for (const auto &entry : front.last)
+            acknowledged[entry.first] = entry.second;
+        backlog -= front.count;
+        inFlight.pop_front();
+        moved = true;
+    }
+    if (moved) {
+        placeDirty = true;
+        shareState(false);
+    }
+}
+
+void LivePublisher::Worker::connectCallback(mosquitto *, void *self, int rc)
+{
+    static_cast<Worker *>(self)->onConnect(rc);
+}
+
+void LivePublisher::Worker::disconnectCallback(mosquitto *, void *self, int rc)
+{
+    static_cast<Worker *>(self)->onDisconnect(rc);
+}
+
+void LivePublisher::Worker::publishCallback(mosquitto *, void *self, int mid)
+{
+    static_cast<Worker *>(self)->onPublish(mid);
+}
+
+void LivePublisher::Worker::logCallback(mosquitto *, void *self, int level, const char *text)
+{
+    // The library names the cause of a TLS failure only in its log.
+    if (level == MOSQ_LOG_ERR && text)
+        static_cast<Worker *>(self)->lastLibraryError = QString::fromUtf8(text);
+}
+
+LivePublisher::LivePublisher(const MqttSettings &settings, QObject *parent)
+    : QObject(parent)
+    , worker(std::make_unique<Worker>(this, settings))
+{
+}
+
+LivePublisher::~LivePublisher() = default;
+
+void LivePublisher::setIdentity(const QString &identity)
+{
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->sharedIdentity = identity.simplified();
+        worker->wake = true;
+    }
+    worker->wakeCondition.notify_all();
+}
+
+void LivePublisher::startRecording(CurveDataDB *store, const QList<int> &channels)
+{
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        ++worker->generation;
+        worker->sharedStore = store;
+        worker->sharedChannels = channels;
+        worker->sharedRecording = store != nullptr;
+        worker->sharedBacklog = 0;
+        worker->wake = true;
+    }
+    worker->wakeCondition.notify_all();
+}
+
+void LivePublisher::samplesStored()
+{
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->wake = true;
+    }
+    worker->wakeCondition.notify_all();
+}
+
+void LivePublisher::recordingEnded()
+{
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->sharedRecording = false;
+        worker->wake = true;
+    }
+    worker->wakeCondition.notify_all();
+}
+
+qint64 LivePublisher::forgetRecording()
+{
+    CurveDataDB *store = nullptr;
+    QList<int> channels;
+    int forgotten = 0;
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        store = worker->sharedStore;
+        channels = worker->sharedChannels;
+        forgotten = worker->generation;
+        ++worker->generation;
+        worker->sharedStore = nullptr;
+        worker->sharedChannels.clear();
+        worker->sharedRecording = false;
+        worker->wake = true;
+    }
+    worker->wakeCondition.notify_all();
+    // Waits for a read pass or a place save in progress; none starts on this recording after.
+    std::lock_guard<std::mutex> pass(worker->passMutex);
+    if (!store)
+        return 0;
+    qint64 undelivered = 0;
+    QMap<int, qint64> counted;
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        if (worker->sharedGeneration == forgotten) {
+            undelivered = worker->sharedBacklog;
+            counted = worker->sharedCounted;
+        }
+        worker->sharedBacklog = 0;
+        worker->sharedCounted.clear();
+    }
+    const QString placePath = PlaceFile::pathIn(store->dataDirectory());
+    if (counted.isEmpty()) {
+        // The thread never took the recording up: what was delivered is in the file, if any.
+        PublishPlace place;
+        if (PlaceFile::read(placePath, &place))
+            counted = place.acknowledged;
+    }
+    // Samples stored since the thread last looked; few, read here on the caller's thread.
+    if (!store->isClearing()) {
+        for (int channel : channels)
+            undelivered += countAfter(store, channel, counted.value(channel, nothing), nullptr);
+    }
+    if (QFile::exists(placePath) && !QFile::remove(placePath))
+        qWarning().noquote() << "MQTT 发布位置文件无法删除:" << placePath;
+    return undelivered;
+}
+
+qint64 LivePublisher::backlog() const
+{
+    std::lock_guard<std::mutex> lock(worker->mutex);
+    return worker->sharedBacklog;
+}
+
+bool LivePublisher::isConnected() const
+{
+    std::lock_guard<std::mutex> lock(worker->mutex);
+    return worker->sharedConnected;
+}
