@@ -7,6 +7,7 @@
 #include "curvedatadb.h"
 #include "livepublisher.h"
 #include "mqttsettings.h"
+#include "placefile.h"
 #include "rig.h"
 
 void LoggingController::setPublishing(const MqttSettings &settings,
@@ -27,12 +28,15 @@ void LoggingController::setPublishing(const MqttSettings &settings,
     });
     onPublishStatus(false, 0);
 
-    // What an earlier process recorded and did not deliver yet goes out now.
+    // What an earlier process published in part and did not deliver yet goes out now; a
+    // recording never published (no place kept beside it) stays unpublished.
     if (curveStore || logging)
         return;
     if (!strandedStore)
         openStrandedRecording();
-    if (!strandedStore)
+    PublishPlace place;
+    if (!strandedStore ||
+        !PlaceFile::read(PlaceFile::pathIn(strandedStore->dataDirectory()), &place))
         return;
     QList<int> channels;
     for (const QString &name : strandedStore->getCurveNames())
