@@ -31,6 +31,7 @@ LoggingController::LoggingController(Rig &rig, QObject *parent)
 {
     registerMeasurementDataTypes();
     qRegisterMetaType<ExportResult>("ExportResult");
+    qRegisterMetaType<StoredRows>("StoredRows");
     connect(scan.get(), &ReadData::sigSendMeasure, this, &LoggingController::onReadings);
     connect(scan.get(), &ReadData::sigStopScan, this, &LoggingController::onScanEnded);
     connect(scan.get(), &ReadData::sigInstrumentState, this, &LoggingController::onInstrumentState);

@@ -41,9 +41,8 @@ void LoggingController::setPublishing(const MqttSettings &settings,
     QList<int> channels;
     for (const QString &name : strandedStore->getCurveNames())
         channels << name.toInt();
-    livePublisher->setIdentity(rig.identity().isEmpty()
-                                   ? QStringLiteral("- - %1 -").arg(strandedSerial)
-                                   : rig.identity());
+    livePublisher->setIdentity(
+        rig.identity().isEmpty() ? QStringLiteral("- - %1 -").arg(strandedSerial) : rig.identity());
     livePublisher->startRecording(strandedStore.get(), channels);
     livePublisher->recordingEnded();
 }

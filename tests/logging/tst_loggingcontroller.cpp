@@ -13,14 +13,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <limits>
+
+#include "connectionpool.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
 #include "localbroker.h"
 #include "loggingcontroller.h"
 #include "mqttsettings.h"
+#include "placefile.h"
 #include "readdata.h"
 #include "rig.h"
 #include "simulatedinstruments.h"
+#include "storedcurvecursor.h"
 
 namespace {
 const QString serial = QStringLiteral("LCT5");
@@ -98,6 +104,7 @@ private slots:
     void removingTheDataSetNeverLeavesTheApplicationDirectory();
     void aRunIsPublishedAndItsStateShown();
     void badPublishingConfigurationIsSaidAndLoggingGoesOn();
+    void restartedLoggerDeliversTheRestOfItsRecording();
 
 private:
     // A controller with both instruments linked and the channels chosen.
@@ -492,8 +499,7 @@ void TestLoggingController::aRunIsPublishedAndItsStateShown()
         QVERIFY(std::is_sorted(times.begin(), times.end()));
         times.erase(std::unique(times.begin(), times.end()), times.end());
         QCOMPARE(times.size(), 3);
-        QCOMPARE(times.last(),
-                 qint64(controller->curves().value(channel)->sample(2).x()));
+        QCOMPARE(times.last(), qint64(controller->curves().value(channel)->sample(2).x()));
     }
     QTRY_VERIFY(!state.isEmpty() &&
                 state.last().at(0).toString() == QStringLiteral("MQTT：已连接"));
@@ -521,6 +527,75 @@ void TestLoggingController::badPublishingConfigurationIsSaidAndLoggingGoesOn()
     controller->startOrStop();
     QVERIFY(waitIdle());
     QCOMPARE(controller->curves().value(103)->count(), 1);
+}
+
+// The broker goes away mid-run and the logger ends ("exit"); the next logger, before any new
+// start, delivers what the broker never acknowledged, from the store.
+void TestLoggingController::restartedLoggerDeliversTheRestOfItsRecording()
+{
+    auto settingsFor = [this](const LocalBroker &broker) {
+        qputenv("DATALOGGER_MQTT_URL", broker.url().toUtf8());
+        QString error;
+        const MqttSettings settings = MqttSettings::load(dir.filePath("none.conf"), &error);
+        qunsetenv("DATALOGGER_MQTT_URL");
+        return settings;
+    };
+    auto timesIn = [](const QStringList &lines) {
+        QSet<qint64> times;
+        for (const QString &line : lines)
+            for (const QJsonValue &sample :
+                 QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8())
+                     .object()
+                     .value(QStringLiteral("samples"))
+                     .toArray())
+                times << qint64(sample[QStringLiteral("t")].toDouble());
+        return times;
+    };
+    const QString topic = QStringLiteral("datalogger/%1/readings").arg(serial);
+    {
+        LocalBroker first;
+        QVERIFY2(first.start(), qPrintable(first.errorString()));
+        QVERIFY(first.subscribe(topic));
+        controller->setPublishing(settingsFor(first), QString());
+        makeLinked({104});
+        QSignalSpy stored(controller.get(), &LoggingController::scanStored);
+        controller->startOrStop();
+        QTRY_VERIFY_WITH_TIMEOUT(stored.count() >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!timesIn(first.received()).isEmpty(), 10000);
+        first.stop();
+        const int before = stored.count();
+        QTRY_VERIFY_WITH_TIMEOUT(stored.count() >= before + 3, 10000);
+    }
+    controller.reset();
+    // Where the first broker stopped acknowledging.
+    PublishPlace place;
+    QVERIFY(PlaceFile::read(PlaceFile::pathIn(dataSetDir()), &place));
+    const qint64 acknowledged = place.acknowledged.value(104);
+    QVERIFY(acknowledged > 0);
+
+    LocalBroker second;
+    QVERIFY2(second.start(), qPrintable(second.errorString()));
+    QVERIFY(second.subscribe(topic));
+    rig = std::make_unique<Rig>(sim.measureResource());
+    controller = std::make_unique<LoggingController>(*rig);
+    controller->setPublishing(settingsFor(second), QString());
+    QVERIFY(controller->publisher());
+    QSet<qint64> unacknowledged;
+    {
+        CurveDataDB store(dataSetDir());
+        StoredCurveCursor cursor(&store, QStringLiteral("104"), acknowledged + 1,
+                                 std::numeric_limits<qint64>::max());
+        for (; cursor.hasRow(); cursor.advance())
+            unacknowledged << cursor.timestamp();
+        cursor.close();
+        ConnectionPool::instance()->releaseThreadConnections();
+    }
+    QVERIFY(unacknowledged.size() >= 3);
+    // Everything the first broker did not acknowledge reaches the second, and nothing the
+    // first one acknowledged is sent again.
+    QTRY_VERIFY_WITH_TIMEOUT(timesIn(second.received()).contains(unacknowledged), 20000);
+    for (qint64 t : timesIn(second.received()))
+        QVERIFY(t > acknowledged);
 }
 
 QTEST_GUILESS_MAIN(TestLoggingController)
