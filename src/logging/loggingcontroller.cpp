@@ -14,7 +14,6 @@
 #include "rig.h"
 
 namespace {
-const QString recordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
 const QString noticeTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 // Longest single wait of the elapsed-time timer; the limit itself may be far longer.
 constexpr qint64 ElapsedStepMs = 3600 * 1000;
@@ -23,6 +22,8 @@ constexpr int ThreadStopWaitMs = 3000;
 // 15 s for the logger to end after "exit".
 constexpr int ScanStopWaitMs = 12000;
 } // namespace
+
+const QString LoggingController::RecordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
 
 LoggingController::LoggingController(Rig &rig, QObject *parent)
     : QObject(parent)
@@ -169,12 +170,11 @@ void LoggingController::setElapsedLimitMs(qint64 milliseconds)
 void LoggingController::setChannels(const QList<int> &channels)
 {
     scan->setChannels(channels);
-    channelList = scan->channels();
 }
 
 QList<int> LoggingController::channels() const
 {
-    return channelList;
+    return scan->channels();
 }
 
 void LoggingController::startOrStop()
@@ -187,7 +187,7 @@ void LoggingController::startOrStop()
         emit message(tr("设备未连接，请检查设备连接情况"), ErrorMessage);
         return;
     }
-    if (channelList.isEmpty()) {
+    if (scan->channels().isEmpty()) {
         emit message(tr("扫描通道未选择"), ErrorMessage);
         return;
     }
@@ -256,6 +256,7 @@ bool LoggingController::prepareCurves()
                 &LoggingController::onStoreCleared);
     }
     bool usable = curveStore->ensureUsable();
+    const QList<int> channelList = scan->channels();
     for (auto it = channelList.constBegin(); usable && it != channelList.constEnd(); ++it) {
         auto curve = std::make_shared<CurveSeriesData>(QString::number(*it), curveStore.get());
         usable = curve->curveId() != -1;
@@ -285,7 +286,7 @@ void LoggingController::beginScanning()
 {
     // Stopped before it began: the run ends as one stopped at once, without a scan.
     if (stopBeforeScan) {
-        startText = QDateTime::currentDateTime().toString(recordTimeFormat);
+        startText = QDateTime::currentDateTime().toString(RecordTimeFormat);
         endNoticeText.clear();
         onScanEnded();
         return;
@@ -299,13 +300,13 @@ void LoggingController::beginScanning()
     // again, or a second run would never end.
     if (stopMode == StopMode::ScanCount)
         scan->remainingScans = scanCount;
-    startText = QDateTime::currentDateTime().toString(recordTimeFormat);
+    startText = QDateTime::currentDateTime().toString(RecordTimeFormat);
     endNoticeText.clear();
     storeFailureShown = false;
     silentInstruments.clear();
     emit scanStarted();
     if (livePublisher)
-        livePublisher->startRecording(curveStore.get(), channelList);
+        livePublisher->startRecording(curveStore.get(), scan->channels());
     scan->startScanning();
 }
 
@@ -371,7 +372,7 @@ void LoggingController::onScanEnded()
     // Whatever ended the run, a pending elapsed-time stop must not start a new one later.
     elapsedTimer.stop();
     logging = false;
-    endText = QDateTime::currentDateTime().addSecs(1).toString(recordTimeFormat);
+    endText = QDateTime::currentDateTime().addSecs(1).toString(RecordTimeFormat);
     if (livePublisher)
         livePublisher->recordingEnded();
     emit runEnded();

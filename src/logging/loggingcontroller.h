@@ -46,6 +46,8 @@ public:
         Started,
         NoRecording
     };
+    // The record's start and end stamps, as the CSV header shows them.
+    static const QString RecordTimeFormat;
     // Kinds of a message for the user.
     static constexpr int ErrorMessage = 1;
     static constexpr int InformationMessage = 2;
@@ -159,7 +161,6 @@ private:
     std::unique_ptr<ReadData> scan;
     std::unique_ptr<CurveDataDB> curveStore;
     Curves curveMap;
-    QList<int> channelList;
     bool measureLinked = false;
     bool switchLinked = false;
     bool logging = false;

@@ -11,10 +11,6 @@
 #include "curvedatadb.h"
 #include "rig.h"
 
-namespace {
-const QString recordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
-} // namespace
-
 bool LoggingController::exportRunning() const
 {
     return exportThread && exportThread->isRunning();
@@ -55,8 +51,8 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
     QString start = startText;
     QString end = endText;
     if (!curveStore) {
-        start = QDateTime::fromMSecsSinceEpoch(strandedStartMs).toString(recordTimeFormat);
-        end = QDateTime::fromMSecsSinceEpoch(strandedEndMs).toString(recordTimeFormat);
+        start = QDateTime::fromMSecsSinceEpoch(strandedStartMs).toString(RecordTimeFormat);
+        end = QDateTime::fromMSecsSinceEpoch(strandedEndMs).toString(RecordTimeFormat);
     }
     QMap<QString, QString> header;
     header.insert(QStringLiteral("address"), rig.switchResource());
@@ -69,8 +65,8 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
     exportResultReceived = false;
     exportThread = new CsvExportFromDBThread(
         source, ids, path, separator, header,
-        QDateTime::fromString(start, recordTimeFormat).toMSecsSinceEpoch(),
-        QDateTime::fromString(end, recordTimeFormat).toMSecsSinceEpoch(), nullptr);
+        QDateTime::fromString(start, RecordTimeFormat).toMSecsSinceEpoch(),
+        QDateTime::fromString(end, RecordTimeFormat).toMSecsSinceEpoch(), nullptr);
     connect(exportThread, &CsvExportFromDBThread::exportFinished, this,
             &LoggingController::onExportFinished);
     connect(exportThread, &QThread::finished, this, &LoggingController::onExportThreadFinished);
