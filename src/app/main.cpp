@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 #include "mainwidget.h"
 #include "mqttsettings.h"
 #include "resources/dataloggerresources.h"
+#include "resources/uitranslation.h"
 #include "rig.h"
 
 // The bundle is registered during static initialisation, before the window loads its icons.
@@ -61,6 +63,10 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QApplication app(argc, argv);
     quitOnTerminationSignals(app);
+    // English when the locale asks for it; Chinese otherwise (the C/POSIX locale included).
+    const std::unique_ptr<QTranslator> translation = loadUiTranslation();
+    if (translation)
+        QCoreApplication::installTranslator(translation.get());
 
     // The host always names the instrument; without an argument the resource stays empty and
     // the window offers to retry the link.

@@ -71,16 +71,17 @@ bool CsvPartFile::create()
     stream.setGenerateByteOrderMark(true);
     stream.setCodec("UTF-8");
 
+    // The file's own words: the same whatever language the window speaks.
     const auto headerLine = [this](const QString &label, const char *key) {
         stream << label << separator << headerFields.value(QString::fromLatin1(key)) << "\n";
     };
-    headerLine(tr("地址"), "address");
-    headerLine(tr("型号"), "instrumentModel");
-    headerLine(tr("序列号："), "instrumentNum");
-    headerLine(tr("开始时间"), "startTime");
-    headerLine(tr("结束时间"), "endTime");
+    headerLine(QStringLiteral("地址"), "address");
+    headerLine(QStringLiteral("型号"), "instrumentModel");
+    headerLine(QStringLiteral("序列号："), "instrumentNum");
+    headerLine(QStringLiteral("开始时间"), "startTime");
+    headerLine(QStringLiteral("结束时间"), "endTime");
 
-    stream << tr("编号") << separator << tr("时间") << separator;
+    stream << QStringLiteral("编号") << separator << QStringLiteral("时间") << separator;
     for (const QString &name : columns)
         stream << name << separator;
     stream << "\n";

@@ -4,7 +4,6 @@
 // is never taken for success.
 #pragma once
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QMap>
 #include <QString>
@@ -19,8 +18,6 @@ QString numberedFilePath(const QString &path, int n);
 
 class CsvPartFile
 {
-    Q_DECLARE_TR_FUNCTIONS(CsvPartFile)
-
 public:
     enum class OpenStatus
     {

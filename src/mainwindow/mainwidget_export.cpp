@@ -42,8 +42,8 @@ void MainWidget::recvExportFileButtonSlot()
                               : index == 2 ? QStringLiteral("\t")
                                            : QStringLiteral(",");
     QString name = exportDialog->fileNameEdit->text();
-    if (name.isEmpty())
-        name = tr("顺序对齐曲线数据");
+    if (name.isEmpty()) // a file name: the same in every language
+        name = QStringLiteral("顺序对齐曲线数据");
     if (controller.exportRecording(exportDialog->exportPathLabel->text(), name, separator) ==
         LoggingController::ExportStart::NoRecording) {
         messageDialog->showMessage(tr("没有相关轨迹数据"), 2, MessageMs);

@@ -1,0 +1,355 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>CustomDialog</name>
+    <message>
+        <source>X</source>
+        <translation>X</translation>
+    </message>
+</context>
+<context>
+    <name>CustomMessageDialog</name>
+    <message>
+        <source>X</source>
+        <translation>X</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>信息</source>
+        <translation>Information</translation>
+    </message>
+</context>
+<context>
+    <name>ExportDialog</name>
+    <message>
+        <source>将数据导出到CSV</source>
+        <translation>Export data to CSV</translation>
+    </message>
+    <message>
+        <source>列分隔符:</source>
+        <translation>Column separator:</translation>
+    </message>
+    <message>
+        <source>逗号(,)</source>
+        <translation>Comma (,)</translation>
+    </message>
+    <message>
+        <source>分号(;)</source>
+        <translation>Semicolon (;)</translation>
+    </message>
+    <message>
+        <source>制表符(\t)</source>
+        <translation>Tab (\t)</translation>
+    </message>
+    <message>
+        <source>详情</source>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>导出文件详细信息:</source>
+        <translation>Export file details:</translation>
+    </message>
+    <message>
+        <source>文件名:</source>
+        <translation>File name:</translation>
+    </message>
+    <message>
+        <source>导出路径:</source>
+        <translation>Export folder:</translation>
+    </message>
+    <message>
+        <source>  浏览...  </source>
+        <translation>  Browse...  </translation>
+    </message>
+    <message>
+        <source>  导出到文件  </source>
+        <translation>  Export to file  </translation>
+    </message>
+    <message>
+        <source>  关闭  </source>
+        <translation>  Close  </translation>
+    </message>
+</context>
+<context>
+    <name>LoadingView</name>
+    <message>
+        <source>应用程序将在恢复通信时与仪器同步。</source>
+        <translation>The application will synchronise with the instrument when communication resumes.</translation>
+    </message>
+    <message>
+        <source>恢复</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
+        <source>正在加载，请稍等...</source>
+        <translation>Loading, please wait...</translation>
+    </message>
+</context>
+<context>
+    <name>LoggingController</name>
+    <message>
+        <source>未查找到设备，请检查设备连接情况</source>
+        <translation>No instrument found. Please check the instrument&apos;s connection.</translation>
+    </message>
+    <message>
+        <source>上一次扫描未停止</source>
+        <translation>The previous scan has not stopped yet</translation>
+    </message>
+    <message>
+        <source>设备未连接，请检查设备连接情况</source>
+        <translation>The instrument is not connected. Please check its connection.</translation>
+    </message>
+    <message>
+        <source>扫描通道未选择</source>
+        <translation>No channel is selected for scanning</translation>
+    </message>
+    <message>
+        <source>正在导出数据，请在导出结束后再开始记录</source>
+        <translation>An export is running. Please start logging after it has finished.</translation>
+    </message>
+    <message>
+        <source>扫描开启中请稍等...</source>
+        <translation>Starting the scan, please wait...</translation>
+    </message>
+    <message>
+        <source>无法创建数据存储 %1：%2</source>
+        <translation>Cannot create the data store %1: %2</translation>
+    </message>
+    <message>
+        <source>数据存储失败 %1：%2，记录已停止</source>
+        <translation>Storing the data failed %1: %2. Logging has stopped</translation>
+    </message>
+    <message>
+        <source>开关主机</source>
+        <translation>The switch main frame</translation>
+    </message>
+    <message>
+        <source>测量仪器</source>
+        <translation>The measuring instrument</translation>
+    </message>
+    <message>
+        <source>数据记录正在运行..</source>
+        <translation>Data logging is running..</translation>
+    </message>
+    <message>
+        <source>（%1自 %2 起无响应）</source>
+        <translation> (%1 has not answered since %2)</translation>
+    </message>
+    <message>
+        <source>%1自 %2 起无响应，记录已停止</source>
+        <translation>%1 has not answered since %2. Logging has stopped</translation>
+    </message>
+    <message>
+        <source>MQTT：已连接</source>
+        <translation>MQTT: connected</translation>
+    </message>
+    <message>
+        <source>MQTT：未连接</source>
+        <translation>MQTT: not connected</translation>
+    </message>
+    <message>
+        <source>，待发送 %1 条</source>
+        <translation>, %1 waiting to be sent</translation>
+    </message>
+</context>
+<context>
+    <name>MainWidget</name>
+    <message>
+        <source>设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>配置通道</source>
+        <translation>Channels</translation>
+    </message>
+    <message>
+        <source>图形设置</source>
+        <translation>Chart settings</translation>
+    </message>
+    <message>
+        <source>趋势图</source>
+        <translation>Trend</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>数据记录正在运行..</source>
+        <translation>Data logging is running..</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>当前外接设备未连接,连接外部设备</source>
+        <translation>The switch main frame is not connected. Connect it</translation>
+    </message>
+    <message>
+        <source>扫描 </source>
+        <translation>Scan </translation>
+    </message>
+    <message>
+        <source>编号</source>
+        <translation>Number</translation>
+    </message>
+    <message>
+        <source>没有相关轨迹数据</source>
+        <translation>There is no recorded data</translation>
+    </message>
+    <message>
+        <source>导出成功%1</source>
+        <translation>Export succeeded%1</translation>
+    </message>
+    <message>
+        <source>CSV文件无法打开（可能被占用）</source>
+        <translation>The CSV file cannot be opened (it may be in use)</translation>
+    </message>
+    <message>
+        <source>没有可以保存的数据</source>
+        <translation>There is no data to save</translation>
+    </message>
+    <message>
+        <source>数据库读取失败，请检查数据文件</source>
+        <translation>Reading the database failed. Please check the data files</translation>
+    </message>
+    <message>
+        <source>导出已取消</source>
+        <translation>Export cancelled</translation>
+    </message>
+    <message>
+        <source>导出失败</source>
+        <translation>Export failed</translation>
+    </message>
+    <message>
+        <source>导出异常中断</source>
+        <translation>The export was interrupted</translation>
+    </message>
+    <message>
+        <source>查找设备中,请稍等...</source>
+        <translation>Searching for instruments, please wait...</translation>
+    </message>
+    <message>
+        <source>设备连接成功</source>
+        <translation>Instrument connected</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+</context>
+<context>
+    <name>ReadingsTable</name>
+    <message>
+        <source>通道</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>读数</source>
+        <translation>Reading</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>最小值</source>
+        <translation>Minimum</translation>
+    </message>
+    <message>
+        <source>最大值</source>
+        <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>平均值</source>
+        <translation>Average</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsPanel</name>
+    <message>
+        <source>仪器速度设置</source>
+        <translation>Instrument speed</translation>
+    </message>
+    <message>
+        <source>低速</source>
+        <translation>Slow</translation>
+    </message>
+    <message>
+        <source>快速</source>
+        <translation>Fast</translation>
+    </message>
+    <message>
+        <source>开始数据记录</source>
+        <translation>Start data logging</translation>
+    </message>
+    <message>
+        <source>使用&quot;开始&quot;按钮立即开始</source>
+        <translation>Start at once with the &quot;Start&quot; button</translation>
+    </message>
+    <message>
+        <source>扫描时间间隔</source>
+        <translation>Scan interval</translation>
+    </message>
+    <message>
+        <source>最小值</source>
+        <translation>Minimum</translation>
+    </message>
+    <message>
+        <source>自定义:</source>
+        <translation>Custom:</translation>
+    </message>
+    <message>
+        <source>停止数据记录</source>
+        <translation>Stop data logging</translation>
+    </message>
+    <message>
+        <source>使用“停止”按钮立即停止</source>
+        <translation>Stop at once with the &quot;Stop&quot; button</translation>
+    </message>
+    <message>
+        <source>已用时间之后:</source>
+        <translation>After elapsed time:</translation>
+    </message>
+    <message>
+        <source>N次扫描后:</source>
+        <translation>After N scans:</translation>
+    </message>
+</context>
+<context>
+    <name>TrendPlot</name>
+    <message>
+        <source>滚轮缩放时间轴，Shift+滚轮缩放数值轴；左键拖框放大，右键拖动平移</source>
+        <translation>Wheel zooms the time axis, Shift+wheel the value axis; drag with the left button to zoom in, with the right button to pan</translation>
+    </message>
+    <message>
+        <source>重置视图</source>
+        <translation>Reset view</translation>
+    </message>
+    <message>
+        <source>正在读取记录...</source>
+        <translation>Reading the recording...</translation>
+    </message>
+    <message>
+        <source>记录读取未完成</source>
+        <translation>The recording could not be read completely</translation>
+    </message>
+    <message>
+        <source>整个记录：%1 条曲线，%2 个采样点</source>
+        <translation>Whole recording: %1 curves, %2 samples</translation>
+    </message>
+    <message>
+        <source>所选区间：%1 个采样点</source>
+        <translation>Selected range: %1 samples</translation>
+    </message>
+</context>
+</TS>
