@@ -12,7 +12,7 @@ namespace {
 
 QString configError(const QString &what)
 {
-    return QStringLiteral("MQTT 配置错误：") + what;
+    return MqttSettings::tr("MQTT 配置错误：") + what;
 }
 
 // QSettings splits a value with commas into a list; a setting is one string whatever it holds.
@@ -37,11 +37,11 @@ bool readableFile(const QString &path, QString *reason)
 {
     const QFileInfo info(path);
     if (!info.exists()) {
-        *reason = QStringLiteral("文件不存在");
+        *reason = MqttSettings::tr("文件不存在");
         return false;
     }
     if (!info.isFile()) {
-        *reason = QStringLiteral("不是普通文件");
+        *reason = MqttSettings::tr("不是普通文件");
         return false;
     }
     QFile file(path);
@@ -99,13 +99,13 @@ MqttSettings MqttSettings::load(const QString &configPath, QString *error)
     const QRegularExpressionMatch match = form.match(url);
     if (!match.hasMatch()) {
         return failed(error,
-                      configError(QStringLiteral("url \"%1\" 无法解析（应为 mqtt://主机:端口 "
+                      configError(MqttSettings::tr("url \"%1\" 无法解析（应为 mqtt://主机:端口 "
                                                  "或 mqtts://主机:端口）")
                                       .arg(url)));
     }
     const QString scheme = match.captured(1).toLower();
     if (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) {
-        return failed(error, configError(QStringLiteral("url \"%1\" 的协议 %2:// 不受支持（应为 "
+        return failed(error, configError(MqttSettings::tr("url \"%1\" 的协议 %2:// 不受支持（应为 "
                                                         "mqtt:// 或 mqtts://）")
                                              .arg(url, scheme)));
     }
@@ -118,7 +118,7 @@ MqttSettings MqttSettings::load(const QString &configPath, QString *error)
         const int port = match.captured(3).toInt();
         if (port < 1 || port > 65535) {
             return failed(error,
-                          configError(QStringLiteral("url \"%1\" 的端口 %2 无效（应为 1 到 65535）")
+                          configError(MqttSettings::tr("url \"%1\" 的端口 %2 无效（应为 1 到 65535）")
                                           .arg(url)
                                           .arg(port)));
         }
@@ -127,18 +127,18 @@ MqttSettings MqttSettings::load(const QString &configPath, QString *error)
 
     QString reason;
     if (settings.tls && settings.caFile.isEmpty()) {
-        return failed(error, configError(QStringLiteral("ca_file 未设置（mqtts:// 需要用来验证代理"
+        return failed(error, configError(MqttSettings::tr("ca_file 未设置（mqtts:// 需要用来验证代理"
                                                         "证书的 CA 文件）")));
     }
     if (!settings.caFile.isEmpty() && !readableFile(settings.caFile, &reason)) {
         return failed(
             error,
             configError(
-                QStringLiteral("ca_file \"%1\" 无法读取（%2）").arg(settings.caFile, reason)));
+                MqttSettings::tr("ca_file \"%1\" 无法读取（%2）").arg(settings.caFile, reason)));
     }
     if (!passwordFile.isEmpty()) {
         if (!readableFile(passwordFile, &reason)) {
-            return failed(error, configError(QStringLiteral("password_file \"%1\" 无法读取（%2）")
+            return failed(error, configError(MqttSettings::tr("password_file \"%1\" 无法读取（%2）")
                                                  .arg(passwordFile, reason)));
         }
         QFile file(passwordFile);
@@ -154,7 +154,7 @@ MqttSettings MqttSettings::load(const QString &configPath, QString *error)
             qosText != QLatin1String("2")) {
             return failed(
                 error,
-                configError(QStringLiteral("qos \"%1\" 无效（应为 0、1 或 2）").arg(qosText)));
+                configError(MqttSettings::tr("qos \"%1\" 无效（应为 0、1 或 2）").arg(qosText)));
         }
         settings.qos = qosText.toInt();
     }

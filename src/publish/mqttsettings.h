@@ -3,10 +3,14 @@
 // configured.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 struct MqttSettings
 {
+    Q_DECLARE_TR_FUNCTIONS(MqttSettings)
+
+public:
     bool enabled = false;
     bool tls = false;     // mqtts://
     QString host;
@@ -22,7 +26,7 @@ struct MqttSettings
     static QString defaultConfigPath();
     // Reads the file (a missing file is no error: publishing is off) and the environment
     // override. On a bad setting returns settings with enabled false and sets error to a
-    // message for the user (Chinese, naming the setting and the reason).
+    // message for the user (in the window's language, naming the setting and the reason).
     static MqttSettings load(const QString &configPath, QString *error);
     // The prefix to use for a frame's serial: topicPrefix when set, else "datalogger/<serial>".
     QString topicPrefixFor(const QString &serial) const;

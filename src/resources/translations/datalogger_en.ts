@@ -248,6 +248,49 @@
     </message>
 </context>
 <context>
+    <name>MqttSettings</name>
+    <message>
+        <source>MQTT 配置错误：</source>
+        <translation>MQTT configuration error: </translation>
+    </message>
+    <message>
+        <source>文件不存在</source>
+        <translation>the file does not exist</translation>
+    </message>
+    <message>
+        <source>不是普通文件</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>url &quot;%1&quot; 无法解析（应为 mqtt://主机:端口 或 mqtts://主机:端口）</source>
+        <translation>url &quot;%1&quot; cannot be parsed (expected mqtt://host:port or mqtts://host:port)</translation>
+    </message>
+    <message>
+        <source>url &quot;%1&quot; 的协议 %2:// 不受支持（应为 mqtt:// 或 mqtts://）</source>
+        <translation>url &quot;%1&quot;: the scheme %2:// is not supported (expected mqtt:// or mqtts://)</translation>
+    </message>
+    <message>
+        <source>url &quot;%1&quot; 的端口 %2 无效（应为 1 到 65535）</source>
+        <translation>url &quot;%1&quot;: the port %2 is not valid (expected 1 to 65535)</translation>
+    </message>
+    <message>
+        <source>ca_file 未设置（mqtts:// 需要用来验证代理证书的 CA 文件）</source>
+        <translation>ca_file is not set (mqtts:// needs the CA file that verifies the broker&apos;s certificate)</translation>
+    </message>
+    <message>
+        <source>ca_file &quot;%1&quot; 无法读取（%2）</source>
+        <translation>ca_file &quot;%1&quot; cannot be read (%2)</translation>
+    </message>
+    <message>
+        <source>password_file &quot;%1&quot; 无法读取（%2）</source>
+        <translation>password_file &quot;%1&quot; cannot be read (%2)</translation>
+    </message>
+    <message>
+        <source>qos &quot;%1&quot; 无效（应为 0、1 或 2）</source>
+        <translation>qos &quot;%1&quot; is not valid (expected 0, 1 or 2)</translation>
+    </message>
+</context>
+<context>
     <name>ReadingsTable</name>
     <message>
         <source>通道</source>
