@@ -337,7 +337,7 @@
     </message>
     <message>
         <source>使用&quot;开始&quot;按钮立即开始</source>
-        <translation>Start at once with the &quot;Start&quot; button</translation>
+        <translation>When &quot;Start&quot; is pressed</translation>
     </message>
     <message>
         <source>扫描时间间隔</source>
@@ -357,7 +357,7 @@
     </message>
     <message>
         <source>使用“停止”按钮立即停止</source>
-        <translation>Stop at once with the &quot;Stop&quot; button</translation>
+        <translation>When &quot;Stop&quot; is pressed</translation>
     </message>
     <message>
         <source>已用时间之后:</source>
