@@ -130,6 +130,9 @@ public:
     QString sharedPlacePath;
     int sharedGeneration = -1; // the recording sharedBacklog and sharedCounted belong to
     QStringList sharedProblems;
+    // What the thread last notified the GUI thread of.
+    bool signalledConnected = false;
+    qint64 signalledBacklog = 0;
 
     // Held by the thread while it reads the store or writes the place file; forgetRecording
     // takes it to know neither is going on. Taken before mutex when both are.
@@ -336,8 +339,8 @@ void LivePublisher::Worker::takeStatus()
     QStringList problems;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        connected = sharedConnected;
-        currentBacklog = sharedBacklog;
+        connected = signalledConnected;
+        currentBacklog = signalledBacklog;
         problems.swap(sharedProblems);
     }
     for (const QString &problem : problems)
@@ -694,6 +697,7 @@ void LivePublisher::Worker::readPass()
                                 : 0;
         bool allRead = true;
         bool complete = seekReader();
+        taken.reserve(room);
         if (room > 0) {
             // Merge of the channels by time stamp, ties in channel order.
             while (true) {
@@ -964,6 +968,13 @@ void LivePublisher::Worker::notifyGui(bool force)
     notifiedBacklog = backlog;
     problemsWaiting = false;
     lastNotify = now;
+    {
+        // The GUI thread shows what is notified, not what has changed since: otherwise a later
+        // change read early would never be followed by the notification of its undoing.
+        std::lock_guard<std::mutex> lock(mutex);
+        signalledConnected = connected;
+        signalledBacklog = backlog;
+    }
     if (wakeWrite >= 0) {
         const char byte = 1;
         // A full pipe already holds a wake-up: nothing is lost when this write is refused.
