@@ -4,6 +4,7 @@
 #include "curvedatadb.h"
 #include "placefile.h"
 #include "publishpayload.h"
+#include "storeclock.h"
 #include "storedcurvecursor.h"
 
 #include <QCoreApplication>
@@ -29,14 +30,21 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-// How long one turn of the thread's loop may wait on the network: the delay before a wake-up
-// from the GUI thread is seen.
+// How long one turn of the thread's loop may wait on the network while nothing happens; a
+// wake-up from the GUI thread ends the wait at once while connected.
 constexpr int loopTimeoutMs = 50;
+// Read again when this many messages have been acknowledged: fewer, larger reads.
+constexpr size_t refillMessages = 4;
+// A reader following the recording looks its tables up again at least this often.
+constexpr qint64 relistIntervalMs = 60000;
+// forgetRecording waits at most this long for the thread to let go of the day files.
+constexpr int releaseWaitMs = 3000;
 constexpr size_t samplesPerMessage = 1000;
 // Messages with readings awaiting their acknowledgement; bounds what a long backlog keeps in
 // memory, while keeping enough on the wire that the broker's round trips do not set the pace.
@@ -105,6 +113,10 @@ public:
     // Shared with the thread, under mutex.
     mutable std::mutex mutex;
     std::condition_variable wakeCondition;
+    // The thread holds the day files open (cursors, pooled connections) for this recording;
+    // -1 when it holds none. released is signalled when it lets go.
+    int readerGeneration = -1;
+    std::condition_variable released;
     bool stopping = false;
     bool wake = false;
     int generation = 0; // counts startRecording and forgetRecording calls
@@ -118,6 +130,9 @@ public:
     QString sharedPlacePath;
     int sharedGeneration = -1; // the recording sharedBacklog and sharedCounted belong to
     QStringList sharedProblems;
+    // What the thread last notified the GUI thread of.
+    bool signalledConnected = false;
+    qint64 signalledBacklog = 0;
 
     // Held by the thread while it reads the store or writes the place file; forgetRecording
     // takes it to know neither is going on. Taken before mutex when both are.
@@ -128,6 +143,11 @@ public:
     qint64 shownBacklog = 0;
     int wakeRead = -1;
     int wakeWrite = -1;
+    // The other way: the GUI thread ends the thread's wait on the network.
+    int rouseEvent = -1;
+
+    // Any thread: sets the wake flag and ends the thread's wait.
+    void rouse();
     QSocketNotifier *notifier = nullptr;
 
 private:
@@ -172,6 +192,12 @@ private:
     void dropLink();
     void handleLoopResult(int rc, int loopErrno);
     void readPass();
+    // Opens (or re-runs) one cursor per channel after the samples already sent.
+    bool seekReader();
+    // Lets go of the cursors and of this thread's connections to the day files.
+    void releaseReader();
+    // One turn of the network while connected: waits for the socket or a wake-up.
+    int serviceLink(int timeoutMs);
     void sendSamples(const std::vector<PublishedSample> &samples);
     bool moreToSend() const;
     void publishLatest();
@@ -220,6 +246,10 @@ private:
     std::map<int, qint64> counted;      // counted into the backlog
     std::map<int, PublishedSample> newest;
     std::map<int, qint64> latestSent;
+    // One per channel, in channel order, kept from pass to pass while connected.
+    std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
+    qint64 lastRelist = 0;
+    bool relistNext = false;
     qint64 backlog = 0;
     std::deque<InFlight> inFlight;
     // Acknowledgements that arrived inside mosquitto_publish (QoS 0), before the message was
@@ -256,6 +286,9 @@ LivePublisher::Worker::Worker(LivePublisher *owner, const MqttSettings &settings
     } else {
         qCritical().noquote() << "MQTT 发布无法建立通知管道:" << strerror(errno);
     }
+    rouseEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (rouseEvent < 0)
+        qCritical().noquote() << "MQTT 发布无法建立唤醒事件:" << strerror(errno);
     thread.setObjectName(QStringLiteral("mqtt-publish"));
     thread.start(QThread::InheritPriority);
 }
@@ -266,7 +299,7 @@ LivePublisher::Worker::~Worker()
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
     }
-    wakeCondition.notify_all();
+    rouse();
     if (!thread.wait(threadStopWaitMs)) {
         qWarning().noquote() << "MQTT 发布线程未能按时结束，强制终止";
         thread.terminate();
@@ -281,6 +314,19 @@ LivePublisher::Worker::~Worker()
         close(wakeRead);
     if (wakeWrite >= 0)
         close(wakeWrite);
+    if (rouseEvent >= 0)
+        close(rouseEvent);
+}
+
+void LivePublisher::Worker::rouse()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wake = true;
+    }
+    wakeCondition.notify_all();
+    if (rouseEvent >= 0)
+        eventfd_write(rouseEvent, 1);
 }
 
 void LivePublisher::Worker::takeStatus()
@@ -293,8 +339,8 @@ void LivePublisher::Worker::takeStatus()
     QStringList problems;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        connected = sharedConnected;
-        currentBacklog = sharedBacklog;
+        connected = signalledConnected;
+        currentBacklog = signalledBacklog;
         problems.swap(sharedProblems);
     }
     for (const QString &problem : problems)
@@ -344,8 +390,8 @@ void LivePublisher::Worker::run()
             }
         }
         manageLink();
-        const bool wantSend =
-            link == Link::Up && inFlight.size() <= maxInFlight / 2 && moreToSend();
+        const bool wantSend = link == Link::Up &&
+                              inFlight.size() + refillMessages <= maxInFlight && moreToSend();
         if (haveRecording && (woken || wantSend))
             readPass();
         if (link == Link::Up) {
@@ -355,7 +401,10 @@ void LivePublisher::Worker::run()
         savePlace(false);
         shareState(false);
         notifyGui(false);
-        if (mosq) {
+        if (mosq && link == Link::Up) {
+            const int rc = serviceLink(loopTimeoutMs);
+            handleLoopResult(rc, errno);
+        } else if (mosq) {
             const int rc = mosquitto_loop(mosq, loopTimeoutMs, 1);
             const int loopErrno = errno;
             handleLoopResult(rc, loopErrno);
@@ -393,11 +442,12 @@ void LivePublisher::Worker::shutdown()
     link = Link::Down;
     savePlace(true);
     shareState(false);
-    ConnectionPool::instance()->releaseThreadConnections();
+    releaseReader();
 }
 
 void LivePublisher::Worker::clearRecording()
 {
+    releaseReader();
     haveRecording = false;
     store = nullptr;
     channels.clear();
@@ -571,6 +621,8 @@ void LivePublisher::Worker::dropLink()
         qWarning().noquote() << "MQTT 与代理的连接中断:" << broker();
     link = Link::Down;
     dropRequested = false;
+    // Connecting may wait on name resolution: no day file stays open meanwhile.
+    releaseReader();
     // What was in flight is read again from the store once the broker is back.
     inFlight.clear();
     earlyAcks.clear();
@@ -636,19 +688,17 @@ void LivePublisher::Worker::readPass()
                 return;
         }
         // A clear deletes the day files: leave them alone until the recording is forgotten.
-        if (store->isClearing())
+        if (store->isClearing()) {
+            releaseReader();
             return;
+        }
         const size_t room = link == Link::Up && inFlight.size() < maxInFlight
                                 ? (maxInFlight - inFlight.size()) * samplesPerMessage
                                 : 0;
         bool allRead = true;
+        bool complete = seekReader();
+        taken.reserve(room);
         if (room > 0) {
-            std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
-            cursors.reserve(size_t(channels.size()));
-            for (int channel : channels) {
-                cursors.push_back(std::make_unique<StoredCurveCursor>(
-                    store, QString::number(channel), sent[channel] + 1, openEnd));
-            }
             // Merge of the channels by time stamp, ties in channel order.
             while (true) {
                 int best = -1;
@@ -675,45 +725,124 @@ void LivePublisher::Worker::readPass()
                 taken.push_back({cursor.timestamp(), channels.at(best), cursor.value()});
                 cursor.advance();
             }
-            bool complete = true;
-            for (auto &cursor : cursors) {
-                complete = complete && cursor->isComplete();
-                cursor->close();
-            }
-            // A table that could not be read would leave a hole behind the place: nothing of
-            // this pass goes out, the next one tries again.
-            if (!complete) {
-                taken.clear();
-                allRead = true;
-            }
-            for (const PublishedSample &sample : taken) {
-                sent[sample.channel] = sample.t;
-                qint64 &countedUpTo = counted[sample.channel];
-                if (sample.t > countedUpTo) {
-                    countedUpTo = sample.t;
-                    ++backlog;
-                    newest[sample.channel] = sample;
-                }
+        }
+        for (auto &cursor : cursors) {
+            complete = complete && cursor->isComplete();
+            // No read stays open between passes: the writer's log can be checkpointed.
+            cursor->pause();
+        }
+        // A table that could not be read would leave a hole behind the place: nothing of this
+        // pass goes out, the next one looks the tables up again and tries again.
+        if (!complete) {
+            taken.clear();
+            allRead = true;
+            relistNext = true;
+        }
+        for (const PublishedSample &sample : taken) {
+            sent[sample.channel] = sample.t;
+            qint64 &countedUpTo = counted[sample.channel];
+            if (sample.t > countedUpTo) {
+                countedUpTo = sample.t;
+                ++backlog;
+                newest[sample.channel] = sample;
             }
         }
-        // What was not read for sending still counts into the backlog.
-        if (room == 0 || !allRead) {
-            for (int channel : channels) {
-                PublishedSample last;
-                const qint64 more = countAfter(store, channel, counted[channel], &last);
-                if (more > 0) {
+        // What was not read for sending still counts into the backlog: counted in the index.
+        if (complete && (room == 0 || !allRead)) {
+            for (int i = 0; i < channels.size(); ++i) {
+                const int channel = channels.at(i);
+                PublishedSample last{0, channel, 0.0};
+                qint64 more = 0;
+                if (cursors[size_t(i)]->tally(counted[channel] + 1, &more, &last.t, &last.value) &&
+                    more > 0) {
                     backlog += more;
                     counted[channel] = last.t;
                     newest[channel] = last;
                 }
             }
         }
-        // The connections of this thread are of no use to anyone else.
-        ConnectionPool::instance()->releaseThreadConnections();
+        // Kept while connected, for the next pass; otherwise the files are let go.
+        if (link != Link::Up)
+            releaseReader();
         shareState(true);
     }
     if (!taken.empty())
         sendSamples(taken);
+}
+
+bool LivePublisher::Worker::seekReader()
+{
+    const qint64 now = StoreClock::nowMs();
+    const bool relistAll = relistNext || now - lastRelist >= relistIntervalMs;
+    if (relistAll) {
+        lastRelist = now;
+        relistNext = false;
+    }
+    bool complete = true;
+    if (cursors.empty()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            readerGeneration = myGeneration;
+        }
+        cursors.reserve(size_t(channels.size()));
+        for (int channel : channels) {
+            cursors.push_back(std::make_unique<StoredCurveCursor>(store, QString::number(channel),
+                                                                  sent[channel] + 1, openEnd));
+            complete = complete && cursors.back()->isComplete();
+        }
+        lastRelist = now;
+        return complete;
+    }
+    for (int i = 0; i < channels.size(); ++i) {
+        StoredCurveCursor &cursor = *cursors[size_t(i)];
+        const qint64 from = sent[channels.at(i)] + 1;
+        // Nothing new in the tables known, and the clock has gone past the newest of them: the
+        // new samples are in a slice found only by looking again.
+        if (!cursor.seek(from, relistAll) && !relistAll && cursor.isComplete() &&
+            cursor.listedUntil() < now)
+            cursor.seek(from, true);
+        complete = complete && cursor.isComplete();
+    }
+    return complete;
+}
+
+void LivePublisher::Worker::releaseReader()
+{
+    cursors.clear();
+    ConnectionPool::instance()->releaseThreadConnections();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        readerGeneration = -1;
+    }
+    released.notify_all();
+}
+
+int LivePublisher::Worker::serviceLink(int timeoutMs)
+{
+    const int socket = mosquitto_socket(mosq);
+    if (socket < 0)
+        return MOSQ_ERR_NO_CONN;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (wake || stopping || generation != myGeneration)
+            timeoutMs = 0;
+    }
+    pollfd fds[2] = {{socket, short(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0},
+                     {rouseEvent, POLLIN, 0}};
+    if (poll(fds, rouseEvent >= 0 ? 2 : 1, timeoutMs) < 0 && errno != EINTR)
+        return MOSQ_ERR_ERRNO;
+    if (fds[1].revents & POLLIN) {
+        eventfd_t count = 0;
+        eventfd_read(rouseEvent, &count);
+    }
+    int rc = MOSQ_ERR_SUCCESS;
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
+        rc = mosquitto_loop_read(mosq, 1);
+    if (rc == MOSQ_ERR_SUCCESS && mosq && (fds[0].revents & POLLOUT) && mosquitto_want_write(mosq))
+        rc = mosquitto_loop_write(mosq, 1);
+    if (rc == MOSQ_ERR_SUCCESS && mosq)
+        rc = mosquitto_loop_misc(mosq);
+    return rc;
 }
 
 void LivePublisher::Worker::sendSamples(const std::vector<PublishedSample> &samples)
@@ -839,6 +968,13 @@ void LivePublisher::Worker::notifyGui(bool force)
     notifiedBacklog = backlog;
     problemsWaiting = false;
     lastNotify = now;
+    {
+        // The GUI thread shows what is notified, not what has changed since: otherwise a later
+        // change read early would never be followed by the notification of its undoing.
+        std::lock_guard<std::mutex> lock(mutex);
+        signalledConnected = connected;
+        signalledBacklog = backlog;
+    }
     if (wakeWrite >= 0) {
         const char byte = 1;
         // A full pipe already holds a wake-up: nothing is lost when this write is refused.
@@ -940,9 +1076,8 @@ void LivePublisher::setIdentity(const QString &identity)
     {
         std::lock_guard<std::mutex> lock(worker->mutex);
         worker->sharedIdentity = identity.simplified();
-        worker->wake = true;
     }
-    worker->wakeCondition.notify_all();
+    worker->rouse();
 }
 
 void LivePublisher::startRecording(CurveDataDB *store, const QList<int> &channels)
@@ -954,18 +1089,13 @@ void LivePublisher::startRecording(CurveDataDB *store, const QList<int> &channel
         worker->sharedChannels = channels;
         worker->sharedRecording = store != nullptr;
         worker->sharedBacklog = 0;
-        worker->wake = true;
     }
-    worker->wakeCondition.notify_all();
+    worker->rouse();
 }
 
 void LivePublisher::samplesStored()
 {
-    {
-        std::lock_guard<std::mutex> lock(worker->mutex);
-        worker->wake = true;
-    }
-    worker->wakeCondition.notify_all();
+    worker->rouse();
 }
 
 void LivePublisher::recordingEnded()
@@ -973,9 +1103,8 @@ void LivePublisher::recordingEnded()
     {
         std::lock_guard<std::mutex> lock(worker->mutex);
         worker->sharedRecording = false;
-        worker->wake = true;
     }
-    worker->wakeCondition.notify_all();
+    worker->rouse();
 }
 
 qint64 LivePublisher::forgetRecording()
@@ -983,8 +1112,16 @@ qint64 LivePublisher::forgetRecording()
     CurveDataDB *store = nullptr;
     QList<int> channels;
     int forgotten = 0;
+    qint64 undelivered = 0;
+    QMap<int, qint64> counted;
     {
         std::lock_guard<std::mutex> lock(worker->mutex);
+        // What the thread shared of this recording is final: it shares nothing of it once the
+        // generation has moved on.
+        if (worker->sharedGeneration == worker->generation) {
+            undelivered = worker->sharedBacklog;
+            counted = worker->sharedCounted;
+        }
         store = worker->sharedStore;
         channels = worker->sharedChannels;
         forgotten = worker->generation;
@@ -992,21 +1129,23 @@ qint64 LivePublisher::forgetRecording()
         worker->sharedStore = nullptr;
         worker->sharedChannels.clear();
         worker->sharedRecording = false;
-        worker->wake = true;
     }
-    worker->wakeCondition.notify_all();
+    worker->rouse();
+    // The thread keeps the day files open between passes; woken, it lets go of them at once
+    // (it holds none while it might wait on the network).
+    {
+        std::unique_lock<std::mutex> lock(worker->mutex);
+        if (!worker->released.wait_for(lock, std::chrono::milliseconds(releaseWaitMs), [&] {
+                return worker->readerGeneration != forgotten;
+            }))
+            qWarning().noquote() << "MQTT 发布线程未能按时释放数据文件";
+    }
     // Waits for a read pass or a place save in progress; none starts on this recording after.
     std::lock_guard<std::mutex> pass(worker->passMutex);
     if (!store)
         return 0;
-    qint64 undelivered = 0;
-    QMap<int, qint64> counted;
     {
         std::lock_guard<std::mutex> lock(worker->mutex);
-        if (worker->sharedGeneration == forgotten) {
-            undelivered = worker->sharedBacklog;
-            counted = worker->sharedCounted;
-        }
         worker->sharedBacklog = 0;
         worker->sharedCounted.clear();
     }

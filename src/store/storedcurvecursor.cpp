@@ -18,6 +18,7 @@
 #include <sqlite3.h>
 #endif
 
+#include <limits>
 #include <map>
 
 namespace {
@@ -192,18 +193,40 @@ bool StoredCurveCursor::openNextTable()
     // One table per turn; a table that fails or has no row in the range is skipped for good,
     // so the loop ends after at most tables.size() turns.
     while (nextTable < tables.size()) {
-        const Table &table = tables[nextTable];
         ++nextTable;
-        if (openTable(table))
+        if (openTable(nextTable - 1))
             return true;
     }
-    qDebug().noquote() << "[初始化查询] 曲线" << curveName << "所有分片表已处理完毕";
+    if (!following)
+        qDebug().noquote() << "[初始化查询] 曲线" << curveName << "所有分片表已处理完毕";
     return false;
 }
 
-bool StoredCurveCursor::openTable(const Table &table)
+bool StoredCurveCursor::openTable(size_t index)
 {
     releaseQuery();
+    const Table &table = tables[index];
+    if (following && order == Order::Time && prepared[index]) {
+        // The statement prepared at an earlier seek, run again from the new start, as long as
+        // the pool has not closed its connection meanwhile (a close request is settled by the
+        // touch).
+        std::unique_ptr<TrackedQuery> again = std::move(prepared[index]);
+        touch(table.path);
+        if (connection && connection->isOpen() &&
+            connection->connectionName() == again->connectionName() &&
+            connection->databaseName() == table.path) {
+            query = std::move(again);
+            queryTable = index;
+            query->bindValue(0, start);
+            query->bindValue(1, end);
+            if (query->exec())
+                return loadFirstRow(table);
+            qWarning().noquote() << "[初始化查询] SQL执行失败：" << query->lastError().text();
+            complete = false;
+            releaseQuery();
+            return false;
+        }
+    }
     connection = store->getConnection(table.path);
     if (!connection || !connection->isOpen()) {
         qWarning().noquote() << "[初始化查询] 打开数据库" << table.path << "失败";
@@ -223,6 +246,7 @@ bool StoredCurveCursor::openTable(const Table &table)
     if (order == Order::Time)
         sql += QStringLiteral(" ORDER BY timestamp ASC");
     query = std::make_unique<TrackedQuery>(*connection);
+    queryTable = index;
     query->setForwardOnly(true);
     bool ok = query->prepare(sql);
     if (ok) {
@@ -239,6 +263,11 @@ bool StoredCurveCursor::openTable(const Table &table)
         touch(table.path);
         return false;
     }
+    return loadFirstRow(table);
+}
+
+bool StoredCurveCursor::loadFirstRow(const Table &table)
+{
     if (query->next()) {
         rowTime = query->value(0).toLongLong();
         rowValue = query->value(1).toDouble();
@@ -255,7 +284,7 @@ bool StoredCurveCursor::openTable(const Table &table)
         qWarning().noquote() << "[初始化查询] 读取分片表" << table.name << "失败："
                              << query->lastError().text();
         complete = false;
-    } else {
+    } else if (!following) {
         qWarning().noquote() << "[初始化查询] 分片表" << table.name
                              << "无匹配数据（时间范围/曲线ID过滤后为空）";
     }
@@ -380,7 +409,97 @@ void StoredCurveCursor::releaseQuery()
         return;
     if (query->isActive())
         query->finish();
+    if (following && queryTable < prepared.size())
+        prepared[queryTable] = std::move(query);
     query.reset();
+}
+
+bool StoredCurveCursor::seek(qint64 from, bool relist)
+{
+    following = true;
+    releaseQuery();
+    onRow = false;
+    complete = true;
+    start = from;
+    if (!store || end < start)
+        return false;
+    if (relist) {
+        // The statements belong to the tables they were prepared on.
+        connection.reset();
+        prepared.clear();
+        tables.clear();
+        collectTables();
+    }
+    prepared.resize(tables.size());
+    // Slices wholly before from hold nothing after it.
+    nextTable = 0;
+    while (nextTable < tables.size() && tables[nextTable].batchEnd < start)
+        ++nextTable;
+    onRow = openNextTable();
+    return onRow;
+}
+
+void StoredCurveCursor::pause()
+{
+    releaseQuery();
+    onRow = false;
+}
+
+qint64 StoredCurveCursor::listedUntil() const
+{
+    return tables.empty() ? std::numeric_limits<qint64>::min() : tables.back().batchEnd;
+}
+
+bool StoredCurveCursor::tally(qint64 from, qint64 *rows, qint64 *newestTime, double *newestValue)
+{
+    bool ok = true;
+    *rows = 0;
+    for (const Table &table : tables) {
+        if (table.batchEnd < from)
+            continue;
+        const QSharedPointer<QSqlDatabase> conn = store->getConnection(table.path);
+        if (!conn || !conn->isOpen()) {
+            ok = false;
+            continue;
+        }
+        // The count and the newest time stamp from the (curve_id, timestamp) index alone; the
+        // newest row's value is one lookup more.
+        TrackedQuery count(*conn);
+        count.setForwardOnly(true);
+        bool done = count.prepare(QStringLiteral("SELECT COUNT(*), MAX(timestamp) FROM %1 WHERE "
+                                                 "curve_id = %2 AND timestamp BETWEEN ? AND ?")
+                                      .arg(quotedTable(table.name),
+                                           QString::number(table.fileCurveId)));
+        if (done) {
+            count.addBindValue(from);
+            count.addBindValue(end);
+            done = count.exec() && count.next();
+        }
+        if (done && count.value(0).toLongLong() > 0) {
+            *rows += count.value(0).toLongLong();
+            const qint64 newest = count.value(1).toLongLong();
+            TrackedQuery value(*conn);
+            value.setForwardOnly(true);
+            done = value.prepare(QStringLiteral("SELECT value FROM %1 WHERE curve_id = %2 AND "
+                                                "timestamp = ?")
+                                     .arg(quotedTable(table.name),
+                                          QString::number(table.fileCurveId)));
+            if (done) {
+                value.addBindValue(newest);
+                done = value.exec() && value.next();
+            }
+            if (done) {
+                *newestTime = newest;
+                *newestValue = value.value(0).toDouble();
+            }
+        }
+        if (!done) {
+            qWarning().noquote() << "[统计数据] 分片表" << table.name << "读取失败";
+            ok = false;
+        }
+        touch(table.path);
+    }
+    return ok;
 }
 
 void StoredCurveCursor::close()

@@ -58,6 +58,20 @@ public:
     // Lets go of the statement; the connections stay pooled.
     void close();
 
+    // For a reader following a recording as it is written: stands on the first row at or after
+    // from (within the range's end), reusing the tables found before and the statements
+    // prepared on them; with relist the tables are looked up again first (the recording gains
+    // a table with each new slice). A table without rows after from is passed over quietly.
+    bool seek(qint64 from, bool relist);
+    // Lets go of the statement without forgetting the prepared ones, so that no read of the
+    // day files stays open until the next seek.
+    void pause();
+    // Rows from `from` to the range's end in the tables found, counted through the index, and
+    // the newest of them; false when a table could not be read (count then incomplete).
+    bool tally(qint64 from, qint64 *rows, qint64 *newestTime, double *newestValue);
+    // The end of the newest slice found; the lowest possible time when none was.
+    qint64 listedUntil() const;
+
 private:
     struct Table
     {
@@ -72,13 +86,15 @@ private:
     // Opens the next table that has a row in the range and loads that row; false when no table
     // is left.
     bool openNextTable();
-    bool openTable(const Table &table);
+    bool openTable(size_t index);
+    // Loads the first row of the statement just run on table.
+    bool loadFirstRow(const Table &table);
     bool loadRow();
     void releaseQuery();
 
     CurveDataDB *const store;
     const QString curveName;
-    const qint64 start;
+    qint64 start;
     const qint64 end;
     const Order order;
 
@@ -86,6 +102,11 @@ private:
     size_t nextTable = 0;
     QSharedPointer<QSqlDatabase> connection;
     std::unique_ptr<TrackedQuery> query;
+    // Following (after a seek): the statement of each table kept prepared, by table index, and
+    // the index of the table query belongs to.
+    bool following = false;
+    std::vector<std::unique_ptr<TrackedQuery>> prepared;
+    size_t queryTable = 0;
     // The statement of query, stepped directly for the rows after the first (null when the
     // driver's statement cannot be reached). Owned by query: used only while query is active,
     // which the pool's closing of the connection ends first.
