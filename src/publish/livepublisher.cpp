@@ -525,7 +525,7 @@ void LivePublisher::Worker::manageLink()
     else if (link == Link::Connecting && connectFailed())
         dropLink();
     else if (link == Link::Connecting && now - linkSince > connectTimeoutMs) {
-        report(QStringLiteral("MQTT 代理无法连接：%1（%2 秒内没有应答）")
+        report(LivePublisher::tr("MQTT 代理无法连接：%1（%2 秒内没有应答）")
                    .arg(broker())
                    .arg(connectTimeoutMs / 1000));
         dropLink();
@@ -552,8 +552,8 @@ bool LivePublisher::Worker::connectFailed()
     if (error == 0)
         error = connectErrno;
     const QString reason =
-        error ? QString::fromLocal8Bit(strerror(error)) : QStringLiteral("连接被对方关闭");
-    report(QStringLiteral("MQTT 代理无法连接：%1（%2）").arg(broker(), reason));
+        error ? QString::fromLocal8Bit(strerror(error)) : LivePublisher::tr("连接被对方关闭");
+    report(LivePublisher::tr("MQTT 代理无法连接：%1（%2）").arg(broker(), reason));
     return true;
 }
 
@@ -572,7 +572,7 @@ void LivePublisher::Worker::startConnect()
     // A new session each time: nothing the library kept of the previous one can come back.
     mosq = mosquitto_new(clientId.toUtf8().constData(), true, this);
     if (!mosq) {
-        report(QStringLiteral("MQTT 代理无法连接：%1（%2）").arg(broker(), strerror(errno)));
+        report(LivePublisher::tr("MQTT 代理无法连接：%1（%2）").arg(broker(), strerror(errno)));
         dropLink();
         return;
     }
@@ -591,7 +591,7 @@ void LivePublisher::Worker::startConnect()
         const int rc = mosquitto_tls_set(mosq, QFile::encodeName(settings.caFile).constData(),
                                          nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            report(QStringLiteral("MQTT TLS 连接失败：%1（%2）")
+            report(LivePublisher::tr("MQTT TLS 连接失败：%1（%2）")
                        .arg(broker(), QString::fromUtf8(mosquitto_strerror(rc))));
             dropLink();
             return;
@@ -648,9 +648,9 @@ void LivePublisher::Worker::handleLoopResult(int rc, int loopErrno)
                                    lastLibraryError.contains(QLatin1String("SSL")))) {
             if (!lastLibraryError.isEmpty())
                 reason = lastLibraryError;
-            report(QStringLiteral("MQTT TLS 连接失败：%1（%2）").arg(broker(), reason));
+            report(LivePublisher::tr("MQTT TLS 连接失败：%1（%2）").arg(broker(), reason));
         } else {
-            report(QStringLiteral("MQTT 代理无法连接：%1（%2）").arg(broker(), reason));
+            report(LivePublisher::tr("MQTT 代理无法连接：%1（%2）").arg(broker(), reason));
         }
     }
     dropRequested = true;
@@ -987,7 +987,7 @@ void LivePublisher::Worker::onConnect(int rc)
 {
     if (rc != 0) {
         refusedThisAttempt = true;
-        report(QStringLiteral("MQTT 登录被拒绝：%1（%2）")
+        report(LivePublisher::tr("MQTT 登录被拒绝：%1（%2）")
                    .arg(broker(), QString::fromUtf8(mosquitto_connack_string(rc))));
         dropRequested = true;
         return;

@@ -79,6 +79,29 @@
     </message>
 </context>
 <context>
+    <name>LivePublisher</name>
+    <message>
+        <source>MQTT 代理无法连接：%1（%2 秒内没有应答）</source>
+        <translation>Cannot connect to the MQTT broker %1 (no answer within %2 s)</translation>
+    </message>
+    <message>
+        <source>连接被对方关闭</source>
+        <translation>the connection was closed by the other side</translation>
+    </message>
+    <message>
+        <source>MQTT 代理无法连接：%1（%2）</source>
+        <translation>Cannot connect to the MQTT broker %1 (%2)</translation>
+    </message>
+    <message>
+        <source>MQTT TLS 连接失败：%1（%2）</source>
+        <translation>The MQTT TLS connection failed: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>MQTT 登录被拒绝：%1（%2）</source>
+        <translation>The MQTT broker refused the login: %1 (%2)</translation>
+    </message>
+</context>
+<context>
     <name>LoadingView</name>
     <message>
         <source>应用程序将在恢复通信时与仪器同步。</source>
