@@ -1,5 +1,6 @@
 // datalogger-host: a small host application for the data logger. It starts the logger with a
-// VISA resource, embeds the logger's window and talks to it over the line protocol.
+// VISA resource (asked for in a dialog when none is given), embeds the logger's window and
+// talks to it over the line protocol.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include "hostwindow.h"
+#include "resourcedialog.h"
 #include "terminationsignals.h"
 
 namespace {
@@ -60,6 +62,8 @@ int main(int argc, char *argv[])
                        "instrument's VISA resource, embeds its window and shows what it "
                        "prints. Closing the window (or SIGINT/SIGTERM) sends \"exit\" and waits "
                        "for the logger to end.\n"
+                       "Without a resource it lists the VISA resources found in a dialog, where "
+                       "one can also be typed; Cancel ends the host with exit status 0.\n"
                        "Standard output carries the conversation, one line each: "
                        "\"child: <line>\", \"sent: <line>\", \"embedded: <window id>\", "
                        "\"problem: <text>\", \"ended: <text>\", \"host: <text>\".\n"
@@ -68,7 +72,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption helpOption = parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("resource"),
                                  QStringLiteral("VISA resource of the measuring instrument, "
-                                                "e.g. TCPIP0::192.168.1.20::5025::SOCKET"));
+                                                "e.g. TCPIP0::192.168.1.20::5025::SOCKET "
+                                                "(asked for when left out)"),
+                                 QStringLiteral("[resource]"));
     const QCommandLineOption loggerOption(
         QStringLiteral("logger"),
         QStringLiteral("The logger program (default: datalogger beside this program)."),
@@ -98,7 +104,7 @@ int main(int argc, char *argv[])
     const QStringList positional = parser.positionalArguments();
     int announceMs = 0;
     int exitMs = 0;
-    if (positional.size() != 1 || !positiveSeconds(parser.value(announceOption), &announceMs) ||
+    if (positional.size() > 1 || !positiveSeconds(parser.value(announceOption), &announceMs) ||
         !positiveSeconds(parser.value(exitOption), &exitMs) || exitMs == 0) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 2;
@@ -108,17 +114,30 @@ int main(int argc, char *argv[])
             ? QFileInfo(parser.value(loggerOption)).absoluteFilePath()
             : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("datalogger"));
 
+    TerminationSignals termination;
+    QString resource = positional.value(0);
+    if (resource.isEmpty()) {
+        ResourceDialog dialog(findVisaResources());
+        const QMetaObject::Connection cancel =
+            QObject::connect(&termination, &TerminationSignals::terminationRequested, &dialog,
+                             &ResourceDialog::reject);
+        if (dialog.exec() != QDialog::Accepted) {
+            std::printf("host: no resource chosen\n");
+            return 0;
+        }
+        QObject::disconnect(cancel);
+        resource = dialog.resource();
+    }
+
     HostWindow window;
     window.logger()->setProgram(logger);
     window.logger()->setAnnounceTimeout(announceMs);
     window.logger()->setExitTimeout(exitMs);
-
-    TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
                      &HostWindow::requestClose);
 
     window.show();
-    window.startLogger(positional.first());
+    window.startLogger(resource);
     app.exec();
     return window.exitCode();
 }

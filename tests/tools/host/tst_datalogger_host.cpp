@@ -324,7 +324,8 @@ void TestDataloggerHost::hostProgram_data()
     QTest::newRow("logger that cannot start")
         << QStringList{"--logger", "/nonexistent/datalogger"} << true << false << 1
         << "ended: Could not start the logger /nonexistent/datalogger";
-    QTest::newRow("no resource") << QStringList{} << false << false << 2 << "";
+    QTest::newRow("two resources") << QStringList{"TCPIP0::127.0.0.1::1::SOCKET"} << true << false
+                                   << 2 << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << true << false << 2 << "";
     QTest::newRow("bad timeout") << QStringList{"--announce-timeout", "soon"} << true << false << 2
                                  << "";
