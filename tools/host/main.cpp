@@ -26,6 +26,17 @@ bool positiveSeconds(const QString &text, int *ms)
     return true;
 }
 
+// The logger as given on the command line. A relative path stays relative (the host never
+// changes its working directory), so the conversation shows the path the user typed and no
+// folder of the machine; a bare name means the file in the working directory, not a PATH search.
+QString loggerProgram(const QString &given)
+{
+    const QString path = QDir::cleanPath(given);
+    if (QDir::isRelativePath(path) && !path.contains(QLatin1Char('/')))
+        return QStringLiteral("./") + path;
+    return path;
+}
+
 // Dark like the logger it frames, so the two read as one window.
 void applyDarkLook(QApplication &app)
 {
@@ -77,7 +88,8 @@ int main(int argc, char *argv[])
                                  QStringLiteral("[resource]"));
     const QCommandLineOption loggerOption(
         QStringLiteral("logger"),
-        QStringLiteral("The logger program (default: datalogger beside this program)."),
+        QStringLiteral("The logger program (default: datalogger beside this program); a "
+                       "relative path is taken from the working directory."),
         QStringLiteral("path"));
     const QCommandLineOption announceOption(
         QStringLiteral("announce-timeout"),
@@ -111,7 +123,7 @@ int main(int argc, char *argv[])
     }
     const QString logger =
         parser.isSet(loggerOption)
-            ? QFileInfo(parser.value(loggerOption)).absoluteFilePath()
+            ? loggerProgram(parser.value(loggerOption))
             : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("datalogger"));
 
     TerminationSignals termination;
