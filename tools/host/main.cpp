@@ -4,12 +4,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
-#include <QPalette>
-#include <QStyleFactory>
 
 #include <cstdio>
 
+#include "hostlook.h"
 #include "hostwindow.h"
 #include "resourcedialog.h"
 #include "terminationsignals.h"
@@ -37,24 +35,6 @@ QString loggerProgram(const QString &given)
     return path;
 }
 
-// Dark like the logger it frames, so the two read as one window.
-void applyDarkLook(QApplication &app)
-{
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(43, 43, 43));
-    palette.setColor(QPalette::WindowText, QColor(220, 220, 220));
-    palette.setColor(QPalette::Base, QColor(23, 23, 23));
-    palette.setColor(QPalette::AlternateBase, QColor(43, 43, 43));
-    palette.setColor(QPalette::Text, QColor(220, 220, 220));
-    palette.setColor(QPalette::Button, QColor(63, 63, 63));
-    palette.setColor(QPalette::ButtonText, QColor(220, 220, 220));
-    palette.setColor(QPalette::Highlight, QColor(39, 158, 212));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
-    app.setPalette(palette);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -65,7 +45,7 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("datalogger-host"));
-    applyDarkLook(app);
+    applyHostLook(app);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

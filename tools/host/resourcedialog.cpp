@@ -1,6 +1,7 @@
 #include "resourcedialog.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -30,12 +31,14 @@ ResourceDialog::ResourceDialog(const QStringList &found, QWidget *parent)
     edit->setPlaceholderText(QStringLiteral("TCPIP0::192.168.1.20::5025::SOCKET"));
     layout->addWidget(edit);
     // Raw sockets cannot be discovered; saying where to list them saves a trip to the manual.
-    auto *hint = new QLabel(tr("TCP/IP sockets are found when they are listed, one a line, "
-                               "in %1.")
-                                .arg(QString::fromStdString(visa::resourceListPath())),
-                            this);
+    QString listPath = QString::fromStdString(visa::resourceListPath());
+    if (listPath.startsWith(QDir::homePath() + QLatin1Char('/')))
+        listPath.replace(0, QDir::homePath().size(), QStringLiteral("~"));
+    auto *hint = new QLabel(
+        tr("TCP/IP sockets are found when they are listed, one per line, in %1.").arg(listPath),
+        this);
     hint->setWordWrap(true);
-    hint->setEnabled(false);
+    hint->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(hint);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);

@@ -1,5 +1,6 @@
 // The launcher: the resources the VISA search reports are offered, a typed resource is taken,
 // a blank one is refused, and the choice is what the logger is started with.
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -7,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "hostlook.h"
 #include "hostwindow.h"
 #include "resourcedialog.h"
 
@@ -15,10 +17,16 @@ class TestResourceDialog : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void searchedResourcesAreOfferedAndStartTheLogger();
     void typedResourceIsTaken();
     void blankResourceIsRefused();
 };
+
+void TestResourceDialog::initTestCase()
+{
+    applyHostLook(*qApp);
+}
 
 void TestResourceDialog::searchedResourcesAreOfferedAndStartTheLogger()
 {
@@ -32,20 +40,24 @@ void TestResourceDialog::searchedResourcesAreOfferedAndStartTheLogger()
     qputenv("VISA_RESOURCE_LIST", listPath.toUtf8());
     qputenv("VISA_NO_VENDOR", "1");
 
-    // The machine's own serial or USB nodes, if any, come first; the listed sockets follow.
+    // The machine's own USB and serial nodes, if any, are offered too; the listed sockets come
+    // in file order, in canonical form.
     ResourceDialog dialog(findVisaResources());
     QListWidget *list = dialog.resourceList();
-    QVERIFY(list->count() >= 2);
-    QCOMPARE(list->item(list->count() - 2)->text(), QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET"));
-    QCOMPARE(list->item(list->count() - 1)->text(), QStringLiteral("TCPIP0::localhost::5026::SOCKET"));
+    QStringList offered;
+    for (int row = 0; row < list->count(); ++row)
+        offered.append(list->item(row)->text());
+    const int first = offered.indexOf(QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET"));
+    const int second = offered.indexOf(QStringLiteral("TCPIP0::localhost::5026::SOCKET"));
+    QVERIFY2(first >= 0 && second == first + 1, qPrintable(offered.join(QLatin1Char(' '))));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(dialog.resourceEdit()->text(), list->item(0)->text());
+    QCOMPARE(dialog.resourceEdit()->text(), offered.first());
 
     // Typing, then clicking the current item again, takes the item.
-    list->setCurrentRow(list->count() - 1);
+    list->setCurrentRow(second);
     dialog.resourceEdit()->setText(QStringLiteral("something else"));
-    QListWidgetItem *item = list->item(list->count() - 1);
+    QListWidgetItem *item = list->item(second);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
     QCOMPARE(dialog.resourceEdit()->text(), QStringLiteral("TCPIP0::localhost::5026::SOCKET"));
     QTest::mouseClick(dialog.startButton(), Qt::LeftButton);
@@ -63,9 +75,17 @@ void TestResourceDialog::searchedResourcesAreOfferedAndStartTheLogger()
 
 void TestResourceDialog::typedResourceIsTaken()
 {
-    ResourceDialog dialog({QStringLiteral("ASRL/dev/ttyUSB0::INSTR")});
+    // The system's list, named as a user sees it: also the README's picture of the launcher.
+    qunsetenv("VISA_RESOURCE_LIST");
+    qunsetenv("XDG_CONFIG_HOME");
+    ResourceDialog dialog({QStringLiteral("USB0::0x1234::0x5678::MY001::INSTR"),
+                           QStringLiteral("TCPIP0::192.168.1.20::5025::SOCKET"),
+                           QStringLiteral("ASRL/dev/ttyUSB0::INSTR")});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QString picture = qEnvironmentVariable("DATALOGGER_LAUNCHER_PNG");
+    if (!picture.isEmpty())
+        QVERIFY(dialog.grab().save(picture));
     dialog.resourceEdit()->clear();
     QTest::keyClicks(dialog.resourceEdit(), QStringLiteral("  TCPIP0::10.0.0.5::5025::SOCKET "));
     QTest::keyClick(dialog.resourceEdit(), Qt::Key_Return);
