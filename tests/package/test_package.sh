@@ -24,8 +24,9 @@ for tool in cpack dpkg dpkg-deb dpkg-shlibdeps flock; do
     fi
 done
 
-# One installation at a time on this machine, whichever build tree runs the test.
-exec 9>/tmp/datalogger-package-test.lock
+# One installation at a time on this machine, whichever build tree runs the test: a lock on
+# dpkg's own directory leaves no file behind (dpkg locks files inside it, not the directory).
+exec 9</var/lib/dpkg
 flock 9
 
 if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "installed"; then
