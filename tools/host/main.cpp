@@ -109,15 +109,16 @@ int main(int argc, char *argv[])
     TerminationSignals termination;
     QString resource = positional.value(0);
     if (resource.isEmpty()) {
-        ResourceDialog dialog(findVisaResources());
-        const QMetaObject::Connection cancel =
-            QObject::connect(&termination, &TerminationSignals::terminationRequested, &dialog,
-                             &ResourceDialog::reject);
+        const QStringList found = findVisaResources();
+        ResourceDialog dialog(found);
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, &dialog,
+                         &ResourceDialog::reject);
+        std::printf("host: choose a resource (%lld found)\n", static_cast<long long>(found.size()));
+        std::fflush(stdout);
         if (dialog.exec() != QDialog::Accepted) {
             std::printf("host: no resource chosen\n");
             return 0;
         }
-        QObject::disconnect(cancel);
         resource = dialog.resource();
     }
 
