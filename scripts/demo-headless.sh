@@ -164,7 +164,11 @@ if [ "$mqtt" = 1 ]; then
 fi
 say "measuring instrument $measure_resource, switch main frame $switch_resource"
 
-"$bin/datalogger-host" "$measure_resource" >"$out/host.log" 2>"$work/host.err" </dev/null &
+# Started from the project root with program paths relative to it, the host's conversation
+# (on screen and in the README's picture) names no folder of this machine.
+rel_bin="$(realpath --relative-to="$root" "$bin")"
+(cd "$root" && exec "$rel_bin/datalogger-host" --logger "$rel_bin/datalogger" "$measure_resource") \
+    >"$out/host.log" 2>"$work/host.err" </dev/null &
 host_pid=$!
 host_embedded() {
     line_in "$out/host.log" '^embedded: [0-9]+$' && return 0

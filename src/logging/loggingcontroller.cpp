@@ -9,6 +9,7 @@
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
+#include "datadirectory.h"
 #include "livepublisher.h"
 #include "readdata.h"
 #include "rig.h"
@@ -224,15 +225,15 @@ void LoggingController::startOrStop()
 
 void LoggingController::removeDataSetDir()
 {
-    const QString appDir = QCoreApplication::applicationDirPath();
-    const QString path = appDir + QDir::separator() + dataSetName(rig.identity());
+    const QString dataDir = dataDirectory();
+    const QString path = dataDir + QDir::separator() + dataSetName(rig.identity());
     const QFileInfo info(path);
-    // Never follow a link out of the application directory: remove the link itself.
+    // Never follow a link out of the data directory: remove the link itself.
     if (info.isSymLink()) {
         QFile::remove(path);
         return;
     }
-    if (info.isDir() && info.canonicalFilePath().startsWith(QFileInfo(appDir).canonicalFilePath()))
+    if (info.isDir() && info.canonicalFilePath().startsWith(QFileInfo(dataDir).canonicalFilePath()))
         QDir(path).removeRecursively();
 }
 
@@ -250,8 +251,7 @@ bool LoggingController::prepareCurves()
     if (!curveStore) {
         // Created once, in the data set of the frame connected at the first start.
         const QString name = dataSetName(rig.identity());
-        curveStore = std::make_unique<CurveDataDB>(
-            QDir(QCoreApplication::applicationDirPath()).filePath(name));
+        curveStore = std::make_unique<CurveDataDB>(QDir(dataDirectory()).filePath(name));
         connect(curveStore.get(), &CurveDataDB::sigClearFinished, this,
                 &LoggingController::onStoreCleared);
     }

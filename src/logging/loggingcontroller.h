@@ -113,8 +113,8 @@ public:
     // The publisher's last state for the bottom bar; empty while nothing is published.
     QString publishStatus() const { return publishText; }
 
-    // Exports this process's recording, or the one an earlier process left beside the
-    // executable, to folder/"<serial>_<name>.csv".
+    // Exports this process's recording, or the one an earlier process left in the data
+    // directory, to folder/"<serial>_<name>.csv".
     ExportStart exportRecording(const QString &folder, const QString &name,
                                 const QString &separator);
 

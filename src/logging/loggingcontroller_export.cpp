@@ -1,14 +1,14 @@
 // The export of the recording: this process's own, or else the one an earlier process left
-// beside the executable, and the export thread's outcome.
+// in the data directory, and the export thread's outcome.
 #include "loggingcontroller.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
+#include "datadirectory.h"
 #include "rig.h"
 
 bool LoggingController::exportRunning() const
@@ -74,8 +74,8 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
     return ExportStart::Started;
 }
 
-// The store of this process's recording, or else the data set an earlier process left beside
-// the executable (ended by "exit", a crash or a power cut): until the next start, that is
+// The store of this process's recording, or else the data set an earlier process left in the
+// data directory (ended by "exit", a crash or a power cut): until the next start, that is
 // the last recording, and it must stay exportable.
 CurveDataDB *LoggingController::storeToExport()
 {
@@ -88,15 +88,15 @@ CurveDataDB *LoggingController::storeToExport()
 
 void LoggingController::openStrandedRecording()
 {
-    const QDir appDir(QCoreApplication::applicationDirPath());
+    const QDir dataDir(dataDirectory());
     QString dirPath;
     if (!rig.identity().isEmpty()) {
-        dirPath = appDir.filePath(dataSetName(rig.identity()));
+        dirPath = dataDir.filePath(dataSetName(rig.identity()));
     } else {
         // No frame connected yet: the data set written to last.
         QDateTime newest;
         const QFileInfoList sets =
-            appDir.entryInfoList({QStringLiteral("*_Data")}, QDir::Dirs | QDir::NoDotAndDotDot);
+            dataDir.entryInfoList({QStringLiteral("*_Data")}, QDir::Dirs | QDir::NoDotAndDotDot);
         for (const QFileInfo &set : sets) {
             if (set.isSymLink())
                 continue;

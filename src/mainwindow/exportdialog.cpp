@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "datadirectory.h"
 #include "widgets/customcombobox.h"
 
 ExportDialog::ExportDialog(QWidget *parent)
@@ -44,7 +45,7 @@ ExportDialog::ExportDialog(QWidget *parent)
     auto *pathRow = new QHBoxLayout;
     auto *pathLabel = new QLabel(tr("导出路径:"));
     pathLabel->setStyleSheet(labelStyle);
-    exportPathLabel = new QLabel(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+    exportPathLabel = new QLabel(QDir::toNativeSeparators(dataDirectory()));
     exportPathLabel->setStyleSheet(labelStyle);
     browseButton = new QPushButton(tr("  浏览...  "));
     pathRow->addWidget(pathLabel);

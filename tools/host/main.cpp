@@ -1,15 +1,15 @@
 // datalogger-host: a small host application for the data logger. It starts the logger with a
-// VISA resource, embeds the logger's window and talks to it over the line protocol.
+// VISA resource (asked for in a dialog when none is given), embeds the logger's window and
+// talks to it over the line protocol.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
-#include <QPalette>
-#include <QStyleFactory>
 
 #include <cstdio>
 
+#include "hostlook.h"
 #include "hostwindow.h"
+#include "resourcedialog.h"
 #include "terminationsignals.h"
 
 namespace {
@@ -24,22 +24,15 @@ bool positiveSeconds(const QString &text, int *ms)
     return true;
 }
 
-// Dark like the logger it frames, so the two read as one window.
-void applyDarkLook(QApplication &app)
+// The logger as given on the command line. A relative path stays relative (the host never
+// changes its working directory), so the conversation shows the path the user typed and no
+// folder of the machine; a bare name means the file in the working directory, not a PATH search.
+QString loggerProgram(const QString &given)
 {
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(43, 43, 43));
-    palette.setColor(QPalette::WindowText, QColor(220, 220, 220));
-    palette.setColor(QPalette::Base, QColor(23, 23, 23));
-    palette.setColor(QPalette::AlternateBase, QColor(43, 43, 43));
-    palette.setColor(QPalette::Text, QColor(220, 220, 220));
-    palette.setColor(QPalette::Button, QColor(63, 63, 63));
-    palette.setColor(QPalette::ButtonText, QColor(220, 220, 220));
-    palette.setColor(QPalette::Highlight, QColor(39, 158, 212));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
-    app.setPalette(palette);
+    const QString path = QDir::cleanPath(given);
+    if (QDir::isRelativePath(path) && !path.contains(QLatin1Char('/')))
+        return QStringLiteral("./") + path;
+    return path;
 }
 
 } // namespace
@@ -52,7 +45,7 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("datalogger-host"));
-    applyDarkLook(app);
+    applyHostLook(app);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -60,6 +53,8 @@ int main(int argc, char *argv[])
                        "instrument's VISA resource, embeds its window and shows what it "
                        "prints. Closing the window (or SIGINT/SIGTERM) sends \"exit\" and waits "
                        "for the logger to end.\n"
+                       "Without a resource it lists the VISA resources found in a dialog, where "
+                       "one can also be typed; Cancel ends the host with exit status 0.\n"
                        "Standard output carries the conversation, one line each: "
                        "\"child: <line>\", \"sent: <line>\", \"embedded: <window id>\", "
                        "\"problem: <text>\", \"ended: <text>\", \"host: <text>\".\n"
@@ -68,10 +63,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption helpOption = parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("resource"),
                                  QStringLiteral("VISA resource of the measuring instrument, "
-                                                "e.g. TCPIP0::192.168.1.20::5025::SOCKET"));
+                                                "e.g. TCPIP0::192.168.1.20::5025::SOCKET "
+                                                "(asked for when left out)"),
+                                 QStringLiteral("[resource]"));
     const QCommandLineOption loggerOption(
         QStringLiteral("logger"),
-        QStringLiteral("The logger program (default: datalogger beside this program)."),
+        QStringLiteral("The logger program (default: datalogger beside this program); a "
+                       "relative path is taken from the working directory."),
         QStringLiteral("path"));
     const QCommandLineOption announceOption(
         QStringLiteral("announce-timeout"),
@@ -98,27 +96,41 @@ int main(int argc, char *argv[])
     const QStringList positional = parser.positionalArguments();
     int announceMs = 0;
     int exitMs = 0;
-    if (positional.size() != 1 || !positiveSeconds(parser.value(announceOption), &announceMs) ||
+    if (positional.size() > 1 || !positiveSeconds(parser.value(announceOption), &announceMs) ||
         !positiveSeconds(parser.value(exitOption), &exitMs) || exitMs == 0) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 2;
     }
     const QString logger =
         parser.isSet(loggerOption)
-            ? QFileInfo(parser.value(loggerOption)).absoluteFilePath()
+            ? loggerProgram(parser.value(loggerOption))
             : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("datalogger"));
+
+    TerminationSignals termination;
+    QString resource = positional.value(0);
+    if (resource.isEmpty()) {
+        const QStringList found = findVisaResources();
+        ResourceDialog dialog(found);
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, &dialog,
+                         &ResourceDialog::reject);
+        std::printf("host: choose a resource (%lld found)\n", static_cast<long long>(found.size()));
+        std::fflush(stdout);
+        if (dialog.exec() != QDialog::Accepted) {
+            std::printf("host: no resource chosen\n");
+            return 0;
+        }
+        resource = dialog.resource();
+    }
 
     HostWindow window;
     window.logger()->setProgram(logger);
     window.logger()->setAnnounceTimeout(announceMs);
     window.logger()->setExitTimeout(exitMs);
-
-    TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
                      &HostWindow::requestClose);
 
     window.show();
-    window.startLogger(positional.first());
+    window.startLogger(resource);
     app.exec();
     return window.exitCode();
 }

@@ -91,6 +91,7 @@ private slots:
     void misbehavingChildren();
     void hostProgram_data();
     void hostProgram();
+    void launcherEndsOnSignal();
 
 private:
     QString writeScript(const QString &name, const QString &body);
@@ -324,7 +325,8 @@ void TestDataloggerHost::hostProgram_data()
     QTest::newRow("logger that cannot start")
         << QStringList{"--logger", "/nonexistent/datalogger"} << true << false << 1
         << "ended: Could not start the logger /nonexistent/datalogger";
-    QTest::newRow("no resource") << QStringList{} << false << false << 2 << "";
+    QTest::newRow("two resources") << QStringList{"TCPIP0::127.0.0.1::1::SOCKET"} << true << false
+                                   << 2 << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << true << false << 2 << "";
     QTest::newRow("bad timeout") << QStringList{"--announce-timeout", "soon"} << true << false << 2
                                  << "";
@@ -374,6 +376,44 @@ void TestDataloggerHost::hostProgram()
                 .match(QString::fromUtf8(output))
                 .hasMatch());
     }
+}
+
+// Without a resource the host asks for one; a signal then is a cancel: status 0, no logger.
+void TestDataloggerHost::launcherEndsOnSignal()
+{
+    const QString listPath = scripts.filePath(QStringLiteral("resources"));
+    QFile list(listPath);
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(sim.measureResource().toUtf8() + '\n');
+    list.close();
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VISA_RESOURCE_LIST"), listPath);
+    environment.insert(QStringLiteral("VISA_NO_VENDOR"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(qEnvironmentVariable("DATALOGGER_BIN_DIR") + "/datalogger-host", QStringList());
+    QVERIFY(process.waitForStarted(5000));
+    QByteArray output;
+    QElapsedTimer timer;
+    timer.start();
+    while (!output.contains('\n') && timer.elapsed() < 30000 &&
+           process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        output += process.readAllStandardOutput();
+    }
+    // The simulator's listed socket at least; the machine's serial ports may add more.
+    QVERIFY2(QRegularExpression(QStringLiteral("^host: choose a resource \\([1-9]\\d* found\\)\\n$"))
+                 .match(QString::fromUtf8(output))
+                 .hasMatch(),
+             output.constData());
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(30000));
+    output += process.readAllStandardOutput();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(output.endsWith("host: no resource chosen\n"), output.constData());
+    QVERIFY2(!output.contains("starting"), output.constData());
 }
 
 int main(int argc, char *argv[])

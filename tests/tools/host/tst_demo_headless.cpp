@@ -142,6 +142,13 @@ void TestDemoHeadless::screenshotsAndConversation()
                                                  "child: receive msg: hello from the demo\n")));
     QVERIFY(conversation.endsWith(QStringLiteral("sent: exit\nchild: receive msg: exit\n"
                                                  "ended: The logger ended with exit status 0.\n")));
+    // The picture in the README shows this conversation: no folder of the machine in it.
+    QVERIFY2(QRegularExpression(QStringLiteral("^host: starting [^/ ][^ ]*/datalogger TCPIP0::"))
+                 .match(conversation)
+                 .hasMatch(),
+             qPrintable(conversation));
+    QVERIFY2(!conversation.contains(qEnvironmentVariable("DATALOGGER_SOURCE_DIR")),
+             qPrintable(conversation));
 }
 
 void TestDemoHeadless::everyScanClosedTheTickedChannels()
