@@ -5,7 +5,8 @@
 
 #include <QString>
 
-// programDir itself when it is a directory this process can create files in; otherwise
+// programDir itself when it is a directory this process can create files in and not one of the
+// system's program directories (/usr/bin and the like, which root could write); otherwise
 // $XDG_DATA_HOME/datalogger (~/.local/share/datalogger without an absolute XDG_DATA_HOME),
 // created when missing. A directory that cannot be created is still returned: the store then
 // reports why it cannot open its files there.

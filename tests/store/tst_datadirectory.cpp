@@ -23,7 +23,7 @@ private slots:
 
 void TestDataDirectory::choice_data()
 {
-    QTest::addColumn<QString>("programDir"); // relative to the temporary directory
+    QTest::addColumn<QString>("programDir"); // relative to the temporary directory, or absolute
     QTest::addColumn<QString>("xdgDataHome"); // "-": unset; "ROOT/" the temporary directory
     QTest::addColumn<QString>("expected");
 
@@ -32,6 +32,8 @@ void TestDataDirectory::choice_data()
         << "file/bin" << "ROOT/xdg" << "xdg/datalogger";
     QTest::newRow("missing program directory, XDG_DATA_HOME unset")
         << "gone/bin" << "-" << "home/.local/share/datalogger";
+    // An installed program run as root could write there; data still does not go there.
+    QTest::newRow("system program directory") << "/usr/bin" << "ROOT/xdg" << "xdg/datalogger";
     QTest::newRow("relative XDG_DATA_HOME is ignored")
         << "file/bin" << "relative/share" << "home/.local/share/datalogger";
 }
