@@ -338,7 +338,11 @@ bool StoredCurveCursor::queryTable(const Table &table, const QString &sql,
     }
     TrackedQuery query(*conn);
     query.setForwardOnly(true);
-    bool ok = query.prepare(sql.arg(quotedTable(table.name), QString::number(table.fileCurveId)));
+    // The name last: nothing in it is taken for a place holder.
+    QString text = sql;
+    text.replace(QLatin1String("%2"), QString::number(table.fileCurveId))
+        .replace(QLatin1String("%1"), quotedTable(table.name));
+    bool ok = query.prepare(text);
     if (ok) {
         for (const QVariant &value : binds)
             query.addBindValue(value);
