@@ -41,6 +41,8 @@ LoadingView::LoadingView(int mode, QWidget *parent)
         m_messageLabel->setAlignment(Qt::AlignCenter);
         m_messageLabel->setWordWrap(true);
         m_resumeButton = new QPushButton(tr("恢复"), this);
+        m_resumeButton->setAccessibleName(tr("恢复通信"));
+        m_resumeButton->setAccessibleDescription(m_messageLabel->text());
         m_resumeButton->setStyleSheet(QString::fromUtf8(kButtonStyle));
         connect(m_resumeButton, &QPushButton::clicked, this, &LoadingView::onResumeClicked);
     }
