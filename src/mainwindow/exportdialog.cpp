@@ -80,7 +80,10 @@ ExportDialog::ExportDialog(QWidget *parent)
     buttonRow->addWidget(cancelButton);
     addContentLayout(buttonRow);
 
+    // On Linux a screen reader names a combo box by its label, elsewhere by its name.
+    separatorLabel->setBuddy(separatorCombo);
     separatorCombo->setAccessibleName(tr("列分隔符"));
+    nameLabel->setBuddy(fileNameEdit);
     fileNameEdit->setAccessibleName(tr("文件名"));
     exportPathLabel->setAccessibleName(tr("导出路径"));
     browseButton->setAccessibleName(tr("浏览导出文件夹"));
@@ -117,6 +120,8 @@ void ExportDialog::beginExport()
     cancelButton->setEnabled(true);
     cancelButton->show();
     cancelButton->setFocus();
+    // Taller by the progress, nothing squeezed.
+    resize(size().expandedTo(sizeHint()));
 }
 
 void ExportDialog::showProgress(qint64 processed, qint64 total)
@@ -142,6 +147,7 @@ void ExportDialog::endExport()
     cancelButton->hide();
     dismissButton->show();
     close();
+    adjustSize();
 }
 
 void ExportDialog::reject()
