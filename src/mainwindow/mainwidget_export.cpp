@@ -33,7 +33,7 @@ void MainWidget::recvExportButtonSlot()
 void MainWidget::recvBrowseButtonSlot()
 {
     const QString folder = QFileDialog::getExistingDirectory(
-        nullptr, tr("选择导出文件夹"), QString(), QFileDialog::ShowDirsOnly);
+        nullptr, tr("Select Directory"), QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
         exportDialog->exportPathLabel->setText(folder);
 }
