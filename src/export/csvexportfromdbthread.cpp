@@ -156,8 +156,7 @@ ExportResult CsvExportFromDBThread::exportRows(const QStringList &exported, QStr
 
 ExportResult
 CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
-                                  const QStringList &columns, qint64 totalRows,
-                                  QStringList &files)
+                                  const QStringList &columns, qint64 totalRows, QStringList &files)
 {
     CsvPartFile part(filePath, separator, headerFields, columns);
     const auto writeFailed = [&part] {
@@ -231,8 +230,8 @@ CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowRea
         }
         ++index;
         ++rowsInFile;
-        if (rowNo == totalRows || (rowNo % progressCheckRows == 0 &&
-                                   sinceReport.elapsed() >= progressIntervalMs)) {
+        if (rowNo == totalRows ||
+            (rowNo % progressCheckRows == 0 && sinceReport.elapsed() >= progressIntervalMs)) {
             rowsReported = rowNo;
             sinceReport.restart();
             emit exportProgress(rowNo, totalRows);

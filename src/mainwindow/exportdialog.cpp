@@ -166,9 +166,8 @@ void ExportDialog::reject()
 
 void ExportDialog::setChoicesEnabled(bool enabled)
 {
-    for (QWidget *choice : {static_cast<QWidget *>(separatorCombo),
-                            static_cast<QWidget *>(fileNameEdit),
-                            static_cast<QWidget *>(browseButton),
-                            static_cast<QWidget *>(exportFileButton)})
+    for (QWidget *choice :
+         {static_cast<QWidget *>(separatorCombo), static_cast<QWidget *>(fileNameEdit),
+          static_cast<QWidget *>(browseButton), static_cast<QWidget *>(exportFileButton)})
         choice->setEnabled(enabled);
 }

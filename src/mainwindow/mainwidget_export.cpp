@@ -32,8 +32,8 @@ void MainWidget::recvExportButtonSlot()
 
 void MainWidget::recvBrowseButtonSlot()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        nullptr, tr("Select Directory"), QString(), QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(nullptr, tr("Select Directory"),
+                                                             QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
         exportDialog->exportPathLabel->setText(folder);
 }

@@ -81,8 +81,8 @@ void MainWidget::recvStartButtonSlot()
 
 void MainWidget::showStartButton(bool logging)
 {
-    startButton->setIcon(QIcon(logging ? QStringLiteral(":/image/stop.png")
-                                       : QStringLiteral(":/image/start.png")));
+    startButton->setIcon(
+        QIcon(logging ? QStringLiteral(":/image/stop.png") : QStringLiteral(":/image/start.png")));
     startButton->setText(logging ? tr("停止") : tr("开始"));
     startButton->setAccessibleName(logging ? tr("停止记录") : tr("开始记录"));
     startButton->setAccessibleDescription(logging ? tr("在当前通道测完后停止记录")

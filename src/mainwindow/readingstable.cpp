@@ -47,7 +47,8 @@ void ReadingsTable::fitColumns()
 {
     const QFontMetrics metrics(font());
     // As the item delegate lays a cell's text out, with a little air on both sides.
-    const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 12;
+    const int margins =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 12;
     QVector<int> needed(Columns);
     int sum = 0;
     for (int column = 0; column < Columns; ++column) {
@@ -58,8 +59,8 @@ void ReadingsTable::fitColumns()
     const int spare = qMax(0, viewport()->width() - sum);
     for (int column = 0; column < Columns; ++column) {
         // The last column takes what the division leaves, so the row ends at the edge.
-        const int share = column == Columns - 1 ? spare - spare / Columns * (Columns - 1)
-                                                : spare / Columns;
+        const int share =
+            column == Columns - 1 ? spare - spare / Columns * (Columns - 1) : spare / Columns;
         setColumnWidth(column, needed[column] + share);
     }
 }

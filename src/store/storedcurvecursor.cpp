@@ -390,14 +390,14 @@ qint64 StoredCurveCursor::rowCount()
 {
     // Whether the table holds nothing but this curve's rows, and all of them inside the range:
     // four look-ups in the (curve_id, timestamp) index.
-    const QString probe = QStringLiteral(
-        "SELECT (SELECT MIN(curve_id) FROM %1), (SELECT MAX(curve_id) FROM %1), "
-        "(SELECT MIN(timestamp) FROM %1 WHERE curve_id = %2), "
-        "(SELECT MAX(timestamp) FROM %1 WHERE curve_id = %2)");
+    const QString probe =
+        QStringLiteral("SELECT (SELECT MIN(curve_id) FROM %1), (SELECT MAX(curve_id) FROM %1), "
+                       "(SELECT MIN(timestamp) FROM %1 WHERE curve_id = %2), "
+                       "(SELECT MAX(timestamp) FROM %1 WHERE curve_id = %2)");
     // SQLite counts a table without a condition from its b-tree's pages, without a row.
     const QString countAll = QStringLiteral("SELECT COUNT(*) FROM %1");
-    const QString countRange = QStringLiteral(
-        "SELECT COUNT(*) FROM %1 WHERE curve_id = %2 AND timestamp BETWEEN ? AND ?");
+    const QString countRange =
+        QStringLiteral("SELECT COUNT(*) FROM %1 WHERE curve_id = %2 AND timestamp BETWEEN ? AND ?");
     qint64 total = 0;
     for (const Table &table : tables) {
         bool empty = false;

@@ -6,8 +6,8 @@
 #include <QSharedPointer>
 #include <QSqlDatabase>
 #include <QString>
-#include <QVariantList>
 #include <QStringList>
+#include <QVariantList>
 #include <QtGlobal>
 
 #include <functional>

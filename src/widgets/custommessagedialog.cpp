@@ -80,8 +80,8 @@ protected:
         QPainter painter(this);
         painter.setPen(palette().color(foregroundRole()));
         // Left-aligned, centred top to bottom as the label was.
-        layout.draw(&painter,
-                    QPointF(area.left(), area.top() + qMax(0.0, (area.height() - size.height()) / 2)));
+        layout.draw(&painter, QPointF(area.left(),
+                                      area.top() + qMax(0.0, (area.height() - size.height()) / 2)));
     }
 };
 

@@ -171,7 +171,9 @@ void TestCsvExport::matchesStraightforwardExport()
                                  headerFields(), start, end);
     QList<QPair<qint64, qint64>> progress;
     connect(&thread, &CsvExportFromDBThread::exportProgress, this,
-            [&progress](qint64 rows, qint64 total) { progress.append({rows, total}); });
+            [&progress](qint64 rows, qint64 total) {
+                progress.append({rows, total});
+            });
     const ExportOutcome out = runExport(thread);
     QCOMPARE(out.result, ExportResult::Success);
     QCOMPARE(out.files.size(), 1);

@@ -27,9 +27,9 @@
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
 #include "exportdialog.h"
-#include "plotscreens.h"
 #include "loggingcontroller.h"
 #include "mainwidget.h"
+#include "plotscreens.h"
 #include "readdata.h"
 #include "readingstable.h"
 #include "resources/dataloggerresources.h"
@@ -146,6 +146,8 @@ private slots:
 
 private:
     MainWidget *makeWindow();
+    // The frame connected, channel 101 ticked and scanned once; null when that failed.
+    MainWidget *windowAfterOneScanOf101();
     void connectSwitch(MainWidget *window);
     void tick(MainWidget *window, int channel);
     QTreeWidgetItem *channelItem(MainWidget *window, int channel);
@@ -206,6 +208,19 @@ MainWidget *TestMainWidget::makeWindow()
     window->resize(1000, 600);
     window->show();
     return window;
+}
+
+MainWidget *TestMainWidget::windowAfterOneScanOf101()
+{
+    MainWidget *w = makeWindow();
+    connectSwitch(w);
+    tick(w, 101);
+    w->settings->scanCountRadio->setChecked(true);
+    w->settings->scanCountSpin->setValue(1);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    return controller->switchConnected() && waitIdle(w) && controller->curves().value(101)
+               ? w
+               : nullptr;
 }
 
 void TestMainWidget::connectSwitch(MainWidget *w)
@@ -469,13 +484,8 @@ void TestMainWidget::settingsReachTheScanThread()
 
 void TestMainWidget::readingsBeyondNinetyRowsGrowTheTable()
 {
-    MainWidget *w = makeWindow();
-    connectSwitch(w);
-    tick(w, 101);
-    w->settings->scanCountRadio->setChecked(true);
-    w->settings->scanCountSpin->setValue(1);
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QVERIFY(waitIdle(w));
+    MainWidget *w = windowAfterOneScanOf101();
+    QVERIFY(w);
     // A scan of more channels than the table has rows: the last reading lands in row 94.
     emit controller->scanStored({{94, 101}});
     QCOMPARE(w->readingsTable->rowCount(), 95);
@@ -575,8 +585,8 @@ void TestMainWidget::lostInstrumentOverlayRetries()
 void TestMainWidget::exportShowsProgressAndCancels()
 {
     const int samples = 800000;
-    const QString dataSet =
-        QCoreApplication::applicationDirPath() + QLatin1Char('/') + serial + QStringLiteral("_Data");
+    const QString dataSet = QCoreApplication::applicationDirPath() + QLatin1Char('/') + serial +
+                            QStringLiteral("_Data");
     QDir(dataSet).removeRecursively();
     QVERIFY(writeLeftRecording(dataSet, samples));
     registerExportResultMetaType();
@@ -592,18 +602,17 @@ void TestMainWidget::exportShowsProgressAndCancels()
     QSignalSpy interrupted(controller.get(), &LoggingController::exportInterrupted);
     QTimer::singleShot(200, this, [&] {
         // After the dialog's own connection: what it shows is already updated here.
-        watch = connect(controller.get(), &LoggingController::exportProgress, this,
-                        [&](qint64 rows, qint64 total) {
-                            progress.append({rows, total});
-                            onWindowThread =
-                                onWindowThread && QThread::currentThread() == thread();
-                            shown << w->exportDialog->progressLabel->text();
-                            if (rows == 0 || (rows < total && progress.size() == 2))
-                                PlotTest::saveScreenshot(
-                                    w->exportDialog, rows == 0
-                                                         ? QStringLiteral("export_progress_start")
-                                                         : QStringLiteral("export_progress"));
-                        });
+        watch =
+            connect(controller.get(), &LoggingController::exportProgress, this,
+                    [&](qint64 rows, qint64 total) {
+                        progress.append({rows, total});
+                        onWindowThread = onWindowThread && QThread::currentThread() == thread();
+                        shown << w->exportDialog->progressLabel->text();
+                        if (rows == 0 || (rows < total && progress.size() == 2))
+                            PlotTest::saveScreenshot(
+                                w->exportDialog, rows == 0 ? QStringLiteral("export_progress_start")
+                                                           : QStringLiteral("export_progress"));
+                    });
         w->exportDialog->exportPathLabel->setText(out.path());
         QTest::mouseClick(w->exportDialog->exportFileButton, Qt::LeftButton);
         // The dialog stays while the export runs, its choices locked.
@@ -748,13 +757,8 @@ void TestMainWidget::everyControlHasAnAccessibleName()
 // its header and a reading of the longest form.
 void TestMainWidget::readingsColumnsShowTheirWholeTexts()
 {
-    MainWidget *w = makeWindow();
-    connectSwitch(w);
-    tick(w, 101);
-    w->settings->scanCountRadio->setChecked(true);
-    w->settings->scanCountSpin->setValue(1);
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QVERIFY(waitIdle(w));
+    MainWidget *w = windowAfterOneScanOf101();
+    QVERIFY(w);
     w->tabWidget->setCurrentWidget(w->readingsTable);
     ReadingsTable *table = w->readingsTable;
     const QString time = table->item(0, 2)->text();
@@ -812,7 +816,8 @@ void TestMainWidget::longExportMessageIsShownWhole()
     QCoreApplication::processEvents();
     // Tall enough for the text wrapped at its width, and on the screen.
     QVERIFY2(label->heightForWidth(label->width()) <= label->height(),
-             qPrintable(QStringLiteral("%1 > %2").arg(label->heightForWidth(label->width()))
+             qPrintable(QStringLiteral("%1 > %2")
+                            .arg(label->heightForWidth(label->width()))
                             .arg(label->height())));
     QVERIFY(label->width() > CustomMessageDialog::kBaseWidth / 2);
     const QRect screen = box->screen()->availableGeometry();
