@@ -326,6 +326,8 @@ void TestMainWidget::connectsTheSwitchMainFrameOnce()
              QStringLiteral("槽位 1：TRM6101:10-Channel Armature Multiplexer"));
     QCOMPARE(w->channelTree->topLevelItem(1)->text(0),
              QStringLiteral("槽位 2：TRM6101:10-Channel Armature Multiplexer"));
+    w->channelTree->topLevelItem(0)->setExpanded(true);
+    PlotTest::saveScreenshot(w, QStringLiteral("channels"));
 
     const int idnBefore = countLines(sim.transcript(), QStringLiteral("switch <- *IDN?"));
     QTest::mouseClick(w->setupButton, Qt::LeftButton);
