@@ -50,9 +50,14 @@ bool createTables(const QString &dir, const RecordingShape &shape)
         for (const QString &name : shape.curveNames)
             ok = ok && store.registerCurve(name) > 0;
         QString lastBatch;
+        // The slice of a sample is looked up once per slice, not per sample.
+        SliceMemo slices;
+        SliceMemo::Slice slice;
         for (int i = 0; i < shape.samples && ok; ++i) {
             const qint64 t = sampleTime(shape, i);
-            const QString batch = CurveDataDB::batchNameForTime(t);
+            if (i == 0 || t < slice.from || t >= slice.until)
+                slice = slices.sliceOf(t);
+            const QString &batch = slice.batchName;
             if (batch == lastBatch)
                 continue;
             // Each day's file becomes current in turn, as it would while logging.
