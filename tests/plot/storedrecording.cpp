@@ -18,7 +18,8 @@ namespace PlotTest {
 
 double recordedValue(int curve, int i)
 {
-    double v = 10.0 * (curve + 1) + 3.0 * std::sin(i / 900.0 + curve) + 0.01 * ((i * 7919) % 97);
+    double v = 10.0 * (curve + 1) + 3.0 * std::sin(i / 900.0 + curve) +
+               0.01 * double((qint64(i) * 7919) % 97);
     // Lone spikes, one sample wide, at places that differ per curve.
     if ((i + 131 * curve) % 20011 == 0)
         v += 250.0;
