@@ -6,6 +6,7 @@
 #include "exportrowreader.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <algorithm>
@@ -136,13 +137,18 @@ ExportResult CsvExportFromDBThread::exportRows(const QStringList &exported, QStr
                                                             startTime, endTime));
     }
     bool anyRow = false;
-    for (auto &reader : readers)
+    // Rows are aligned by sequence: the export has as many as its longest curve.
+    qint64 totalRows = 0;
+    for (auto &reader : readers) {
         anyRow = reader->begin() || anyRow;
+        const qint64 rows = reader->rowCount();
+        totalRows = rows < 0 || totalRows < 0 ? -1 : std::max(totalRows, rows);
+    }
     ExportResult result = ExportResult::NoData;
     if (!anyRow)
         qCritical().noquote() << "[导出线程] 所有选中曲线均无有效数据（游标初始化失败）";
     else
-        result = writeParts(readers, exported, files);
+        result = writeParts(readers, exported, totalRows, files);
     for (auto &reader : readers)
         reader->finish();
     return result;
@@ -150,7 +156,7 @@ ExportResult CsvExportFromDBThread::exportRows(const QStringList &exported, QStr
 
 ExportResult
 CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
-                                  const QStringList &columns, QStringList &files)
+                                  const QStringList &columns, qint64 totalRows, QStringList &files)
 {
     CsvPartFile part(filePath, separator, headerFields, columns);
     const auto writeFailed = [&part] {
@@ -183,6 +189,10 @@ CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowRea
     qint64 rowNo = 1;
     qint64 rowsInFile = 0;
     ExportResult result = ExportResult::Success;
+    qint64 rowsReported = 0;
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    emit exportProgress(0, totalRows);
     while (true) {
         if (stopIsRequested()) {
             qDebug().noquote() << "[导出线程] 收到停止信号，终止导出";
@@ -208,6 +218,9 @@ CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowRea
             }
             qDebug().noquote() << "[导出线程] 所有曲线数据导出完成";
             result = ExportResult::Success;
+            // The count missed rows (a table it could not read): the end is reported anyway.
+            if (rowsReported != rowNo - 1)
+                emit exportProgress(rowNo - 1, totalRows);
             break;
         }
         if (!writeCsvRow(part.rows(), rowNo, blocks, curveCounts, index, timeText)) {
@@ -217,8 +230,12 @@ CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowRea
         }
         ++index;
         ++rowsInFile;
-        if ((rowNo + 1) % 100 == 0)
-            emit exportProgress(rowNo, -1);
+        if (rowNo == totalRows ||
+            (rowNo % progressCheckRows == 0 && sinceReport.elapsed() >= progressIntervalMs)) {
+            rowsReported = rowNo;
+            sinceReport.restart();
+            emit exportProgress(rowNo, totalRows);
+        }
         if (rowsInFile % 1000 == 0 && !part.flush()) {
             result = writeFailed();
             break;

@@ -26,6 +26,9 @@ class CsvExportFromDBThread : public QThread
     Q_OBJECT
 public:
     static constexpr qint64 maxRowsPerPart = 1000000;
+    // Progress is reported at most this often, looked at every progressCheckRows rows.
+    static constexpr int progressIntervalMs = 100;
+    static constexpr qint64 progressCheckRows = 1024;
 
     CsvExportFromDBThread(CurveDataDB *store, const QList<int> &curveIds, const QString &filePath,
                           const QString &separator, const QMap<QString, QString> &headerFields,
@@ -39,7 +42,9 @@ public:
     bool isExporting() const;
 
 signals:
-    // After every hundredth row; total is always -1.
+    // Data rows written out of total, the rows the store holds for the export (-1 when they
+    // could not be counted): once with 0 before the first row, then at most every
+    // progressIntervalMs, and after the last row. From the export thread.
     void exportProgress(qint64 processed, qint64 total);
     // Once per run, from the export thread. files is empty unless result is Success.
     void exportFinished(ExportResult result, QStringList files);
@@ -52,7 +57,7 @@ private:
     QStringList selectExistingCurves(const QMap<int, QString> &names) const;
     ExportResult exportRows(const QStringList &columns, QStringList &files);
     ExportResult writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
-                            const QStringList &columns, QStringList &files);
+                            const QStringList &columns, qint64 totalRows, QStringList &files);
     // Appends data row rowNo to out: row index of the current block of every reader (null
     // for a reader without rows left); false if it could not be written.
     bool writeCsvRow(std::string &out, qint64 rowNo, const std::vector<const AlignedRows *> &blocks,

@@ -74,15 +74,19 @@ void ExportRowReader::run()
 {
     std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
     int withRow = 0;
+    qint64 longest = 0;
     for (const QString &name : curveNames) {
         cursors.push_back(std::make_unique<StoredCurveCursor>(store, name, startTime, endTime));
         if (cursors.back()->hasRow())
             ++withRow;
+        const qint64 count = cursors.back()->rowCount();
+        longest = count < 0 || longest < 0 ? -1 : std::max(longest, count);
     }
     {
         std::lock_guard<std::mutex> lock(mutex);
         ready = true;
         anyRow = withRow > 0;
+        rows = longest;
         changed.notify_all();
     }
 

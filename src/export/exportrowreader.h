@@ -38,8 +38,12 @@ public:
                     qint64 endTime, QObject *parent = nullptr);
     ~ExportRowReader() override;
 
-    // Starts the thread and waits until the cursors are open; true when any of them has a row.
+    // Starts the thread and waits until the cursors are open and their rows counted; true when
+    // any of them has a row.
     bool begin();
+    // After begin: the rows this reader will hand over (its longest curve's), -1 when a curve
+    // could not be counted.
+    qint64 rowCount() const { return rows; }
     // The next block of rows, or null when every cursor is exhausted. The block stays valid
     // until the next call; the one before goes back to the reader.
     const AlignedRows *nextBlock();
@@ -60,6 +64,7 @@ private:
     std::condition_variable changed;
     bool ready = false;
     bool anyRow = false;
+    qint64 rows = -1;
     bool stopping = false;
     bool done = false;
     std::vector<std::unique_ptr<AlignedRows>> blocks;

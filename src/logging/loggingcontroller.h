@@ -117,6 +117,8 @@ public:
     // directory, to folder/"<serial>_<name>.csv".
     ExportStart exportRecording(const QString &folder, const QString &name,
                                 const QString &separator);
+    // Asks the running export to end; it then reports Cancelled and leaves no file.
+    void cancelExport();
 
 signals:
     void message(const QString &text, int kind);
@@ -130,6 +132,8 @@ signals:
     // The readings of one scan that were stored, with the table row each belongs in.
     void scanStored(const StoredRows &rows);
     void runningTextChanged(const QString &text);
+    // Rows of the running export written out of total (-1: not known), from the export thread.
+    void exportProgress(qint64 processed, qint64 total);
     void exportFinished(ExportResult result, const QStringList &files);
     // The export thread ended without a result.
     void exportInterrupted();

@@ -67,11 +67,20 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
         source, ids, path, separator, header,
         QDateTime::fromString(start, RecordTimeFormat).toMSecsSinceEpoch(),
         QDateTime::fromString(end, RecordTimeFormat).toMSecsSinceEpoch(), nullptr);
+    // Queued: the thread reports from its own thread, the controller lives in the window's.
+    connect(exportThread, &CsvExportFromDBThread::exportProgress, this,
+            &LoggingController::exportProgress, Qt::QueuedConnection);
     connect(exportThread, &CsvExportFromDBThread::exportFinished, this,
             &LoggingController::onExportFinished);
     connect(exportThread, &QThread::finished, this, &LoggingController::onExportThreadFinished);
     exportThread->startExport();
     return ExportStart::Started;
+}
+
+void LoggingController::cancelExport()
+{
+    if (exportThread)
+        exportThread->stopExport();
 }
 
 // The store of this process's recording, or else the data set an earlier process left in the

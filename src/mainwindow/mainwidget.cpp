@@ -24,6 +24,7 @@
 #include "trendplot.h"
 #include "trendstyle.h"
 #include "widgets/custommessagedialog.h"
+#include "widgets/customsidebutton.h"
 #include "widgets/imagebutton.h"
 #include "widgets/loadingview.h"
 #include "widgets/sidebar.h"
@@ -93,6 +94,11 @@ void MainWidget::buildCentralArea()
     sideBar->setExpandedWidth(280);
     sideBar->setMinimumHeight(50);
     sideBar->setTitle(tr("设置"));
+    sideBar->setAccessibleName(tr("设置栏"));
+    sideBar->stripButton()->setAccessibleName(tr("打开设置"));
+    sideBar->stripButton()->setAccessibleDescription(
+        tr("展开设置栏：仪器速度、扫描时间间隔和停止条件"));
+    sideBar->headerButton()->setAccessibleName(tr("收起设置"));
 
     settings = new SettingsPanel;
     controller.setSpeed(true);
@@ -110,6 +116,7 @@ void MainWidget::buildTabs()
     tabWidget = new QTabWidget;
     buildChannelPage();
     readingsTable = new ReadingsTable;
+    readingsTable->setAccessibleName(tr("读数表"));
     tabWidget->addTab(channelPage, QIcon(QStringLiteral(":/image/confChannel.png")),
                       tr("配置通道"));
     tabWidget->addTab(readingsTable, QIcon(QStringLiteral(":/image/DataNetwork.png")),
@@ -118,6 +125,7 @@ void MainWidget::buildTabs()
     // The plot shrinks with the window; its axes and legend must not widen the window beyond
     // the size the host gives it.
     trendPlot->setMinimumSize(1, 1);
+    trendPlot->setAccessibleName(tr("趋势图"));
     tabWidget->addTab(trendPlot, TrendStyle::tabIcon(), tr("趋势图"));
 }
 
@@ -136,6 +144,7 @@ void MainWidget::buildBottomBar()
     startButton->setMinimumHeight(40);
     startButton->setIconSize(QSize(60, 40));
     startButton->setFixedSize(100, 40);
+    showStartButton(false);
     bottomLayout->addWidget(startButton);
 
     // Owned by the bar while it is out of the layout; inserted only while logging.
@@ -157,6 +166,8 @@ void MainWidget::buildBottomBar()
     exportButton->setMinimumHeight(40);
     exportButton->setIconSize(QSize(50, 40));
     exportButton->setFixedSize(90, 40);
+    exportButton->setAccessibleName(tr("导出数据"));
+    exportButton->setAccessibleDescription(tr("将记录的数据导出到CSV文件"));
     bottomLayout->addWidget(exportButton);
 
     bottomBar->setLayout(bottomLayout);

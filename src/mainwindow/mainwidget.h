@@ -71,6 +71,7 @@ private:
 
     // What the controller does
     void showMessage(const QString &text, int kind);
+    void showStartButton(bool logging);
     void showRunStarting();
     void showScanStarted();
     void showIdle();

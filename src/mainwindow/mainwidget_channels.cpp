@@ -25,6 +25,8 @@ void MainWidget::buildChannelPage()
     setupButton = new QPushButton(tr("当前外接设备未连接,连接外部设备"));
     setupButton->setObjectName(QStringLiteral("setupButton"));
     setupButton->setFlat(true);
+    setupButton->setAccessibleName(tr("连接外部设备"));
+    setupButton->setAccessibleDescription(tr("查找并连接开关主机，其模块随后列在下方"));
     layout->addWidget(setupButton);
 
     channelTree = new QTreeWidget;
@@ -33,6 +35,8 @@ void MainWidget::buildChannelPage()
     channelTree->setStyleSheet(QString::fromLatin1(channelTreeStyle));
     channelTree->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     channelTree->setHeaderLabels({tr("扫描 "), tr("编号")});
+    channelTree->setAccessibleName(tr("通道列表"));
+    channelTree->setAccessibleDescription(tr("勾选要扫描的模块和通道"));
     layout->addWidget(channelTree);
 }
 
@@ -40,7 +44,10 @@ void MainWidget::addModule(int slot)
 {
     auto *module = new QTreeWidgetItem(channelTree);
     module->setData(0, Qt::CheckStateRole, Qt::Unchecked);
-    module->setText(0, QStringLiteral("TRM6101:10-Channel Armature Multiplexer"));
+    const QString model = QStringLiteral("TRM6101:10-Channel Armature Multiplexer");
+    module->setText(0, tr("槽位 %1：%2").arg(QString::number(slot), model));
+    module->setData(0, Qt::AccessibleTextRole, tr("模块 槽位 %1").arg(slot));
+    module->setData(0, Qt::AccessibleDescriptionRole, model);
     module->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
     module->setFirstColumnSpanned(true);
     module->setFlags(module->flags() & ~Qt::ItemIsSelectable);
@@ -50,6 +57,7 @@ void MainWidget::addModule(int slot)
         auto *channel = new QTreeWidgetItem(module);
         channel->setData(0, Qt::CheckStateRole, Qt::Unchecked);
         channel->setForeground(0, QBrush(Qt::white));
+        channel->setData(0, Qt::AccessibleTextRole, tr("通道 %1").arg(n));
         auto *label = new QLabel(QString::number(n), channelTree);
         label->setAlignment(Qt::AlignCenter);
         channelTree->setItemWidget(channel, 1, label);

@@ -9,7 +9,6 @@
 #include "exportdialog.h"
 #include "widgets/customcombobox.h"
 #include "widgets/custommessagedialog.h"
-#include "widgets/loadingview.h"
 
 namespace {
 constexpr int MessageMs = 3000;
@@ -23,14 +22,18 @@ void MainWidget::recvExportButtonSlot()
                 &MainWidget::recvBrowseButtonSlot);
         connect(exportDialog->exportFileButton, &QPushButton::clicked, this,
                 &MainWidget::recvExportFileButtonSlot);
+        connect(exportDialog, &ExportDialog::cancelRequested, &controller,
+                &LoggingController::cancelExport);
+        connect(&controller, &LoggingController::exportProgress, exportDialog,
+                &ExportDialog::showProgress);
     }
     exportDialog->exec();
 }
 
 void MainWidget::recvBrowseButtonSlot()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        nullptr, QStringLiteral("Select Directory"), QString(), QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(nullptr, tr("Select Directory"),
+                                                             QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
         exportDialog->exportPathLabel->setText(folder);
 }
@@ -49,13 +52,14 @@ void MainWidget::recvExportFileButtonSlot()
         messageDialog->showMessage(tr("没有相关轨迹数据"), 2, MessageMs);
         return;
     }
-    exportDialog->close();
-    busyOverlay->startLoading();
+    // The dialog shows the progress and closes when the export has ended.
+    exportDialog->beginExport();
 }
 
 void MainWidget::onExportFinished(ExportResult result, const QStringList &files)
 {
-    busyOverlay->stopLoading();
+    if (exportDialog)
+        exportDialog->endExport();
     QString message;
     switch (result) {
     case ExportResult::Success:
@@ -83,6 +87,7 @@ void MainWidget::onExportFinished(ExportResult result, const QStringList &files)
 
 void MainWidget::onExportInterrupted()
 {
-    busyOverlay->stopLoading();
+    if (exportDialog)
+        exportDialog->endExport();
     messageDialog->showMessage(tr("导出异常中断"), 2, MessageMs);
 }

@@ -79,10 +79,19 @@ void MainWidget::recvStartButtonSlot()
     controller.startOrStop();
 }
 
+void MainWidget::showStartButton(bool logging)
+{
+    startButton->setIcon(
+        QIcon(logging ? QStringLiteral(":/image/stop.png") : QStringLiteral(":/image/start.png")));
+    startButton->setText(logging ? tr("停止") : tr("开始"));
+    startButton->setAccessibleName(logging ? tr("停止记录") : tr("开始记录"));
+    startButton->setAccessibleDescription(logging ? tr("在当前通道测完后停止记录")
+                                                  : tr("按设置开始记录所选通道"));
+}
+
 void MainWidget::showRunStarting()
 {
-    startButton->setIcon(QIcon(QStringLiteral(":/image/stop.png")));
-    startButton->setText(tr("停止"));
+    showStartButton(true);
     exportButton->setEnabled(false);
     bottomLayout->insertWidget(1, runningLabel, 0);
     runningLabel->setText(tr("数据记录正在运行.."));
@@ -100,8 +109,7 @@ void MainWidget::showScanStarted()
 // by a lost instrument or a failing store, saying so until the next start.
 void MainWidget::showIdle()
 {
-    startButton->setIcon(QIcon(QStringLiteral(":/image/start.png")));
-    startButton->setText(tr("开始"));
+    showStartButton(false);
     exportButton->setEnabled(true);
     if (controller.endNotice().isEmpty()) {
         runningLabel->hide();

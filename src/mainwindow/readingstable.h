@@ -1,6 +1,8 @@
 // The readings table: per row a channel, its latest stored reading and time, and the run's
 // minimum, maximum and average so far. Starts with 90 empty rows and grows when a scan brings
-// more readings.
+// more readings. Every column is at least as wide as its header and its widest reading text;
+// room to spare is shared out, and a window too narrow scrolls the table sideways instead of
+// cutting texts short.
 #pragma once
 
 #include <QTableWidget>
@@ -19,6 +21,14 @@ public:
     void clearReadings();
     void showReading(int row, int channel, const CurveSeriesData &curve);
 
+    // The widest text column can show: its header or a reading of the widest form.
+    QString widestText(int column) const;
+
+protected:
+    bool viewportEvent(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
 private:
     void appendEmptyRow();
+    void fitColumns();
 };

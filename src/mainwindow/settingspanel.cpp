@@ -108,4 +108,21 @@ SettingsPanel::SettingsPanel(QWidget *parent)
 
     pageLayout->addStretch();
     setWidget(settingsPage);
+
+    // A screen reader reads a choice without its group: the names say both.
+    slowRadio->setAccessibleName(tr("仪器速度：低速"));
+    slowRadio->setAccessibleDescription(tr("每个通道稳定0.6秒"));
+    fastRadio->setAccessibleName(tr("仪器速度：快速"));
+    fastRadio->setAccessibleDescription(tr("每个通道稳定0.5秒"));
+    startNowRadio->setAccessibleName(tr("开始方式：开始按钮"));
+    minIntervalRadio->setAccessibleName(tr("扫描间隔：最小值"));
+    minIntervalRadio->setAccessibleDescription(tr("扫描紧接着扫描"));
+    customIntervalRadio->setAccessibleName(tr("扫描间隔：自定义"));
+    customIntervalRadio->setAccessibleDescription(tr("每次扫描前暂停设定的时间"));
+    intervalPicker->setAccessibleName(tr("扫描间隔时长"));
+    stopButtonRadio->setAccessibleName(tr("停止方式：停止按钮"));
+    elapsedRadio->setAccessibleName(tr("停止方式：已用时间之后"));
+    elapsedPicker->setAccessibleName(tr("记录时长"));
+    scanCountRadio->setAccessibleName(tr("停止方式：N次扫描后"));
+    scanCountSpin->setAccessibleName(tr("扫描次数"));
 }

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QSqlResult>
 #include <QVariant>
 
@@ -355,51 +356,96 @@ bool StoredCurveCursor::advance()
     return onRow;
 }
 
+bool StoredCurveCursor::runOnTable(const Table &table, const QString &sql,
+                                   const QVariantList &binds,
+                                   const std::function<void(const QSqlQuery &)> &useRow)
+{
+    const QSharedPointer<QSqlDatabase> conn = store->getConnection(table.path);
+    if (!conn || !conn->isOpen()) {
+        complete = false;
+        return false;
+    }
+    TrackedQuery query(*conn);
+    query.setForwardOnly(true);
+    // The name last: nothing in it is taken for a place holder.
+    QString text = sql;
+    text.replace(QLatin1String("%2"), QString::number(table.fileCurveId))
+        .replace(QLatin1String("%1"), quotedTable(table.name));
+    bool ok = query.prepare(text);
+    if (ok) {
+        for (const QVariant &value : binds)
+            query.addBindValue(value);
+        ok = query.exec() && query.next();
+    }
+    if (ok)
+        useRow(query);
+    else
+        qWarning().noquote() << "[读取分片表] 分片表" << table.name << "查询失败："
+                             << query.lastError().text();
+    complete = complete && ok;
+    touch(table.path);
+    return ok;
+}
+
 bool StoredCurveCursor::extent(qint64 *first, qint64 *last)
 {
     bool any = false;
     qint64 lowest = 0;
     qint64 highest = 0;
+    // Two sub-queries, so that each is answered from the (curve_id, timestamp) index alone.
+    const QString sql =
+        QStringLiteral("SELECT (SELECT MIN(timestamp) FROM %1 WHERE curve_id = %2 AND "
+                       "timestamp BETWEEN ? AND ?), (SELECT MAX(timestamp) FROM %1 WHERE "
+                       "curve_id = %2 AND timestamp BETWEEN ? AND ?)");
     for (const Table &table : tables) {
-        const QSharedPointer<QSqlDatabase> conn = store->getConnection(table.path);
-        if (!conn || !conn->isOpen()) {
-            complete = false;
-            continue;
-        }
-        // Two sub-queries, so that each is answered from the (curve_id, timestamp) index alone.
-        const QString sql =
-            QStringLiteral("SELECT (SELECT MIN(timestamp) FROM %1 WHERE curve_id = %2 AND "
-                           "timestamp BETWEEN ? AND ?), (SELECT MAX(timestamp) FROM %1 WHERE "
-                           "curve_id = %2 AND timestamp BETWEEN ? AND ?)")
-                .arg(quotedTable(table.name), QString::number(table.fileCurveId));
-        TrackedQuery query(*conn);
-        query.setForwardOnly(true);
-        bool ok = query.prepare(sql);
-        if (ok) {
-            for (int pair = 0; pair < 2; ++pair) {
-                query.addBindValue(start);
-                query.addBindValue(end);
-            }
-            ok = query.exec() && query.next();
-        }
-        if (!ok) {
-            qWarning().noquote() << "[获取范围] 分片表" << table.name << "读取时间范围失败："
-                                 << query.lastError().text();
-            complete = false;
-        } else if (!query.value(0).isNull() && !query.value(1).isNull()) {
-            const qint64 low = query.value(0).toLongLong();
-            const qint64 high = query.value(1).toLongLong();
+        runOnTable(table, sql, {start, end, start, end}, [&](const QSqlQuery &row) {
+            if (row.value(0).isNull() || row.value(1).isNull())
+                return;
+            const qint64 low = row.value(0).toLongLong();
+            const qint64 high = row.value(1).toLongLong();
             lowest = any ? qMin(lowest, low) : low;
             highest = any ? qMax(highest, high) : high;
             any = true;
-        }
-        touch(table.path);
+        });
     }
     if (any) {
         *first = lowest;
         *last = highest;
     }
     return any;
+}
+
+qint64 StoredCurveCursor::rowCount()
+{
+    // Whether the table holds nothing but this curve's rows, and all of them inside the range:
+    // four look-ups in the (curve_id, timestamp) index.
+    const QString probe =
+        QStringLiteral("SELECT (SELECT MIN(curve_id) FROM %1), (SELECT MAX(curve_id) FROM %1), "
+                       "(SELECT MIN(timestamp) FROM %1 WHERE curve_id = %2), "
+                       "(SELECT MAX(timestamp) FROM %1 WHERE curve_id = %2)");
+    // SQLite counts a table without a condition from its b-tree's pages, without a row.
+    const QString countAll = QStringLiteral("SELECT COUNT(*) FROM %1");
+    const QString countRange =
+        QStringLiteral("SELECT COUNT(*) FROM %1 WHERE curve_id = %2 AND timestamp BETWEEN ? AND ?");
+    qint64 total = 0;
+    for (const Table &table : tables) {
+        bool empty = false;
+        bool whole = false;
+        if (!runOnTable(table, probe, {}, [&](const QSqlQuery &row) {
+                empty = row.value(2).isNull();
+                whole = !empty && row.value(0).toInt() == table.fileCurveId &&
+                        row.value(1).toInt() == table.fileCurveId &&
+                        row.value(2).toLongLong() >= start && row.value(3).toLongLong() <= end;
+            }))
+            return -1;
+        if (empty)
+            continue;
+        const auto add = [&total](const QSqlQuery &row) { total += row.value(0).toLongLong(); };
+        if (!(whole ? runOnTable(table, countAll, {}, add)
+                    : runOnTable(table, countRange, {start, end}, add)))
+            return -1;
+    }
+    return total;
 }
 
 void StoredCurveCursor::releaseQuery()
@@ -452,53 +498,39 @@ qint64 StoredCurveCursor::listedUntil() const
 
 bool StoredCurveCursor::tally(qint64 from, qint64 *rows, qint64 *newestTime, double *newestValue)
 {
+    // The count and the newest time stamp from the (curve_id, timestamp) index alone; the
+    // newest row's value is one lookup more.
+    const QString countSql = QStringLiteral("SELECT COUNT(*), MAX(timestamp) FROM %1 WHERE "
+                                            "curve_id = %2 AND timestamp BETWEEN ? AND ?");
+    const QString valueSql =
+        QStringLiteral("SELECT value FROM %1 WHERE curve_id = %2 AND timestamp = ?");
+    // A count that fails says nothing about the rows this cursor reads.
+    const bool readComplete = complete;
     bool ok = true;
     *rows = 0;
     for (const Table &table : tables) {
         if (table.batchEnd < from)
             continue;
-        const QSharedPointer<QSqlDatabase> conn = store->getConnection(table.path);
-        if (!conn || !conn->isOpen()) {
+        qint64 count = 0;
+        qint64 newest = 0;
+        if (!runOnTable(table, countSql, {from, end}, [&](const QSqlQuery &row) {
+                count = row.value(0).toLongLong();
+                newest = row.value(1).toLongLong();
+            })) {
             ok = false;
             continue;
         }
-        // The count and the newest time stamp from the (curve_id, timestamp) index alone; the
-        // newest row's value is one lookup more.
-        TrackedQuery count(*conn);
-        count.setForwardOnly(true);
-        bool done = count.prepare(QStringLiteral("SELECT COUNT(*), MAX(timestamp) FROM %1 WHERE "
-                                                 "curve_id = %2 AND timestamp BETWEEN ? AND ?")
-                                      .arg(quotedTable(table.name),
-                                           QString::number(table.fileCurveId)));
-        if (done) {
-            count.addBindValue(from);
-            count.addBindValue(end);
-            done = count.exec() && count.next();
-        }
-        if (done && count.value(0).toLongLong() > 0) {
-            *rows += count.value(0).toLongLong();
-            const qint64 newest = count.value(1).toLongLong();
-            TrackedQuery value(*conn);
-            value.setForwardOnly(true);
-            done = value.prepare(QStringLiteral("SELECT value FROM %1 WHERE curve_id = %2 AND "
-                                                "timestamp = ?")
-                                     .arg(quotedTable(table.name),
-                                          QString::number(table.fileCurveId)));
-            if (done) {
-                value.addBindValue(newest);
-                done = value.exec() && value.next();
-            }
-            if (done) {
-                *newestTime = newest;
-                *newestValue = value.value(0).toDouble();
-            }
-        }
-        if (!done) {
-            qWarning().noquote() << "[统计数据] 分片表" << table.name << "读取失败";
-            ok = false;
-        }
-        touch(table.path);
+        if (count == 0)
+            continue;
+        *rows += count;
+        ok = runOnTable(table, valueSql, {newest},
+                        [&](const QSqlQuery &row) {
+                            *newestTime = newest;
+                            *newestValue = row.value(0).toDouble();
+                        }) &&
+             ok;
     }
+    complete = readComplete;
     return ok;
 }
 

@@ -7,12 +7,15 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 class CurveDataDB;
+class QSqlQuery;
 class TrackedQuery;
 struct sqlite3_stmt;
 
@@ -47,6 +50,11 @@ public:
     // Lowest and highest time stamp inside the range over all of the curve's tables, whatever
     // has been read; false when they hold none.
     bool extent(qint64 *first, qint64 *last);
+    // Rows of the curve inside the range over all of its tables, whatever has been read; -1
+    // when a table could not be counted. A table whose rows all lie inside the range is
+    // counted from its b-tree without reading a row; only the tables at the ends of the range
+    // are stepped through their index.
+    qint64 rowCount();
 
     // False once a day file or a table of the range could not be read (the store being cleared,
     // a damaged file, a statement closed under the cursor): the rows are then not all there are.
@@ -91,6 +99,11 @@ private:
     bool loadFirstRow(const Table &table);
     bool loadRow();
     void releaseQuery();
+    // Runs sql on the table's day file, %1 being the quoted table name and %2 the curve's id
+    // in that file, with the values bound in turn, and hands its one row to useRow; false
+    // (logged, the cursor then incomplete) when the table could not be read.
+    bool runOnTable(const Table &table, const QString &sql, const QVariantList &binds,
+                    const std::function<void(const QSqlQuery &)> &useRow);
 
     CurveDataDB *const store;
     const QString curveName;

@@ -29,6 +29,7 @@ CustomDialog::CustomDialog(const QString &title, QWidget *parent)
     m_titleLabel->setStyleSheet(QStringLiteral("font-weight: bold; color: white;"));
     m_closeButton = new QPushButton(tr("X"), m_titleBar);
     m_closeButton->setFixedSize(30, 30);
+    m_closeButton->setAccessibleName(tr("关闭对话框"));
     m_closeButton->setStyleSheet(
         QStringLiteral("QPushButton { background: transparent; border: none; color: white; }"
                        "QPushButton:hover { background: #e74c3c; }"));

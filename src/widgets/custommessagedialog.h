@@ -1,5 +1,7 @@
 // The process-wide message box: a small frameless dialog with an icon and a text
-// that closes itself after a given time.
+// that closes itself after a given time. A text too long for the small box widens the box,
+// up to two thirds of the screen, and then makes it taller; it breaks between words and,
+// inside a word too long for a line (a file path), anywhere.
 #pragma once
 
 #include <QDialog>
@@ -30,10 +32,15 @@ public:
     QString text() const;
     QPixmap iconPixmap() const;
     QPushButton *closeButton() const { return m_closeButton; }
+    QLabel *textLabel() const { return m_textLabel; }
     bool autoClosePending() const;
+
+    static constexpr int kBaseWidth = 200;
+    static constexpr int kBaseHeight = 50;
 
 private:
     explicit CustomMessageDialog(QWidget *parent = nullptr);
+    void fitToText();
 
     QLabel *m_iconLabel = nullptr;
     QLabel *m_textLabel = nullptr;

@@ -35,16 +35,20 @@ LoadingView::LoadingView(int mode, QWidget *parent)
     m_timer->setInterval(kTickMs);
     connect(m_timer, &QTimer::timeout, this, &LoadingView::advance);
 
+    // On the viewport, not the view: a screen reader reaches a scroll area's viewport and scroll
+    // bars only, so widgets placed beside them would be out of its reach.
     if (m_mode == ConfirmMode) {
-        m_messageLabel = new QLabel(tr("应用程序将在恢复通信时与仪器同步。"), this);
+        m_messageLabel = new QLabel(tr("应用程序将在恢复通信时与仪器同步。"), viewport());
         m_messageLabel->setStyleSheet(QString::fromUtf8(kMessageStyle));
         m_messageLabel->setAlignment(Qt::AlignCenter);
         m_messageLabel->setWordWrap(true);
-        m_resumeButton = new QPushButton(tr("恢复"), this);
+        m_resumeButton = new QPushButton(tr("恢复"), viewport());
+        m_resumeButton->setAccessibleName(tr("恢复通信"));
+        m_resumeButton->setAccessibleDescription(m_messageLabel->text());
         m_resumeButton->setStyleSheet(QString::fromUtf8(kButtonStyle));
         connect(m_resumeButton, &QPushButton::clicked, this, &LoadingView::onResumeClicked);
     }
-    m_textLabel = new QLabel(tr("正在加载，请稍等..."), this);
+    m_textLabel = new QLabel(tr("正在加载，请稍等..."), viewport());
     m_textLabel->setStyleSheet(QString::fromUtf8(kLabelStyle));
     m_textLabel->setAlignment(Qt::AlignCenter);
     m_textLabel->adjustSize();

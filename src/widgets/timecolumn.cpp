@@ -47,6 +47,8 @@ TimeColumn::TimeColumn(const QString &caption, int minimum, int maximum, int dig
 
     m_upButton = makeArrowButton(Qt::UpArrow);
     m_downButton = makeArrowButton(Qt::DownArrow);
+    m_upButton->setAccessibleName(tr("增加"));
+    m_downButton->setAccessibleName(tr("减少"));
     connect(m_upButton, &QToolButton::clicked, this, &TimeColumn::inc);
     connect(m_downButton, &QToolButton::clicked, this, &TimeColumn::dec);
 

@@ -28,6 +28,13 @@ TimePicker::TimePicker(QWidget *parent)
     m_seconds = new TimeColumn(QStringLiteral("SS"), 0, 59, 2, QStringLiteral(":"), this);
     m_milliseconds = new TimeColumn(QStringLiteral("MS"), 0, 999, 3, QStringLiteral("."), this);
 
+    // The digit fields are what takes the keys; each says which part of the duration it is.
+    m_days->lineEdit()->setAccessibleName(tr("天"));
+    m_hours->lineEdit()->setAccessibleName(tr("小时"));
+    m_minutes->lineEdit()->setAccessibleName(tr("分钟"));
+    m_seconds->lineEdit()->setAccessibleName(tr("秒"));
+    m_milliseconds->lineEdit()->setAccessibleName(tr("毫秒"));
+
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

@@ -1,13 +1,18 @@
 // The window built in the test process and driven through its widgets, against the simulated
 // instruments over loopback sockets: what it shows and what it hands to the logging controller.
-// The scan thread runs at a tenth of its pace here.
+// The scan thread runs at a tenth of its pace here. With DATALOGGER_SCREENSHOT_DIR set, the
+// window, the export dialog and the message box are saved there as pictures for looking at.
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -24,16 +29,19 @@
 #include "exportdialog.h"
 #include "loggingcontroller.h"
 #include "mainwidget.h"
+#include "plotscreens.h"
 #include "readdata.h"
 #include "readingstable.h"
 #include "resources/dataloggerresources.h"
 #include "rig.h"
 #include "settingspanel.h"
 #include "simulatedinstruments.h"
+#include "storedrecording.h"
 #include "widgets/customdialog.h"
 #include "widgets/custommessagedialog.h"
 #include "widgets/imagebutton.h"
 #include "widgets/loadingview.h"
+#include "widgets/sidebar.h"
 #include "widgets/timepicker.h"
 
 namespace {
@@ -50,6 +58,61 @@ QStringList labelsOf(QWidget *widget)
 int countLines(const QStringList &lines, const QString &line)
 {
     return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+// Name and role of every node a screen reader reaches from node; a node is also found under
+// the names of the labels that label it (how a combo box is named on Linux).
+void collectAccessible(QAccessibleInterface *node, QMultiMap<QString, QAccessible::Role> *found,
+                       int depth = 0)
+{
+    if (!node || !node->isValid() || depth > 20)
+        return;
+    found->insert(node->text(QAccessible::Name), node->role());
+    for (const auto &label : node->relations(QAccessible::Label))
+        found->insert(label.first->text(QAccessible::Name), node->role());
+    for (int i = 0; i < node->childCount(); ++i)
+        collectAccessible(node->child(i), found, depth + 1);
+}
+
+QMultiMap<QString, QAccessible::Role> accessibleNodes(QWidget *top)
+{
+    QMultiMap<QString, QAccessible::Role> found;
+    collectAccessible(QAccessible::queryAccessibleInterface(top), &found);
+    return found;
+}
+
+// Curves 101 and 102, samples rows each 10 ms apart within one six-hour slice of a past day,
+// left in dir as a logger that ended leaves its data set (with the curves' metadata).
+bool writeLeftRecording(const QString &dir, int samples)
+{
+    PlotTest::RecordingShape shape;
+    shape.curveNames = QStringList{QStringLiteral("101"), QStringLiteral("102")};
+    shape.start = QDateTime(QDate(2024, 5, 6), QTime(0, 30)).toMSecsSinceEpoch();
+    shape.stepMs = 10;
+    shape.samples = samples;
+    if (!PlotTest::writeRecording(dir, shape))
+        return false;
+    const QString connection = QStringLiteral("left_recording");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(QDir(dir).filePath(QStringLiteral("20240506.db")));
+        ok = db.open();
+        QSqlQuery query(db);
+        QStringList tables;
+        ok = ok && query.exec(QStringLiteral("SELECT table_name FROM batch_metadata"));
+        while (ok && query.next())
+            tables << query.value(0).toString();
+        for (const QString &table : qAsConst(tables))
+            ok = ok && query.exec(QStringLiteral("INSERT OR REPLACE INTO curve_metadata SELECT "
+                                                 "curve_id, MIN(timestamp), MAX(timestamp), "
+                                                 "MIN(value), MAX(value) FROM \"%1\" GROUP BY "
+                                                 "curve_id")
+                                      .arg(table));
+        ok = ok && tables.size() == 2;
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
 }
 } // namespace
 
@@ -75,10 +138,16 @@ private slots:
     void settingsReachTheScanThread();
     void readingsBeyondNinetyRowsGrowTheTable();
     void exportThroughTheDialog();
+    void exportShowsProgressAndCancels();
     void lostInstrumentOverlayRetries();
+    void everyControlHasAnAccessibleName();
+    void readingsColumnsShowTheirWholeTexts();
+    void longExportMessageIsShownWhole();
 
 private:
     MainWidget *makeWindow();
+    // The frame connected, channel 101 ticked and scanned once; null when that failed.
+    MainWidget *windowAfterOneScanOf101();
     void connectSwitch(MainWidget *window);
     void tick(MainWidget *window, int channel);
     QTreeWidgetItem *channelItem(MainWidget *window, int channel);
@@ -94,7 +163,8 @@ private:
 
 void TestMainWidget::initTestCase()
 {
-    initDataloggerResources();
+    // The window as the logger shows it: with the application's style sheet.
+    QVERIFY(PlotTest::applyDarkTheme());
     QVERIFY(dir.isValid());
     QVERIFY(sim.start(
         {QStringLiteral("--slots"), QStringLiteral("1,2"), QStringLiteral("--serial"), serial}));
@@ -138,6 +208,19 @@ MainWidget *TestMainWidget::makeWindow()
     window->resize(1000, 600);
     window->show();
     return window;
+}
+
+MainWidget *TestMainWidget::windowAfterOneScanOf101()
+{
+    MainWidget *w = makeWindow();
+    connectSwitch(w);
+    tick(w, 101);
+    w->settings->scanCountRadio->setChecked(true);
+    w->settings->scanCountSpin->setValue(1);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    return controller->switchConnected() && waitIdle(w) && controller->curves().value(101)
+               ? w
+               : nullptr;
 }
 
 void TestMainWidget::connectSwitch(MainWidget *w)
@@ -238,6 +321,13 @@ void TestMainWidget::connectsTheSwitchMainFrameOnce()
     QVERIFY(channelItem(w, 101) && channelItem(w, 110) && channelItem(w, 201) &&
             channelItem(w, 210));
     QVERIFY(!channelItem(w, 111));
+    // Modules of the same model are told apart by their slot.
+    QCOMPARE(w->channelTree->topLevelItem(0)->text(0),
+             QStringLiteral("槽位 1：TRM6101:10-Channel Armature Multiplexer"));
+    QCOMPARE(w->channelTree->topLevelItem(1)->text(0),
+             QStringLiteral("槽位 2：TRM6101:10-Channel Armature Multiplexer"));
+    w->channelTree->topLevelItem(0)->setExpanded(true);
+    PlotTest::saveScreenshot(w, QStringLiteral("channels"));
 
     const int idnBefore = countLines(sim.transcript(), QStringLiteral("switch <- *IDN?"));
     QTest::mouseClick(w->setupButton, Qt::LeftButton);
@@ -396,13 +486,8 @@ void TestMainWidget::settingsReachTheScanThread()
 
 void TestMainWidget::readingsBeyondNinetyRowsGrowTheTable()
 {
-    MainWidget *w = makeWindow();
-    connectSwitch(w);
-    tick(w, 101);
-    w->settings->scanCountRadio->setChecked(true);
-    w->settings->scanCountSpin->setValue(1);
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
-    QVERIFY(waitIdle(w));
+    MainWidget *w = windowAfterOneScanOf101();
+    QVERIFY(w);
     // A scan of more channels than the table has rows: the last reading lands in row 94.
     emit controller->scanStored({{94, 101}});
     QCOMPARE(w->readingsTable->rowCount(), 95);
@@ -494,6 +579,253 @@ void TestMainWidget::lostInstrumentOverlayRetries()
     QVERIFY(w->tabWidget);
     QTRY_VERIFY(w->tabWidget->isVisible());
     connectSwitch(w);
+}
+
+// A recording large enough to take a while, left by an earlier process: the export dialog shows
+// the rows written against the rows the store holds, reported on the window's thread; cancel in
+// the dialog ends the export, and the part file it had begun is gone.
+void TestMainWidget::exportShowsProgressAndCancels()
+{
+    const int samples = 800000;
+    const QString dataSet = QCoreApplication::applicationDirPath() + QLatin1Char('/') + serial +
+                            QStringLiteral("_Data");
+    QDir(dataSet).removeRecursively();
+    QVERIFY(writeLeftRecording(dataSet, samples));
+    registerExportResultMetaType();
+    MainWidget *w = makeWindow();
+    connectSwitch(w);
+
+    QTemporaryDir out;
+    QList<QPair<qint64, qint64>> progress;
+    QStringList shown;
+    bool onWindowThread = true;
+    QMetaObject::Connection watch;
+    QSignalSpy finished(controller.get(), &LoggingController::exportFinished);
+    QSignalSpy interrupted(controller.get(), &LoggingController::exportInterrupted);
+    QTimer::singleShot(200, this, [&] {
+        // After the dialog's own connection: what it shows is already updated here.
+        watch =
+            connect(controller.get(), &LoggingController::exportProgress, this,
+                    [&](qint64 rows, qint64 total) {
+                        progress.append({rows, total});
+                        onWindowThread = onWindowThread && QThread::currentThread() == thread();
+                        shown << w->exportDialog->progressLabel->text();
+                        if (rows == 0 || (rows < total && progress.size() == 2))
+                            PlotTest::saveScreenshot(
+                                w->exportDialog, rows == 0 ? QStringLiteral("export_progress_start")
+                                                           : QStringLiteral("export_progress"));
+                    });
+        w->exportDialog->exportPathLabel->setText(out.path());
+        QTest::mouseClick(w->exportDialog->exportFileButton, Qt::LeftButton);
+        // The dialog stays while the export runs, its choices locked.
+        QVERIFY(w->exportDialog->isVisible());
+        QVERIFY(!w->exportDialog->exportFileButton->isEnabled());
+        QVERIFY(w->exportDialog->cancelButton->isVisible());
+    });
+    // Returns when the dialog closes, at the end of the export.
+    QTest::mouseClick(w->exportButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
+    QCOMPARE(finished.first().first().value<ExportResult>(), ExportResult::Success);
+    QVERIFY(!w->exportDialog->isVisible());
+    QVERIFY(progress.size() >= 2);
+    QCOMPARE(progress.first(), qMakePair(qint64(0), qint64(samples)));
+    QCOMPARE(progress.last(), qMakePair(qint64(samples), qint64(samples)));
+    for (int i = 1; i < progress.size(); ++i)
+        QVERIFY(progress.at(i).first > progress.at(i - 1).first &&
+                progress.at(i).second == samples);
+    QVERIFY(onWindowThread);
+    QCOMPARE(shown.last(), QStringLiteral("已写 %1 / %1 行（100%）").arg(samples));
+    const QStringList written = QDir(out.path()).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    QCOMPARE(written.size(), 1);
+    QFile csv(out.filePath(written.first()));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(csv.readAll().count('\n'), 6 + samples);
+    disconnect(watch);
+
+    // Cancelled as soon as the dialog has the count: the part file has been begun by then.
+    QTemporaryDir cancelled;
+    finished.clear();
+    bool partBegun = false;
+    QTimer::singleShot(200, this, [&] {
+        watch = connect(controller.get(), &LoggingController::exportProgress, this, [&] {
+            if (!w->exportDialog->cancelButton->isEnabled())
+                return;
+            partBegun = QDir(cancelled.path()).entryList({QStringLiteral("*.csv")}).size() == 1;
+            QTest::mouseClick(w->exportDialog->cancelButton, Qt::LeftButton);
+        });
+        w->exportDialog->exportPathLabel->setText(cancelled.path());
+        QTest::mouseClick(w->exportDialog->exportFileButton, Qt::LeftButton);
+    });
+    QTest::mouseClick(w->exportButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
+    disconnect(watch);
+    QVERIFY(partBegun);
+    QCOMPARE(finished.first().first().value<ExportResult>(), ExportResult::Cancelled);
+    QVERIFY(interrupted.isEmpty());
+    QVERIFY(!w->exportDialog->isVisible());
+    QVERIFY(w->exportDialog->exportFileButton->isEnabled());
+    QVERIFY(QDir(cancelled.path()).entryList(QDir::Files).isEmpty());
+    QTRY_VERIFY(messageText().contains(QStringLiteral("导出已取消")));
+    QDir(dataSet).removeRecursively();
+}
+
+// Every control a person uses is found by a screen reader under a name that says what it is:
+// the communication-lost overlay, the window with the frame connected and the strip open, the
+// export dialog and the message box.
+void TestMainWidget::everyControlHasAnAccessibleName()
+{
+    QAccessible::setActive(true);
+    rig = std::make_unique<Rig>(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"));
+    MainWidget *w = makeWindow();
+    QMultiMap<QString, QAccessible::Role> inWindow = accessibleNodes(w);
+    rig->setMeasureResource(sim.measureResource());
+    QTest::mouseClick(w->linkLostOverlay->resumeButton(), Qt::LeftButton);
+    QVERIFY(w->tabWidget);
+    connectSwitch(w);
+    w->channelTree->expandAll();
+    w->sideBar->onShowBtnClicked();
+    inWindow.unite(accessibleNodes(w));
+
+    QMultiMap<QString, QAccessible::Role> inDialog;
+    QTimer::singleShot(200, this, [&] {
+        inDialog = accessibleNodes(w->exportDialog);
+        w->exportDialog->close();
+    });
+    QTest::mouseClick(w->exportButton, Qt::LeftButton);
+    CustomMessageDialog::sharedMessageDialog()->showMessage(QStringLiteral("测试"), 2, 0);
+    const QMultiMap<QString, QAccessible::Role> inMessage =
+        accessibleNodes(CustomMessageDialog::sharedMessageDialog());
+    CustomMessageDialog::sharedMessageDialog()->close();
+    QAccessible::setActive(false);
+
+    using R = QAccessible::Role;
+    const struct
+    {
+        const QMultiMap<QString, QAccessible::Role> &where;
+        const char *name;
+        R role;
+    } expected[] = {
+        {inWindow, "恢复通信", R::Button},
+        {inWindow, "开始记录", R::Button},
+        {inWindow, "导出数据", R::Button},
+        {inWindow, "设置栏", R::Client},
+        {inWindow, "打开设置", R::Button},
+        {inWindow, "收起设置", R::Button},
+        {inWindow, "连接外部设备", R::Button},
+        {inWindow, "通道列表", R::Tree},
+        {inWindow, "模块 槽位 1", R::TreeItem},
+        {inWindow, "模块 槽位 2", R::TreeItem},
+        {inWindow, "通道 101", R::TreeItem},
+        {inWindow, "通道 210", R::TreeItem},
+        {inWindow, "读数表", R::Table},
+        {inWindow, "仪器速度：快速", R::RadioButton},
+        {inWindow, "仪器速度：低速", R::RadioButton},
+        {inWindow, "扫描间隔：最小值", R::RadioButton},
+        {inWindow, "扫描间隔：自定义", R::RadioButton},
+        {inWindow, "扫描间隔时长", R::Client},
+        {inWindow, "停止方式：停止按钮", R::RadioButton},
+        {inWindow, "停止方式：已用时间之后", R::RadioButton},
+        {inWindow, "记录时长", R::Client},
+        {inWindow, "天", R::EditableText},
+        {inWindow, "小时", R::EditableText},
+        {inWindow, "停止方式：N次扫描后", R::RadioButton},
+        {inWindow, "扫描次数", R::SpinBox},
+        {inDialog, "列分隔符:", R::ComboBox},
+        {inDialog, "文件名", R::EditableText},
+        {inDialog, "导出路径", R::StaticText},
+        {inDialog, "浏览导出文件夹", R::Button},
+        {inDialog, "导出到文件", R::Button},
+        {inDialog, "关闭", R::Button},
+        {inDialog, "关闭对话框", R::Button},
+        {inDialog, "取消导出", R::Button},
+        {inDialog, "导出进度", R::ProgressBar},
+        {inMessage, "关闭消息", R::Button},
+    };
+    QStringList missing;
+    for (const auto &control : expected) {
+        const QString name = QString::fromUtf8(control.name);
+        if (!control.where.values(name).contains(control.role))
+            missing << QStringLiteral("%1 (role %2, found as %3)")
+                           .arg(name)
+                           .arg(int(control.role))
+                           .arg(control.where.contains(name)
+                                    ? QString::number(int(control.where.value(name)))
+                                    : QStringLiteral("nothing"));
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral("; "))));
+}
+
+// At the window's size, strip open or closed, each column of the readings table is as wide as
+// its header and a reading of the longest form.
+void TestMainWidget::readingsColumnsShowTheirWholeTexts()
+{
+    MainWidget *w = windowAfterOneScanOf101();
+    QVERIFY(w);
+    w->tabWidget->setCurrentWidget(w->readingsTable);
+    ReadingsTable *table = w->readingsTable;
+    const QString time = table->item(0, 2)->text();
+    QVERIFY(!time.isEmpty());
+    const QString reading = QString::number(-1.234567e-300, 'e', 5);
+    const QStringList longest{QStringLiteral("9910"), reading, time, reading, reading, reading};
+    for (int column = 0; column < ReadingsTable::Columns; ++column)
+        table->item(1, column)->setText(longest.at(column));
+
+    const QFontMetrics cellFont(table->font());
+    const QFontMetrics headerFont(table->horizontalHeader()->font());
+    const int cellMargins =
+        2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1);
+    for (const bool open : {false, true}) {
+        if (open) {
+            w->sideBar->onShowBtnClicked();
+            QTRY_COMPARE(w->sideBar->width(), w->sideBar->expandedWidth());
+        }
+        QCOMPARE(w->size(), QSize(1000, 600));
+        QCoreApplication::processEvents();
+        PlotTest::saveScreenshot(w, open ? QStringLiteral("window_strip_open")
+                                         : QStringLiteral("window_strip_closed"));
+        for (int column = 0; column < ReadingsTable::Columns; ++column) {
+            const int width = table->columnWidth(column);
+            const QString header = table->horizontalHeaderItem(column)->text();
+            QVERIFY2(headerFont.horizontalAdvance(header) + 12 <= width, qPrintable(header));
+            for (const int row : {0, 1}) {
+                const QString text = table->item(row, column)->text();
+                QVERIFY2(cellFont.horizontalAdvance(text) + cellMargins <= width,
+                         qPrintable(QStringLiteral("%1 open %2: %3 wider than %4")
+                                        .arg(text)
+                                        .arg(open)
+                                        .arg(cellFont.horizontalAdvance(text))
+                                        .arg(width)));
+            }
+        }
+    }
+}
+
+// The message after an export in three parts to a deep folder: the box shows every path whole.
+void TestMainWidget::longExportMessageIsShownWhole()
+{
+    MainWidget *w = makeWindow();
+    const QString folder = QStringLiteral(
+        "/home/operator/measurements/2026/line-3/thermal_cycling_chamber_B/run_0042_overnight");
+    QStringList files;
+    for (int part = 1; part <= 3; ++part)
+        files << QStringLiteral("%1/SIM0001_Trace_%2_20261207211444.csv").arg(folder).arg(part);
+    w->onExportFinished(ExportResult::Success, files);
+    CustomMessageDialog *box = CustomMessageDialog::sharedMessageDialog();
+    QVERIFY(box->isVisible());
+    for (const QString &file : files)
+        QVERIFY(box->text().contains(file));
+    QLabel *label = box->textLabel();
+    QCoreApplication::processEvents();
+    // Tall enough for the text wrapped at its width, and on the screen.
+    QVERIFY2(label->heightForWidth(label->width()) <= label->height(),
+             qPrintable(QStringLiteral("%1 > %2")
+                            .arg(label->heightForWidth(label->width()))
+                            .arg(label->height())));
+    QVERIFY(label->width() > CustomMessageDialog::kBaseWidth / 2);
+    const QRect screen = box->screen()->availableGeometry();
+    QVERIFY(box->width() <= screen.width() && box->height() <= screen.height());
+    PlotTest::saveScreenshot(box, QStringLiteral("message_long_paths"));
+    box->close();
 }
 
 QTEST_MAIN(TestMainWidget)

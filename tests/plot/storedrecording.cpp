@@ -18,7 +18,8 @@ namespace PlotTest {
 
 double recordedValue(int curve, int i)
 {
-    double v = 10.0 * (curve + 1) + 3.0 * std::sin(i / 900.0 + curve) + 0.01 * ((i * 7919) % 97);
+    double v = 10.0 * (curve + 1) + 3.0 * std::sin(i / 900.0 + curve) +
+               0.01 * double((qint64(i) * 7919) % 97);
     // Lone spikes, one sample wide, at places that differ per curve.
     if ((i + 131 * curve) % 20011 == 0)
         v += 250.0;
@@ -50,9 +51,14 @@ bool createTables(const QString &dir, const RecordingShape &shape)
         for (const QString &name : shape.curveNames)
             ok = ok && store.registerCurve(name) > 0;
         QString lastBatch;
+        // The slice of a sample is looked up once per slice, not per sample.
+        SliceMemo slices;
+        SliceMemo::Slice slice;
         for (int i = 0; i < shape.samples && ok; ++i) {
             const qint64 t = sampleTime(shape, i);
-            const QString batch = CurveDataDB::batchNameForTime(t);
+            if (i == 0 || t < slice.from || t >= slice.until)
+                slice = slices.sliceOf(t);
+            const QString &batch = slice.batchName;
             if (batch == lastBatch)
                 continue;
             // Each day's file becomes current in turn, as it would while logging.

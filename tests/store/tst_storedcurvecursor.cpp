@@ -155,8 +155,11 @@ void TestStoredCurveCursor::readsThreeDayFilesInTimeOrder()
         for (const QString &table : tables)
             QVERIFY2(table.startsWith(QLatin1String("curve_1_batch_")), qPrintable(table));
         QVERIFY(cursor.hasRow());
+        // Counted before a row is read and again after all were: every table wholly inside.
+        QCOMPARE(cursor.rowCount(), qint64(expected.size()));
         const Read read = readAll(cursor);
         QCOMPARE(read.times, expected);
+        QCOMPARE(cursor.rowCount(), qint64(expected.size()));
         for (int i = 0; i < read.times.size(); ++i)
             QCOMPARE(read.values.at(i), double(read.times.at(i) % 1000) / 8.0);
         QVERIFY(!cursor.hasRow());
@@ -205,6 +208,8 @@ void TestStoredCurveCursor::rangeEndsAreInclusive()
     // Stored order reads a slice partly inside the range through the range, as time order does.
     for (const auto order : {StoredCurveCursor::Order::Time, StoredCurveCursor::Order::Stored}) {
         StoredCurveCursor cursor(r.store(), curve101, start, end, order);
+        // Slices reaching past the range are counted through it, not whole.
+        QCOMPARE(cursor.rowCount(), qint64(expected.size()));
         QCOMPARE(readAll(cursor).times, expected);
     }
 }
@@ -264,6 +269,7 @@ void TestStoredCurveCursor::sliceInTwoFilesIsReadOnceFromItsOwnDay()
         StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day2, 23), order);
         QCOMPARE(cursor.tableNames().size(), 1);
         QCOMPARE(cursor.currentFile(), r.pathOf(day2));
+        QCOMPARE(cursor.rowCount(), qint64(1));
         QCOMPARE(readAll(cursor).values, QList<double>{7.0});
     }
 }
@@ -322,6 +328,8 @@ void TestStoredCurveCursor::tableThatIsGoneIsSkippedAndReported()
     StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day1, 23));
     QCOMPARE(cursor.tableNames().size(), 3);
     QVERIFY(cursor.isComplete());
+    // A count that cannot be had is no count.
+    QCOMPARE(cursor.rowCount(), qint64(-1));
     QCOMPARE(readAll(cursor).values, (QList<double>{1.0, 3.0}));
     QVERIFY(!cursor.isComplete());
     QCOMPARE(count(log, {QStringLiteral("[初始化查询] SQL执行失败："), gone}), 1);

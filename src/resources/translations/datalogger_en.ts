@@ -7,6 +7,10 @@
         <source>X</source>
         <translation>X</translation>
     </message>
+    <message>
+        <source>关闭对话框</source>
+        <translation>Close the dialog</translation>
+    </message>
 </context>
 <context>
     <name>CustomMessageDialog</name>
@@ -25,6 +29,10 @@
     <message>
         <source>信息</source>
         <translation>Information</translation>
+    </message>
+    <message>
+        <source>关闭消息</source>
+        <translation>Close the message</translation>
     </message>
 </context>
 <context>
@@ -77,6 +85,70 @@
         <source>  关闭  </source>
         <translation>  Close  </translation>
     </message>
+    <message>
+        <source>  取消导出  </source>
+        <translation>  Cancel export  </translation>
+    </message>
+    <message>
+        <source>列分隔符</source>
+        <translation>Column separator</translation>
+    </message>
+    <message>
+        <source>文件名</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>导出路径</source>
+        <translation>Export folder</translation>
+    </message>
+    <message>
+        <source>浏览导出文件夹</source>
+        <translation>Browse for the export folder</translation>
+    </message>
+    <message>
+        <source>选择CSV文件所在的文件夹</source>
+        <translation>Choose the folder the CSV files go to</translation>
+    </message>
+    <message>
+        <source>导出到文件</source>
+        <translation>Export to file</translation>
+    </message>
+    <message>
+        <source>将记录的数据写入CSV文件</source>
+        <translation>Write the recorded data to CSV files</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>取消导出</source>
+        <translation>Cancel export</translation>
+    </message>
+    <message>
+        <source>停止导出并删除已写的文件</source>
+        <translation>Stop the export and delete the file written so far</translation>
+    </message>
+    <message>
+        <source>导出进度</source>
+        <translation>Export progress</translation>
+    </message>
+    <message>
+        <source>已写 %1 行</source>
+        <translation>%1 rows written</translation>
+    </message>
+    <message>
+        <source>已写 %1 / %2 行（%3%）</source>
+        <translation>%1 / %2 rows written (%3%)</translation>
+    </message>
+    <message>
+        <source>正在统计数据行数...</source>
+        <translation>Counting the rows...</translation>
+    </message>
+    <message>
+        <source>正在取消导出...</source>
+        <translation>Cancelling the export...</translation>
+    </message>
 </context>
 <context>
     <name>LivePublisher</name>
@@ -114,6 +186,10 @@
     <message>
         <source>正在加载，请稍等...</source>
         <translation>Loading, please wait...</translation>
+    </message>
+    <message>
+        <source>恢复通信</source>
+        <translation>Resume communication</translation>
     </message>
 </context>
 <context>
@@ -269,6 +345,82 @@
         <source>停止</source>
         <translation>Stop</translation>
     </message>
+    <message>
+        <source>设置栏</source>
+        <translation>Settings strip</translation>
+    </message>
+    <message>
+        <source>打开设置</source>
+        <translation>Open settings</translation>
+    </message>
+    <message>
+        <source>展开设置栏：仪器速度、扫描时间间隔和停止条件</source>
+        <translation>Opens the settings strip: instrument speed, scan interval and stop condition</translation>
+    </message>
+    <message>
+        <source>收起设置</source>
+        <translation>Close settings</translation>
+    </message>
+    <message>
+        <source>读数表</source>
+        <translation>Readings table</translation>
+    </message>
+    <message>
+        <source>导出数据</source>
+        <translation>Export data</translation>
+    </message>
+    <message>
+        <source>将记录的数据导出到CSV文件</source>
+        <translation>Exports the recorded data to CSV files</translation>
+    </message>
+    <message>
+        <source>连接外部设备</source>
+        <translation>Connect the switch main frame</translation>
+    </message>
+    <message>
+        <source>查找并连接开关主机，其模块随后列在下方</source>
+        <translation>Finds and connects the switch main frame; its modules are then listed below</translation>
+    </message>
+    <message>
+        <source>通道列表</source>
+        <translation>Channel list</translation>
+    </message>
+    <message>
+        <source>勾选要扫描的模块和通道</source>
+        <translation>Tick the modules and channels to scan</translation>
+    </message>
+    <message>
+        <source>槽位 %1：%2</source>
+        <translation>Slot %1: %2</translation>
+    </message>
+    <message>
+        <source>模块 槽位 %1</source>
+        <translation>Module in slot %1</translation>
+    </message>
+    <message>
+        <source>通道 %1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>Select Directory</translation>
+    </message>
+    <message>
+        <source>停止记录</source>
+        <translation>Stop logging</translation>
+    </message>
+    <message>
+        <source>开始记录</source>
+        <translation>Start logging</translation>
+    </message>
+    <message>
+        <source>在当前通道测完后停止记录</source>
+        <translation>Stops logging after the channel being measured</translation>
+    </message>
+    <message>
+        <source>按设置开始记录所选通道</source>
+        <translation>Starts logging the ticked channels with the settings</translation>
+    </message>
 </context>
 <context>
     <name>MqttSettings</name>
@@ -389,6 +541,100 @@
     <message>
         <source>N次扫描后:</source>
         <translation>After N scans:</translation>
+    </message>
+    <message>
+        <source>仪器速度：低速</source>
+        <translation>Instrument speed: slow</translation>
+    </message>
+    <message>
+        <source>每个通道稳定0.6秒</source>
+        <translation>Each channel settles for 0.6 s</translation>
+    </message>
+    <message>
+        <source>仪器速度：快速</source>
+        <translation>Instrument speed: fast</translation>
+    </message>
+    <message>
+        <source>每个通道稳定0.5秒</source>
+        <translation>Each channel settles for 0.5 s</translation>
+    </message>
+    <message>
+        <source>开始方式：开始按钮</source>
+        <translation>Start: with the Start button</translation>
+    </message>
+    <message>
+        <source>扫描间隔：最小值</source>
+        <translation>Scan interval: minimum</translation>
+    </message>
+    <message>
+        <source>扫描紧接着扫描</source>
+        <translation>Each scan follows the previous one at once</translation>
+    </message>
+    <message>
+        <source>扫描间隔：自定义</source>
+        <translation>Scan interval: custom</translation>
+    </message>
+    <message>
+        <source>每次扫描前暂停设定的时间</source>
+        <translation>Pauses for the set time before each scan</translation>
+    </message>
+    <message>
+        <source>扫描间隔时长</source>
+        <translation>Scan interval length</translation>
+    </message>
+    <message>
+        <source>停止方式：停止按钮</source>
+        <translation>Stop: with the Stop button</translation>
+    </message>
+    <message>
+        <source>停止方式：已用时间之后</source>
+        <translation>Stop: after elapsed time</translation>
+    </message>
+    <message>
+        <source>记录时长</source>
+        <translation>Logging duration</translation>
+    </message>
+    <message>
+        <source>停止方式：N次扫描后</source>
+        <translation>Stop: after N scans</translation>
+    </message>
+    <message>
+        <source>扫描次数</source>
+        <translation>Number of scans</translation>
+    </message>
+</context>
+<context>
+    <name>TimeColumn</name>
+    <message>
+        <source>增加</source>
+        <translation>Increase</translation>
+    </message>
+    <message>
+        <source>减少</source>
+        <translation>Decrease</translation>
+    </message>
+</context>
+<context>
+    <name>TimePicker</name>
+    <message>
+        <source>天</source>
+        <translation>Days</translation>
+    </message>
+    <message>
+        <source>小时</source>
+        <translation>Hours</translation>
+    </message>
+    <message>
+        <source>分钟</source>
+        <translation>Minutes</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>Seconds</translation>
+    </message>
+    <message>
+        <source>毫秒</source>
+        <translation>Milliseconds</translation>
     </message>
 </context>
 <context>
