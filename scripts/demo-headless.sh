@@ -249,8 +249,8 @@ say "three scans of channels $expected_scan"
 
 # "导出": the export dialog; "浏览..." to choose the output folder, then "  导出到文件  ".
 click "$logger" 960 580
-wait_for 20 "the export dialog" window_shown '^将数据导出到CSV$'
-dialog="$(visible_window '^将数据导出到CSV$')"
+wait_for 20 "the export dialog" window_shown '^(将数据导出到CSV|Export data to CSV)$'
+dialog="$(visible_window '^(将数据导出到CSV|Export data to CSV)$')"
 # The dialog grows with the folder shown in it, and its buttons sit at its right edge: aim at
 # them from there.
 dialog_width="$(xdotool getwindowgeometry "$dialog" | awk '/Geometry:/ { split($2, g, "x"); print g[1] }')"

@@ -307,7 +307,7 @@
     </message>
     <message>
         <source>导出成功%1</source>
-        <translation>Export succeeded%1</translation>
+        <translation>Export succeeded: %1</translation>
     </message>
     <message>
         <source>CSV文件无法打开（可能被占用）</source>
