@@ -232,8 +232,8 @@ QStringList TestTranslation::exportOneScan(const QString &folder)
         return {QStringLiteral("export not started")};
     if (!finished.wait(30000))
         return {QStringLiteral("export did not finish")};
-    const QStringList files = finished.first().at(1).toStringList();
-    QFile file(files.value(0));
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    QFile file(QDir(folder).filePath(files.value(0)));
     if (!file.open(QIODevice::ReadOnly))
         return {QStringLiteral("no part file")};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')).mid(0, 6);
