@@ -29,6 +29,7 @@ const QString LoggingController::RecordTimeFormat = QStringLiteral("yyyy MM dd h
 LoggingController::LoggingController(Rig &rig, QObject *parent)
     : QObject(parent)
     , rig(rig)
+    , dataHome(dataDirectory())
     , scan(std::make_unique<ReadData>(rig))
 {
     registerMeasurementDataTypes();
@@ -225,15 +226,14 @@ void LoggingController::startOrStop()
 
 void LoggingController::removeDataSetDir()
 {
-    const QString dataDir = dataDirectory();
-    const QString path = dataDir + QDir::separator() + dataSetName(rig.identity());
+    const QString path = dataHome + QDir::separator() + dataSetName(rig.identity());
     const QFileInfo info(path);
     // Never follow a link out of the data directory: remove the link itself.
     if (info.isSymLink()) {
         QFile::remove(path);
         return;
     }
-    if (info.isDir() && info.canonicalFilePath().startsWith(QFileInfo(dataDir).canonicalFilePath()))
+    if (info.isDir() && info.canonicalFilePath().startsWith(QFileInfo(dataHome).canonicalFilePath()))
         QDir(path).removeRecursively();
 }
 
@@ -251,7 +251,7 @@ bool LoggingController::prepareCurves()
     if (!curveStore) {
         // Created once, in the data set of the frame connected at the first start.
         const QString name = dataSetName(rig.identity());
-        curveStore = std::make_unique<CurveDataDB>(QDir(dataDirectory()).filePath(name));
+        curveStore = std::make_unique<CurveDataDB>(QDir(dataHome).filePath(name));
         connect(curveStore.get(), &CurveDataDB::sigClearFinished, this,
                 &LoggingController::onStoreCleared);
     }

@@ -162,6 +162,8 @@ private:
     void stopThread(QThread *thread);
 
     Rig &rig;
+    // Where the data sets live, chosen once: beside the program or the user's data directory.
+    const QString dataHome;
     std::unique_ptr<ReadData> scan;
     std::unique_ptr<CurveDataDB> curveStore;
     Curves curveMap;

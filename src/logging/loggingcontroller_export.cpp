@@ -8,7 +8,6 @@
 
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
-#include "datadirectory.h"
 #include "rig.h"
 
 bool LoggingController::exportRunning() const
@@ -97,7 +96,7 @@ CurveDataDB *LoggingController::storeToExport()
 
 void LoggingController::openStrandedRecording()
 {
-    const QDir dataDir(dataDirectory());
+    const QDir dataDir(dataHome);
     QString dirPath;
     if (!rig.identity().isEmpty()) {
         dirPath = dataDir.filePath(dataSetName(rig.identity()));

@@ -1,11 +1,10 @@
-# Runs lupdate over the sources into a copy of the English .ts and fails when a text has no
+# Runs lupdate (with the options of the update_translations target) over the sources into a copy of the English .ts and fails when a text has no
 # translation (a new or changed tr() text someone forgot to translate).
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 configure_file(${TS} ${WORK}/check.ts COPYONLY)
 execute_process(
-    COMMAND ${LUPDATE} -silent -no-obsolete -locations none -source-language zh_CN
-            -target-language en ${SOURCES} -ts ${WORK}/check.ts
+    COMMAND ${LUPDATE} ${OPTIONS} ${SOURCES} -ts ${WORK}/check.ts
     RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "lupdate failed: ${status}")
