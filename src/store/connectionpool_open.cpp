@@ -51,10 +51,16 @@ QSqlDatabase ConnectionPool::createConnection(const QString &path)
         return QSqlDatabase();
     }
 
-    // Today's file takes writes all day: WAL keeps readers (the export) out of the writer's
-    // way. Earlier days are read or touched rarely and are kept in plain rollback mode.
-    const QString today = StoreClock::nowLocal().toString(QStringLiteral("yyyyMMdd"));
-    if (dateKeyOfFile(path) == today) {
+    // Today's file takes writes all day: WAL keeps readers (the export, the publisher) out of
+    // the writer's way. Yesterday's file still takes the samples of the scan that was under way
+    // at midnight, which reach the store moments later (or a minute later from a busy
+    // controller); in rollback mode a reader standing on a row of it would hold that write off
+    // until it failed. Earlier days are read or touched rarely and are kept in plain rollback
+    // mode.
+    const QDateTime now = StoreClock::nowLocal();
+    const QString day = dateKeyOfFile(path);
+    if (day == now.toString(QStringLiteral("yyyyMMdd")) ||
+        day == now.date().addDays(-1).toString(QStringLiteral("yyyyMMdd"))) {
         if (executePragma(db, QStringLiteral("PRAGMA journal_mode = WAL"), QStringLiteral("WAL"))) {
             executePragma(db, QStringLiteral("PRAGMA synchronous = NORMAL"),
                           QStringLiteral("NORMAL"));

@@ -1,7 +1,8 @@
 // Stored-curve cursors over real stores around the spring change to summer time: tables across
 // day files in time order, range ends, missing files, a slice stored in two files, a slice
 // stored ahead of the clock, ids that differ between day files, damaged and closed tables, a
-// clearing store and per-thread connections.
+// clearing store, per-thread connections and a late sample written
+// after midnight while yesterday's file is read.
 #include "connectionpool.h"
 #include "curvedatadb.h"
 #include "shardcalendar.h"
@@ -130,6 +131,7 @@ private slots:
     void queryClosedUnderTheCursorMovesOn();
     void clearingStoreGivesNoConnection();
     void cursorOnAnotherThreadUsesConnectionsOfItsOwn();
+    void lateSampleIsStoredWhileYesterdayIsRead();
 };
 
 void TestStoredCurveCursor::readsThreeDayFilesInTimeOrder()
@@ -427,6 +429,40 @@ void TestStoredCurveCursor::cursorOnAnotherThreadUsesConnectionsOfItsOwn()
     QCOMPARE(ConnectionPool::instance()->connectionCount(), before);
     QCOMPARE(ConnectionPool::instance()->connectionNameOf(path), myName);
     QVERIFY(mine->isOpen());
+}
+
+// After midnight the samples of the scan under way reach yesterday's file; a reader standing on
+// a row of that file (the publisher between two channels, an export) must not hold them off.
+void TestStoredCurveCursor::lateSampleIsStoredWhileYesterdayIsRead()
+{
+    // The recording starts just after midnight (a logger restarted then): yesterday's file is
+    // opened for the first time after midnight.
+    Recording r(at(day2, 0, 0, 5), {curve101});
+    QVERIFY(r.store()->insertData(1, at(day1, 23, 59, 50), 1.0));
+
+    Gate standing;
+    Gate written;
+    double firstValue = 0.0;
+    QThread *reader = QThread::create([&] {
+        {
+            StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day2, 23));
+            firstValue = cursor.hasRow() ? cursor.value() : -1.0;
+            standing.open();
+            written.waitOpen();
+        }
+        ConnectionPool::instance()->releaseThreadConnections();
+    });
+    reader->start();
+    QVERIFY(standing.waitOpen());
+    const bool stored = r.store()->insertData(1, at(day1, 23, 59, 59), 2.0);
+    written.open();
+    QVERIFY(reader->wait(30000));
+    delete reader;
+
+    QCOMPARE(firstValue, 1.0);
+    QVERIFY(stored);
+    StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day2, 23));
+    QCOMPARE(readAll(cursor).values, (QList<double>{1.0, 2.0}));
 }
 
 QTEST_GUILESS_MAIN(TestStoredCurveCursor)
