@@ -1,8 +1,8 @@
 // Stored-curve cursors over real stores around the spring change to summer time: tables across
 // day files in time order, range ends, missing files, a slice stored in two files, a slice
 // stored ahead of the clock, ids that differ between day files, damaged and closed tables, a
-// clearing store, per-thread connections and a late sample written
-// after midnight while yesterday's file is read.
+// clearing store, per-thread connections and a late sample written after midnight while
+// yesterday's file is read.
 #include "connectionpool.h"
 #include "curvedatadb.h"
 #include "shardcalendar.h"
