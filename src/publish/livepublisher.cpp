@@ -19,11 +19,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <queue>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include <cerrno>
@@ -198,7 +201,9 @@ private:
     void releaseReader();
     // One turn of the network while connected: waits for the socket or a wake-up.
     int serviceLink(int timeoutMs);
-    void sendSamples(const std::vector<PublishedSample> &samples);
+    // positions: each sample's channel as its place in `channels`.
+    void sendSamples(const std::vector<PublishedSample> &samples,
+                     const std::vector<int> &positions);
     bool moreToSend() const;
     void publishLatest();
     void publishStatus(bool force);
@@ -680,6 +685,7 @@ bool LivePublisher::Worker::moreToSend() const
 void LivePublisher::Worker::readPass()
 {
     std::vector<PublishedSample> taken;
+    std::vector<int> takenPositions;
     {
         std::lock_guard<std::mutex> pass(passMutex);
         {
@@ -697,33 +703,41 @@ void LivePublisher::Worker::readPass()
                                 : 0;
         bool allRead = true;
         bool complete = seekReader();
+        const int channelCount = channels.size();
+        // Per channel (by place in `channels`): the last sample taken, and how many taken are
+        // newer than what the backlog has counted. A channel's samples come in time order.
+        constexpr size_t none = std::numeric_limits<size_t>::max();
+        std::vector<size_t> lastTaken(size_t(channelCount), none);
+        std::vector<qint64> newlyCounted(size_t(channelCount), 0);
+        std::vector<qint64> countedBefore(size_t(channelCount), 0);
+        for (int i = 0; i < channelCount; ++i)
+            countedBefore[size_t(i)] = counted[channels.at(i)];
         taken.reserve(room);
+        takenPositions.reserve(room);
         if (room > 0) {
-            // Merge of the channels by time stamp, ties in channel order.
-            while (true) {
-                int best = -1;
-                for (int i = 0; i < channels.size(); ++i) {
-                    const StoredCurveCursor &cursor = *cursors[size_t(i)];
-                    if (!cursor.hasRow())
-                        continue;
-                    if (best < 0) {
-                        best = i;
-                        continue;
-                    }
-                    const qint64 t = cursor.timestamp();
-                    const qint64 bestT = cursors[size_t(best)]->timestamp();
-                    if (t < bestT || (t == bestT && channels.at(i) < channels.at(best)))
-                        best = i;
-                }
-                if (best < 0)
-                    break;
+            // Merge of the channels by time stamp, ties in channel order: the cursors standing
+            // on a row in a heap, the earliest (time, channel) on top.
+            using Head = std::tuple<qint64, int, int>; // time, channel, place
+            std::priority_queue<Head, std::vector<Head>, std::greater<Head>> heads;
+            for (int i = 0; i < channelCount; ++i) {
+                if (cursors[size_t(i)]->hasRow())
+                    heads.emplace(cursors[size_t(i)]->timestamp(), channels.at(i), i);
+            }
+            while (!heads.empty()) {
                 if (taken.size() == room) {
                     allRead = false;
                     break;
                 }
-                StoredCurveCursor &cursor = *cursors[size_t(best)];
-                taken.push_back({cursor.timestamp(), channels.at(best), cursor.value()});
-                cursor.advance();
+                const int i = std::get<2>(heads.top());
+                heads.pop();
+                StoredCurveCursor &cursor = *cursors[size_t(i)];
+                const qint64 t = cursor.timestamp();
+                lastTaken[size_t(i)] = taken.size();
+                newlyCounted[size_t(i)] += t > countedBefore[size_t(i)];
+                taken.push_back({t, channels.at(i), cursor.value()});
+                takenPositions.push_back(i);
+                if (cursor.advance())
+                    heads.emplace(cursor.timestamp(), channels.at(i), i);
             }
         }
         for (auto &cursor : cursors) {
@@ -735,16 +749,19 @@ void LivePublisher::Worker::readPass()
         // pass goes out, the next one looks the tables up again and tries again.
         if (!complete) {
             taken.clear();
+            takenPositions.clear();
             allRead = true;
             relistNext = true;
         }
-        for (const PublishedSample &sample : taken) {
-            sent[sample.channel] = sample.t;
-            qint64 &countedUpTo = counted[sample.channel];
-            if (sample.t > countedUpTo) {
-                countedUpTo = sample.t;
-                ++backlog;
-                newest[sample.channel] = sample;
+        for (int i = 0; complete && i < channelCount; ++i) {
+            if (lastTaken[size_t(i)] == none)
+                continue;
+            const PublishedSample &last = taken[lastTaken[size_t(i)]];
+            sent[last.channel] = last.t;
+            if (newlyCounted[size_t(i)] > 0) {
+                backlog += newlyCounted[size_t(i)];
+                counted[last.channel] = last.t;
+                newest[last.channel] = last;
             }
         }
         // What was not read for sending still counts into the backlog: counted in the index.
@@ -767,7 +784,7 @@ void LivePublisher::Worker::readPass()
         shareState(true);
     }
     if (!taken.empty())
-        sendSamples(taken);
+        sendSamples(taken, takenPositions);
 }
 
 bool LivePublisher::Worker::seekReader()
@@ -845,17 +862,23 @@ int LivePublisher::Worker::serviceLink(int timeoutMs)
     return rc;
 }
 
-void LivePublisher::Worker::sendSamples(const std::vector<PublishedSample> &samples)
+void LivePublisher::Worker::sendSamples(const std::vector<PublishedSample> &samples,
+                                        const std::vector<int> &positions)
 {
     const QByteArray topic = prefix + "/readings";
+    std::vector<size_t> lastOf(size_t(channels.size()));
     for (size_t first = 0; first < samples.size(); first += samplesPerMessage) {
         const size_t count = std::min(samplesPerMessage, samples.size() - first);
         InFlight message;
         message.count = qint64(count);
-        std::map<int, qint64> last;
+        // The newest time stamp of each channel in the message (samples are in time order).
+        std::fill(lastOf.begin(), lastOf.end(), samples.size());
         for (size_t i = first; i < first + count; ++i)
-            last[samples[i].channel] = samples[i].t;
-        message.last.assign(last.begin(), last.end());
+            lastOf[size_t(positions[i])] = i;
+        for (size_t i : lastOf) {
+            if (i < samples.size())
+                message.last.emplace_back(samples[i].channel, samples[i].t);
+        }
         const QByteArray payload =
             PublishPayload::readings(serial, recordingId, samples.data() + first, count);
         publishingReadings = true;
