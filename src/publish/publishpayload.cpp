@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -26,27 +27,39 @@ void appendInteger(QByteArray &out, qint64 number)
     out.append(buffer, int(result.ptr - buffer));
 }
 
-void appendValue(QByteArray &out, double value)
+// The widest a sample's fields can be: the names, two 64-bit integers, a double in its
+// shortest form and the invalid mark.
+constexpr int maxSampleText = 126;
+
+template <size_t N>
+char *put(char *p, const char (&text)[N])
 {
-    // JSON has no infinities: an infinite reading goes out as the invalid marker it stands for.
+    std::memcpy(p, text, N - 1);
+    return p + N - 1;
+}
+
+// One sample's fields written at p (at most maxSampleText characters); returns the end.
+char *putSampleFields(char *p, const PublishedSample &sample)
+{
+    char *const end = p + maxSampleText;
+    p = put(p, "\"channel\":");
+    p = std::to_chars(p, end, sample.channel).ptr;
+    p = put(p, ",\"t\":");
+    p = std::to_chars(p, end, sample.t).ptr;
+    p = put(p, ",\"value\":");
+    double value = sample.value;
     if (!std::isfinite(value))
         value = std::signbit(value) ? -invalidThreshold : invalidThreshold;
-    // The shortest text that reads back as the same double.
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, int(result.ptr - buffer));
+    p = std::to_chars(p, end, value).ptr;
+    if (PublishPayload::isInvalid(sample.value))
+        p = put(p, ",\"invalid\":true");
+    return p;
 }
 
 void appendSampleFields(QByteArray &out, const PublishedSample &sample)
 {
-    out.append("\"channel\":");
-    appendInteger(out, sample.channel);
-    out.append(",\"t\":");
-    appendInteger(out, sample.t);
-    out.append(",\"value\":");
-    appendValue(out, sample.value);
-    if (PublishPayload::isInvalid(sample.value))
-        out.append(",\"invalid\":true");
+    char buffer[maxSampleText];
+    out.append(buffer, int(putSampleFields(buffer, sample) - buffer));
 }
 
 } // namespace
@@ -62,20 +75,25 @@ QByteArray readings(const QString &serial, qint64 recording, const PublishedSamp
                     size_t count)
 {
     QByteArray out;
-    out.reserve(int(64 + count * 56));
     out.append("{\"serial\":");
     appendString(out, serial);
     out.append(",\"recording\":");
     appendInteger(out, recording);
     out.append(",\"samples\":[");
+    // The samples are written straight into room made for the widest, then cut to length.
+    const int head = out.size();
+    out.resize(head + int(count) * (maxSampleText + 3) + 2);
+    char *const begin = out.data() + head;
+    char *p = begin;
     for (size_t i = 0; i < count; ++i) {
         if (i)
-            out.append(',');
-        out.append('{');
-        appendSampleFields(out, samples[i]);
-        out.append('}');
+            *p++ = ',';
+        *p++ = '{';
+        p = putSampleFields(p, samples[i]);
+        *p++ = '}';
     }
-    out.append("]}");
+    p = put(p, "]}");
+    out.resize(head + int(p - begin));
     return out;
 }
 
