@@ -32,6 +32,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -853,8 +855,19 @@ int LivePublisher::Worker::serviceLink(int timeoutMs)
         eventfd_read(rouseEvent, &count);
     }
     int rc = MOSQ_ERR_SUCCESS;
-    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
         rc = mosquitto_loop_read(mosq, 1);
+        // Acknowledge what the broker sent at once rather than after the delayed-ACK timer:
+        // a broker with Nagle's algorithm holds its next acknowledgement until then, which
+        // keeps the place of a burst's last messages waiting some 40 ms. The kernel drops the
+        // setting on its own after a while, hence once per read.
+#ifdef TCP_QUICKACK
+        if (rc == MOSQ_ERR_SUCCESS && mosq) {
+            const int on = 1;
+            setsockopt(socket, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+        }
+#endif
+    }
     if (rc == MOSQ_ERR_SUCCESS && mosq && (fds[0].revents & POLLOUT) && mosquitto_want_write(mosq))
         rc = mosquitto_loop_write(mosq, 1);
     if (rc == MOSQ_ERR_SUCCESS && mosq)
