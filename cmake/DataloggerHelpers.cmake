@@ -3,11 +3,12 @@
 #     LIBS <targets...>
 #     [LABELS <labels...>]          e.g. slow
 #     [ENV <VAR=value...>]          e.g. TZ=Europe/Berlin
-#     [TIMEOUT <seconds>])
+#     [TIMEOUT <seconds>]
+#     [LOCK <resource>])            never run beside another test holding the same lock
 #
 # One executable per suite; runs headless on the offscreen platform.
 function(datalogger_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT;LOCK" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} Qt5::Test)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -27,6 +28,9 @@ function(datalogger_add_test name)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_LOCK)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCK}")
     endif()
 endfunction()
 
