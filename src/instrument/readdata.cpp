@@ -2,7 +2,10 @@
 
 #include "rig.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr int ReconnectAttempts = 6;
@@ -85,6 +88,18 @@ void ReadData::pause(int milliseconds)
         sleeper(milliseconds);
 }
 
+// A reading fetched before the relay has settled may still carry the previous channel's signal.
+// A stop cuts the settling wait short, so a channel whose wait was cut is not fetched; one that
+// settled fully before the stop still is.
+bool ReadData::settle()
+{
+    const int wanted = settleMs;
+    QElapsedTimer waited;
+    waited.start();
+    pause(wanted);
+    return !stopRequested || waited.elapsed() >= wanted;
+}
+
 bool ReadData::pauseUnlessStopped(int milliseconds)
 {
     if (stopRequested)
@@ -123,7 +138,8 @@ void ReadData::run()
 
         int lost = -1;
         for (const int channel : channels()) {
-            if (abortRequested)
+            // No relay is closed after a stop: the scan ends with the channels done so far.
+            if (stopRequested)
                 break;
             if (!switchAnswers() && !reconnectSwitch()) {
                 // Without the frame no channel can be closed: a reading fetched now would
@@ -133,7 +149,8 @@ void ReadData::run()
                 break;
             }
             rig.closeChannel(channel);
-            pause(settleMs);
+            if (!settle())
+                break;
             QString reply;
             const Fetch fetched = fetchReading(&reply);
             if (fetched == Fetch::InstrumentLost) {
@@ -239,7 +256,14 @@ MeasurementData ReadData::parseReading(const QString &reply, int channel)
     const QString status = fields.size() > 1 ? fields.at(1) : QString();
     MeasurementData data;
     data.valid = status == QLatin1String("+0");
-    data.value = data.valid ? fields.at(0).toDouble() : InvalidReading;
+    data.value = InvalidReading;
+    if (data.valid) {
+        // Text the conversion rejects ("abc", "-nan") gives 0.0 with ok false: that is no
+        // reading, and neither is a value that is not finite.
+        bool ok = false;
+        const double value = fields.at(0).toDouble(&ok);
+        data.value = ok && std::isfinite(value) ? value : std::nan("");
+    }
     data.time = QDateTime::currentDateTime();
     data.channel = channel;
     return data;

@@ -40,11 +40,11 @@ public:
 
     // Starts a run. A stop requested at any point after this call ends the run.
     void startScanning();
-    // Asks the run to end after the scan in progress; a scan not yet begun (the wait before
-    // it) is not begun.
+    // Asks the run to end: no further relay is closed, a channel whose settling wait the stop
+    // cut short is not fetched, and the readings fetched so far still come in one last
+    // sigSendMeasure.
     void requestStop();
-    // Shutting down: the run ends after the channel in progress, and the readings fetched
-    // so far still come in one last sigSendMeasure.
+    // Shutting down: as requestStop.
     void requestAbort();
     // Waits for the run to end. Besides QThread::wait it takes the run's last store, so that
     // everything the run wrote is ordered before the caller's next step in a way the thread
@@ -82,6 +82,8 @@ private:
     Fetch fetchReading(QString *reply);
     static MeasurementData parseReading(const QString &reply, int channel);
     void pause(int milliseconds);
+    // The settling wait after a relay closed; false when a stop cut it short.
+    bool settle();
     // A wait that a stop request cuts short; false when it was.
     bool pauseUnlessStopped(int milliseconds);
     void sleepUnlessStopped(int milliseconds);

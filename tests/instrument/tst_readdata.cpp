@@ -40,7 +40,7 @@ private slots:
     void countedScansWalkChannelsInOrder();
     void noChannelsOnlySleeps();
     void stopRightAfterStartEndsTheRun();
-    void stopDuringScanLetsItFinish();
+    void stopDuringSettlingClosesNoFurtherChannel();
     void badStatusIsStoredAsInvalid();
     void ticksDuringLoggingTakeEffectAtNextScan();
     void lostSwitchEndsTheRunAfterOneCycle();
@@ -91,8 +91,13 @@ void TestReadData::parsesReplies_data()
     QTest::newRow("bad status") << "+2.5E-03,+1" << 9.9e37 << false;
     QTest::newRow("no comma") << "+2.5E-03" << 9.9e37 << false;
     QTest::newRow("status case") << "+1.0E+00,+0 " << 9.9e37 << false;
-    QTest::newRow("not a number") << "abc,+0" << 0.0 << true;
     QTest::newRow("extra fields") << "-1.5E+02,+0,7,8" << -150.0 << true;
+    // Not a number: never a 0.0 that looks like a reading.
+    QTest::newRow("text") << "abc,+0" << qQNaN() << true;
+    QTest::newRow("minus nan") << "-nan,+0" << qQNaN() << true;
+    QTest::newRow("nan") << "nan,+0" << qQNaN() << true;
+    QTest::newRow("infinite") << "inf,+0" << qQNaN() << true;
+    QTest::newRow("empty value") << ",+0" << qQNaN() << true;
 }
 
 void TestReadData::parsesReplies()
@@ -103,7 +108,10 @@ void TestReadData::parsesReplies()
     const QDateTime before = QDateTime::currentDateTime();
     const MeasurementData data = ReadData::parseReading(reply, 105);
     QCOMPARE(data.valid, valid);
-    QCOMPARE(data.value, value);
+    if (qIsNaN(value))
+        QVERIFY2(qIsNaN(data.value), qPrintable(QString::number(data.value)));
+    else
+        QCOMPARE(data.value, value);
     QCOMPARE(data.channel, 105);
     QVERIFY(data.time >= before && data.time <= QDateTime::currentDateTime());
 }
@@ -176,23 +184,33 @@ void TestReadData::stopRightAfterStartEndsTheRun()
     QCOMPARE(stops.count(), 2);
 }
 
-void TestReadData::stopDuringScanLetsItFinish()
+// A stop in the middle of a channel's settling: that channel is not fetched (its reading could
+// still carry the previous channel's signal) and no further relay is closed.
+void TestReadData::stopDuringSettlingClosesNoFurtherChannel()
 {
     ReadData thread(*rig);
     thread.setChannels({101, 102, 103});
     std::atomic<int> settles{0};
     thread.setSleeper([&](int ms) {
         if (ms == 500 && ++settles == 2)
-            thread.requestStop(); // in the middle of the first scan
-        tenthSleeper(ms);
+            thread.requestStop(); // while 102 settles
+        thread.sleepUnlessStopped(ms / 10);
     });
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
+    const int before = sim.transcript().size();
     thread.startScanning();
     runToEnd(thread);
     QCOMPARE(scans.count(), 1);
-    QCOMPARE(scans.at(0).at(0).value<QList<MeasurementData>>().size(), 3);
+    const auto readings = scans.at(0).at(0).value<QList<MeasurementData>>();
+    QCOMPARE(readings.size(), 1);
+    QCOMPARE(readings.at(0).channel, 101);
+    QCOMPARE(qRound(readings.at(0).value), 101);
     QCOMPARE(stops.count(), 1);
+    const QStringList after = sim.transcript().mid(before);
+    QCOMPARE(switchCommands(after).filter(QStringLiteral("ROUT:CLOS")),
+             QStringList({QStringLiteral("ROUT:CLOS (@101)"), QStringLiteral("ROUT:CLOS (@102)")}));
+    QCOMPARE(after.filter(QStringLiteral("measure <- FETC?")).size(), 1);
 }
 
 void TestReadData::badStatusIsStoredAsInvalid()
