@@ -147,7 +147,7 @@ bool CurveDataDB::isClearing() const
 DBCurveMetadata CurveDataDB::curveMetadataOf(int curveId) const
 {
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    return curveMetadata.value(curveId);
+    return curveMetadata.value(currentFileIds.value(curveId, curveId));
 }
 
 QList<DBBatchInfo> CurveDataDB::loadedBatches() const

@@ -13,6 +13,7 @@
 #include "shardcalendar.h"
 #include "statementcache.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -107,12 +108,18 @@ private:
     // dbPathForTime through the calendar memo (writers, under the store's lock).
     QString memoPathForTime(qint64 ms);
     bool lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId, QString *error);
+    // The id of name in the file of db, registering it there when missing; false on failure.
+    bool curveIdInFile(const QSqlDatabase &db, const QString &name, int *fileCurveId);
+    // The id in the current file of the curve the store knows as curveId, found (or
+    // registered) by its name on first use; -1 on failure.
+    int currentFileIdOf(int curveId);
     bool ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId);
     bool writeCurrentMetadata();
     // The changed curves' metadata rows, inside a transaction the caller holds.
     bool writeMetadataRows();
     bool inSavepoint(TrackedQuery *begin, TrackedQuery *release, TrackedQuery *rollback,
                      const std::function<bool()> &work, const QString &what);
+    // curveId: the curve's id in the current file.
     bool insertIntoCurrent(int curveId, const QString &table, qint64 time, double value);
     bool insertIntoOtherFile(const QSqlDatabase &db, const QString &path, int fileCurveId,
                              const QString &table, qint64 time, double value);
@@ -126,7 +133,13 @@ private:
     QString currentPath;
     QString currentDateKey;
     QSharedPointer<QSqlDatabase> currentConnection;
+    // The store's curve ids (those registerCurve returned) and their names. A day file numbers
+    // its curves itself: another process or a failed registration at midnight can give a name
+    // another id there, so a sample is always written under the id its name has in that file.
     QMap<int, QString> curveNames;
+    // Store id -> id in the current file, filled as curves are looked up there.
+    QHash<int, int> currentFileIds;
+    // Keyed by the current file's ids, as the file's curve_metadata rows are.
     QMap<int, DBCurveMetadata> curveMetadata;
     QList<DBBatchInfo> batchList;
     // std::recursive_mutex rather than a recursive QMutex: its locking is visible to the thread

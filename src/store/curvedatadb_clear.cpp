@@ -23,6 +23,7 @@ void CurveDataDB::clearAllData()
         currentPath.clear();
         currentDateKey.clear();
         curveNames.clear();
+        currentFileIds.clear();
         curveMetadata.clear();
         batchList.clear();
         unsavedMetadata.clear();
@@ -71,6 +72,7 @@ void CurveDataDB::onClearFinished()
         clearing = false;
         clearThread = nullptr;
         curveNames.clear();
+        currentFileIds.clear();
         curveMetadata.clear();
         batchList.clear();
         unsavedMetadata.clear();

@@ -32,7 +32,7 @@ bool CurveDataDB::insertData(int curveId, qint64 time, double value)
         return false;
     }
 
-    // The id of the curve in the file the sample goes to; equal to curveId in today's file.
+    // The id of the curve in the file the sample goes to.
     int fileCurveId = curveId;
     if (!ensureBatchTableIn(curveId, time, &fileCurveId)) {
         if (lastErrorText.isEmpty())
@@ -40,7 +40,7 @@ bool CurveDataDB::insertData(int curveId, qint64 time, double value)
         return false;
     }
     const QString table = batchTableName(fileCurveId, calendarMemo.sliceOf(time).batchName);
-    return current ? insertIntoCurrent(curveId, table, time, value)
+    return current ? insertIntoCurrent(fileCurveId, table, time, value)
                    : insertIntoOtherFile(*connection, path, fileCurveId, table, time, value);
 }
 
@@ -180,6 +180,11 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
 
     if (current) {
         connection = currentConnection;
+        id = currentFileIdOf(curveId);
+        if (id < 0) {
+            qWarning().noquote() << "曲线在当前数据库中无法注册:" << curveNames.value(curveId);
+            return false;
+        }
     } else {
         connection = getConnection(path);
         if (!connection || !connection->isOpen()) {
@@ -192,31 +197,10 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
             return false;
         }
         // Ids are per file: the curve is found (or registered) in that file by its name.
-        const QSqlDatabase db = *connection;
-        QString error;
-        int found = -1;
-        if (!lookupCurveId(db, name, &found, &error)) {
-            // A file created without tables (or emptied by hand) gets them now.
-            ConnectionPool::createTables(db);
-            if (!lookupCurveId(db, name, &found, &error)) {
-                qWarning().noquote() << "在新数据库中注册曲线失败:" << error;
-                return false;
-            }
+        if (!curveIdInFile(*connection, name, &id)) {
+            qWarning().noquote() << "在新数据库中注册曲线失败:" << lastErrorText;
+            return false;
         }
-        if (found < 0) {
-            TrackedQuery insert(db);
-            bool ok = insert.prepare(QString::fromLatin1(StoreSql::insertCurveName));
-            if (ok) {
-                insert.addBindValue(name);
-                ok = insert.exec();
-            }
-            if (!ok) {
-                qWarning().noquote() << "在新数据库中注册曲线失败:" << insert.lastError().text();
-                return false;
-            }
-            found = insert.lastInsertId().toInt();
-        }
-        id = found;
     }
 
     if (!connection || !connection->isOpen()) {

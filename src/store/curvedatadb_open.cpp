@@ -31,10 +31,13 @@ void CurveDataDB::switchToTodayDatabase()
     currentPath = dbPathForDate(today);
     currentConnection = getConnection(currentPath);
 
+    currentFileIds.clear();
     if (currentIsOpen()) {
         ConnectionPool::createTables(*currentConnection);
+        // The known curves are looked up (or registered) by name in the new file; a curve that
+        // fails here is looked up again at its first sample.
         for (auto it = knownNames.cbegin(); it != knownNames.cend(); ++it)
-            registerCurve(it.value());
+            currentFileIdOf(it.key());
         loadMetadata(currentPath);
     } else {
         qWarning().noquote() << "切换数据库失败，连接无效：" << currentPath;
@@ -57,8 +60,18 @@ bool CurveDataDB::loadMetadata(const QString &path)
         TrackedQuery query(*connection);
         query.setForwardOnly(true);
         if (query.exec(QString::fromLatin1(StoreSql::selectCurveNames))) {
-            while (query.next())
-                curveNames[query.value(0).toInt()] = query.value(1).toString();
+            while (query.next()) {
+                // A name the store knows keeps its id, whatever id this file gives it.
+                const int fileId = query.value(0).toInt();
+                const QString name = query.value(1).toString();
+                int id = curveNames.key(name, -1);
+                if (id < 0) {
+                    id = curveNames.contains(fileId) ? curveNames.lastKey() + 1 : fileId;
+                    curveNames.insert(id, name);
+                }
+                if (path == currentPath)
+                    currentFileIds.insert(id, fileId);
+            }
         }
     }
     {

@@ -36,36 +36,20 @@ bool CurveDataDB::lookupCurveId(const QSqlDatabase &db, const QString &name, int
     return true;
 }
 
-int CurveDataDB::registerCurve(const QString &name)
+bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int *fileCurveId)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    switchToTodayDatabase();
-    if (!currentIsOpen()) {
-        qCritical().noquote() << "数据库已关闭，尝试重新打开...";
-        releaseCurrentConnection();
-        currentConnection = getConnection(currentPath);
-        if (!currentIsOpen()) {
-            const QString cause = currentConnection ? currentConnection->lastError().text()
-                                                    : QStringLiteral("连接无效");
-            qCritical().noquote() << "重新打开失败! 错误:" << cause;
-            // A more telling cause (the directory could not be made) stays.
-            if (lastErrorText.isEmpty())
-                lastErrorText = cause;
-            return -1;
-        }
-    }
-    const QSqlDatabase db = *currentConnection;
-
     // Retried only when the lookup itself fails (a missing table, a busy file); a lookup that
     // runs and finds nothing means a new name, which is inserted at once.
+    bool looked = false;
     for (int attempt = 1; attempt <= lookupTries; ++attempt) {
         int id = -1;
         QString error;
         if (lookupCurveId(db, name, &id, &error)) {
             if (id >= 0) {
-                curveNames[id] = name;
-                return id;
+                *fileCurveId = id;
+                return true;
             }
+            looked = true;
             break;
         }
         if (error.contains(QLatin1String("no such table")))
@@ -90,21 +74,78 @@ int CurveDataDB::registerCurve(const QString &name)
 
     QString error;
     int id = insertName(&error);
+    if (id < 0 && !looked) {
+        // Another writer may have registered it meanwhile.
+        QString lookupError;
+        if (lookupCurveId(db, name, &id, &lookupError) && id >= 0) {
+            *fileCurveId = id;
+            return true;
+        }
+    }
     if (id < 0) {
         if (!error.contains(QLatin1String("no such table")) &&
             !error.contains(QLatin1String("SQL logic error"))) {
             noteFailure(QStringLiteral("注册曲线失败:"), error);
-            return -1;
+            return false;
         }
         ConnectionPool::createTables(db);
         id = insertName(&error);
         if (id < 0) {
             noteFailure(QStringLiteral("重新初始化后仍无法注册曲线:"), error);
+            return false;
+        }
+    }
+    *fileCurveId = id;
+    return true;
+}
+
+int CurveDataDB::registerCurve(const QString &name)
+{
+    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    switchToTodayDatabase();
+    if (!currentIsOpen()) {
+        qCritical().noquote() << "数据库已关闭，尝试重新打开...";
+        releaseCurrentConnection();
+        currentConnection = getConnection(currentPath);
+        if (!currentIsOpen()) {
+            const QString cause = currentConnection ? currentConnection->lastError().text()
+                                                    : QStringLiteral("连接无效");
+            qCritical().noquote() << "重新打开失败! 错误:" << cause;
+            // A more telling cause (the directory could not be made) stays.
+            if (lastErrorText.isEmpty())
+                lastErrorText = cause;
             return -1;
         }
     }
-    curveNames[id] = name;
+    int fileId = -1;
+    if (!curveIdInFile(*currentConnection, name, &fileId))
+        return -1;
+    // A name the store knows keeps its id; a new one takes its id in today's file, unless
+    // another curve of the store holds that id already.
+    int id = curveNames.key(name, -1);
+    if (id < 0) {
+        id = fileId;
+        if (curveNames.contains(id))
+            id = curveNames.lastKey() + 1;
+        curveNames.insert(id, name);
+    }
+    currentFileIds.insert(id, fileId);
     return id;
+}
+
+int CurveDataDB::currentFileIdOf(int curveId)
+{
+    const auto known = currentFileIds.constFind(curveId);
+    if (known != currentFileIds.constEnd())
+        return known.value();
+    const QString name = curveNames.value(curveId);
+    if (name.isEmpty() || !currentIsOpen())
+        return -1;
+    int fileId = -1;
+    if (!curveIdInFile(*currentConnection, name, &fileId))
+        return -1;
+    currentFileIds.insert(curveId, fileId);
+    return fileId;
 }
 
 QList<DBBatchInfo> CurveDataDB::queryBatches(int curveId, qint64 start, qint64 end, QSqlDatabase db)

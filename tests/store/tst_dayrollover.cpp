@@ -20,6 +20,7 @@ private slots:
     void rollover();
     void registrationAfterMidnightSwitches();
     void saveAfterMidnightSwitches();
+    void newDayFileNumberingCurvesOtherwise();
 };
 
 void TestDayRollover::rollover_data()
@@ -126,6 +127,46 @@ void TestDayRollover::saveAfterMidnightSwitches()
     const QString nextPath = QDir(dir.path()).filePath(dayKey(day.addDays(1)) + ".db");
     QCOMPARE(store.currentDatabasePath(), nextPath);
     QCOMPARE(SqliteFile(nextPath).scalar("SELECT name FROM curve_info"), QStringLiteral("101"));
+}
+
+// The next day's file was made before the logger reached midnight, by another program opening
+// the data set or by a registration that failed there, and numbers the curves its own way:
+// every sample after midnight is still stored under its own channel's name.
+void TestDayRollover::newDayFileNumberingCurvesOtherwise()
+{
+    QTemporaryDir dir;
+    const QDate day(2024, 6, 3);
+    FrozenClock clock(localMs(day, QTime(23, 59, 50)));
+    CurveDataDB store(dir.path());
+    const int a = store.registerCurve("309");
+    const int b = store.registerCurve("310");
+    QVERIFY(store.insertData(a, localMs(day, QTime(23, 59, 50)), 309.0));
+
+    const QString nextPath = QDir(dir.path()).filePath(dayKey(day.addDays(1)) + ".db");
+    {
+        SqliteFile other(nextPath, true);
+        QVERIFY(other.exec("CREATE TABLE curve_info ( curve_id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                           "name TEXT NOT NULL UNIQUE )"));
+        QVERIFY(other.exec("INSERT INTO curve_info (name) VALUES ('310'), ('309')"));
+    }
+    clock.set(localMs(day.addDays(1), QTime(0, 0, 1)));
+    const qint64 after = localMs(day.addDays(1), QTime(0, 0, 0, 500));
+    QVERIFY(store.insertData(a, after, 309.004));
+    QVERIFY(store.insertData(b, after, 310.004));
+
+    SqliteFile next(nextPath);
+    const QString byName = QStringLiteral(
+        "SELECT name, table_name FROM curve_info JOIN batch_metadata USING (curve_id) "
+        "ORDER BY name");
+    const QList<QStringList> tables = next.rows(byName);
+    QCOMPARE(tables.size(), 2);
+    for (const QStringList &table : tables)
+        QCOMPARE(next.rows("SELECT value FROM \"" + table.at(1) + "\""),
+                 (QList<QStringList>{{table.at(0) + ".004"}}));
+    QCOMPARE(next.rows("SELECT name, min_value FROM curve_info JOIN curve_metadata USING "
+                       "(curve_id) ORDER BY name"),
+             (QList<QStringList>{{"309", "309.004"}, {"310", "310.004"}}));
+    QCOMPARE(store.getCurveNames(), (QMap<int, QString>{{a, "309"}, {b, "310"}}));
 }
 
 QTEST_GUILESS_MAIN(TestDayRollover)
