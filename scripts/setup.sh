@@ -9,7 +9,7 @@ packages=(
     sqlite3 xvfb xauth x11-utils fonts-wqy-microhei socat procps
     xdotool imagemagick dbus at-spi2-core
     libmosquitto-dev mosquitto mosquitto-clients
-    dpkg-dev file
+    dpkg-dev file faketime
 )
 
 missing=()

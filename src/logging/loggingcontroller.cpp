@@ -233,7 +233,8 @@ void LoggingController::removeDataSetDir()
         QFile::remove(path);
         return;
     }
-    if (info.isDir() && info.canonicalFilePath().startsWith(QFileInfo(dataHome).canonicalFilePath()))
+    if (info.isDir() &&
+        info.canonicalFilePath().startsWith(QFileInfo(dataHome).canonicalFilePath()))
         QDir(path).removeRecursively();
 }
 
@@ -285,8 +286,10 @@ void LoggingController::refuseStart(const QString &text)
 void LoggingController::beginScanning()
 {
     // Stopped before it began: the run ends as one stopped at once, without a scan.
+    firstStoredMs = 0;
+    lastStoredMs = -1;
     if (stopBeforeScan) {
-        startText = QDateTime::currentDateTime().toString(RecordTimeFormat);
+        startMs = QDateTime::currentMSecsSinceEpoch();
         endNoticeText.clear();
         onScanEnded();
         return;
@@ -300,7 +303,7 @@ void LoggingController::beginScanning()
     // again, or a second run would never end.
     if (stopMode == StopMode::ScanCount)
         scan->remainingScans = scanCount;
-    startText = QDateTime::currentDateTime().toString(RecordTimeFormat);
+    startMs = QDateTime::currentMSecsSinceEpoch();
     endNoticeText.clear();
     storeFailureShown = false;
     silentInstruments.clear();
@@ -331,10 +334,13 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
         if (it == curveMap.constEnd() || !it.value())
             continue;
         // Only a stored reading is counted and shown: the table never shows what is not kept.
-        switch (
-            it.value()->addSample(static_cast<double>(data.time.toMSecsSinceEpoch()), data.value)) {
+        const qint64 time = data.time.toMSecsSinceEpoch();
+        switch (it.value()->addSample(static_cast<double>(time), data.value)) {
         case CurveSeriesData::SampleResult::Stored:
             stored.append({i, data.channel});
+            if (lastStoredMs < firstStoredMs || time < firstStoredMs)
+                firstStoredMs = time;
+            lastStoredMs = qMax(lastStoredMs, time);
             break;
         case CurveSeriesData::SampleResult::NotANumber:
             qWarning().noquote() << "读数不是数值，未保存：通道" << data.channel;
@@ -372,10 +378,20 @@ void LoggingController::onScanEnded()
     // Whatever ended the run, a pending elapsed-time stop must not start a new one later.
     elapsedTimer.stop();
     logging = false;
-    endText = QDateTime::currentDateTime().addSecs(1).toString(RecordTimeFormat);
+    endMs = QDateTime::currentMSecsSinceEpoch() + 1000;
     if (livePublisher)
         livePublisher->recordingEnded();
     emit runEnded();
+}
+
+QString LoggingController::recordStartTime() const
+{
+    return QDateTime::fromMSecsSinceEpoch(startMs).toString(RecordTimeFormat);
+}
+
+QString LoggingController::recordEndTime() const
+{
+    return QDateTime::fromMSecsSinceEpoch(endMs).toString(RecordTimeFormat);
 }
 
 QString LoggingController::instrumentName(int instrument) const

@@ -98,8 +98,12 @@ public:
     // The recording
     const Curves &curves() const { return curveMap; }
     CurveDataDB *store() const { return curveStore.get(); }
-    QString recordStartTime() const { return startText; }
-    QString recordEndTime() const { return endText; }
+    // The run's start and end as the CSV header shows them (local time, RecordTimeFormat).
+    QString recordStartTime() const;
+    QString recordEndTime() const;
+    // The instants, in milliseconds since the epoch.
+    qint64 recordStartMs() const { return startMs; }
+    qint64 recordEndMs() const { return endMs; }
     // What ended the last run when it was not the user (a lost instrument, a failing store);
     // empty otherwise. Cleared by the next start.
     QString endNotice() const { return endNoticeText; }
@@ -175,8 +179,13 @@ private:
     bool stopBeforeScan = false;
     StopMode stopMode = StopMode::StopButton;
     int scanCount = 1;
-    QString startText;
-    QString endText;
+    // Instants, never local text: a local time repeats at the autumn clock change.
+    qint64 startMs = 0;
+    qint64 endMs = 0;
+    // The earliest and latest time stamp stored in this run. The wall clock may be stepped
+    // back or forward during a run, so the stored samples can lie outside [startMs, endMs].
+    qint64 firstStoredMs = 0;
+    qint64 lastStoredMs = -1;
     // The elapsed-time stop limit can exceed what one timer interval holds: the timer wakes
     // in steps and compares against the time since logging started.
     QTimer elapsedTimer;

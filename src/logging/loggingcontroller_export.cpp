@@ -47,25 +47,32 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
     const QString base = sanitizeFileName(QStringLiteral("%1_%2").arg(serial, name));
     const QString path = QStringLiteral("%1%2.csv").arg(folder, base);
 
-    QString start = startText;
-    QString end = endText;
-    if (!curveStore) {
-        start = QDateTime::fromMSecsSinceEpoch(strandedStartMs).toString(RecordTimeFormat);
-        end = QDateTime::fromMSecsSinceEpoch(strandedEndMs).toString(RecordTimeFormat);
+    // The rows to export are every row this recording stored, wherever the wall clock put
+    // them: a clock stepped back stores samples before the start, one stepped forward (or a
+    // run cut short by a crash) after the end.
+    qint64 start = strandedStartMs;
+    qint64 end = strandedEndMs;
+    qint64 from = start;
+    qint64 until = end;
+    if (curveStore) {
+        start = startMs;
+        end = endMs;
+        from = lastStoredMs < firstStoredMs ? start : qMin(start, firstStoredMs);
+        until = qMax(end, lastStoredMs);
     }
     QMap<QString, QString> header;
     header.insert(QStringLiteral("address"), rig.switchResource());
     header.insert(QStringLiteral("instrumentModel"), rig.identityField(1));
     header.insert(QStringLiteral("instrumentNum"), serial);
     header.insert(QStringLiteral("instrumentVer"), rig.identityField(3));
-    header.insert(QStringLiteral("startTime"), start);
-    header.insert(QStringLiteral("endTime"), end);
+    header.insert(QStringLiteral("startTime"),
+                  QDateTime::fromMSecsSinceEpoch(start).toString(RecordTimeFormat));
+    header.insert(QStringLiteral("endTime"),
+                  QDateTime::fromMSecsSinceEpoch(end).toString(RecordTimeFormat));
 
     exportResultReceived = false;
-    exportThread = new CsvExportFromDBThread(
-        source, ids, path, separator, header,
-        QDateTime::fromString(start, RecordTimeFormat).toMSecsSinceEpoch(),
-        QDateTime::fromString(end, RecordTimeFormat).toMSecsSinceEpoch(), nullptr);
+    exportThread =
+        new CsvExportFromDBThread(source, ids, path, separator, header, from, until, nullptr);
     // Queued: the thread reports from its own thread, the controller lives in the window's.
     connect(exportThread, &CsvExportFromDBThread::exportProgress, this,
             &LoggingController::exportProgress, Qt::QueuedConnection);

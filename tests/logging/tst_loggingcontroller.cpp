@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -105,6 +106,8 @@ private slots:
     void aRunIsPublishedAndItsStateShown();
     void badPublishingConfigurationIsSaidAndLoggingGoesOn();
     void restartedLoggerDeliversTheRestOfItsRecording();
+    void exportFindsEveryRowWhateverTheClockDid_data();
+    void exportFindsEveryRowWhateverTheClockDid();
 
 private:
     // A controller with both instruments linked and the channels chosen.
@@ -596,6 +599,109 @@ void TestLoggingController::restartedLoggerDeliversTheRestOfItsRecording()
     QTRY_VERIFY_WITH_TIMEOUT(timesIn(second.received()).contains(unacknowledged), 20000);
     for (qint64 t : timesIn(second.received()))
         QVERIFY(t > acknowledged);
+}
+
+void TestLoggingController::exportFindsEveryRowWhateverTheClockDid_data()
+{
+    QTest::addColumn<qint64>("startOffsetS");
+    QTest::addColumn<qint64>("stepS");
+    // Europe/Berlin, three seconds before 03:00 CEST becomes 02:00 CET: the end's local time
+    // is earlier than the start's.
+    const qint64 beforeChange =
+        QDateTime(QDate(2026, 10, 25), QTime(0, 59, 57), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("autumn clock change")
+        << beforeChange - QDateTime::currentSecsSinceEpoch() << qint64(0);
+    // An NTP correction sets the wall clock back an hour in the middle of the run.
+    QTest::newRow("clock stepped back") << qint64(0) << qint64(-3600);
+}
+
+// The wall clock is moved under the logger with libfaketime, in a child process of this test
+// program: every reading stored, whatever the clock did, is found by the export.
+void TestLoggingController::exportFindsEveryRowWhateverTheClockDid()
+{
+    QFETCH(qint64, startOffsetS);
+    QFETCH(qint64, stepS);
+    const QByteArray clockFile = qgetenv("DATALOGGER_CLOCK_FILE");
+    if (clockFile.isEmpty()) {
+#if defined(__SANITIZE_THREAD__)
+        QSKIP("libfaketime and the thread sanitizer both take over the clock functions");
+#endif
+        const QString library = QString::fromLocal8Bit(qgetenv("FAKETIME_LIBRARY"));
+        QVERIFY2(QFile::exists(library), "libfaketime (Debian package faketime) is needed");
+        QTemporaryDir childDir;
+        const QString rc = childDir.filePath(QStringLiteral("faketime.rc"));
+        QFile file(rc);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(startOffsetS < 0 ? "" : "+") + QByteArray::number(startOffsetS) +
+                   "s\n");
+        file.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DATALOGGER_CLOCK_FILE"), rc);
+        env.insert(QStringLiteral("LD_PRELOAD"), library);
+        env.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), rc);
+        env.insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
+        // Qt's timers and waits keep the real monotonic clock.
+        env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+        env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("%1:%2").arg(QTest::currentTestFunction(), QTest::currentDataTag())});
+        QVERIFY(child.waitForFinished(120000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 output.constData());
+        QVERIFY2(output.contains("PASS   : TestLoggingController::exportFindsEveryRow"),
+                 output.constData());
+        return;
+    }
+
+    makeLinked({101});
+    const qint64 firstLocalOffset = QDateTime::currentDateTime().offsetFromUtc();
+    QList<int> scans;
+    connect(controller.get(), &LoggingController::scanStored, this,
+            [&scans](const LoggingController::StoredRows &rows) { scans << rows.size(); });
+    const int transcriptStart = sim.transcript().size();
+    controller->startOrStop();
+    QTRY_VERIFY_WITH_TIMEOUT(scans.size() >= 2, 20000);
+    if (stepS != 0) {
+        QFile file(QString::fromLocal8Bit(clockFile));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::number(stepS) + "s\n");
+        file.close();
+    }
+    // Two scans after the step, or after the local time went back at the change.
+    const int before = scans.size();
+    QTRY_VERIFY_WITH_TIMEOUT(scans.size() >= before + 2 &&
+                                 QDateTime::currentDateTime().offsetFromUtc() <=
+                                     firstLocalOffset - (stepS == 0 ? 3600 : 0),
+                             20000);
+    controller->startOrStop();
+    QVERIFY(waitIdle());
+
+    const QStringList transcript = sim.transcript().mid(transcriptStart);
+    const int sent = transcript.filter(QStringLiteral("measure -> ")).size();
+    QVERIFY(sent >= 4);
+    QTemporaryDir out;
+    QSignalSpy finished(controller.get(), &LoggingController::exportFinished);
+    QCOMPARE(controller->exportRecording(out.path(), QStringLiteral("clock"), QStringLiteral(",")),
+             LoggingController::ExportStart::Started);
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.at(0).at(0).value<ExportResult>(), ExportResult::Success);
+    const QStringList files = QDir(out.path()).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QFile csv(QDir(out.path()).filePath(files.first()));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'));
+    // Six header lines, then one row per reading; every value of channel 101.
+    QStringList rows = lines.mid(6);
+    rows.removeAll(QString());
+    QCOMPARE(rows.size(), sent);
+    for (const QString &row : rows)
+        QCOMPARE(qRound(row.section(QLatin1Char(','), 2, 2).toDouble()), 101);
 }
 
 QTEST_GUILESS_MAIN(TestLoggingController)
