@@ -131,9 +131,10 @@ void LoggingController::openStrandedRecording()
     if (recording.curveNames.isEmpty() || recording.firstMs > recording.lastMs)
         return;
     auto store = std::make_unique<CurveDataDB>(dirPath);
-    // Registered in their stored order, the curves get the ids they have in the day files.
+    // The store finds each curve by its name in every day file, so the ids it gives need not
+    // be those of any one file (today's file may number them otherwise).
     for (auto it = recording.curveNames.cbegin(); it != recording.curveNames.cend(); ++it) {
-        if (store->registerCurve(it.value()) != it.key()) {
+        if (store->registerCurve(it.value()) < 0) {
             qWarning().noquote() << "上次记录的曲线无法载入:" << it.value() << dirPath;
             return;
         }
