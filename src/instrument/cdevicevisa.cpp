@@ -15,6 +15,11 @@ constexpr qint64 kMarkerRoundByteLimit = 1024 * 1024;
 // Identity lines still owed after this long out of step are taken as lost: the instrument
 // dropped those replies. A reply later than this cannot be told from one dropped.
 constexpr qint64 kWriteOffMs = 60000;
+// Once a marker round has read an identity line the instrument answers again; identity lines
+// still owed that do not follow within this long are taken as lost (markers it swallowed
+// while silent). It answers in order, so nothing but identity lines can still be on its way,
+// and one that comes after all is skipped before the answer to the next query.
+constexpr qint64 kOwedGraceMs = 1000;
 // Lines kept while the identity is unknown; an instrument that streams more is not answering
 // markers anyway.
 constexpr int kUnidentifiedLineLimit = 1024;
@@ -77,19 +82,16 @@ bool CDeviceVisa::connectDevice(const QString &resourceName)
     viSetAttribute(instrument, VI_ATTR_TERMCHAR_EN, VI_TRUE);
 
     // Another instrument: what was known about the old one's replies no longer holds. The same
-    // one again keeps being out of step: over a serial line its late replies still arrive.
+    // one again keeps being out of step: over a serial line its late replies still arrive, and
+    // one marker round on the new connection reads past them.
     if (resourceName != resource) {
         resource = resourceName;
         outOfStep = false;
         partialLineSent = false;
         identity.clear();
         markersSent = false;
-        identityOwed = 0;
-        unidentifiedLines.clear();
     }
-    // Replies owed on a connection that was lost went with it.
-    if (lastFailure == VI_ERROR_CONN_LOST || lastFailure == VI_ERROR_IO)
-        identityOwed = 0;
+    forgetOwedReplies();
     lastFailure = VI_SUCCESS;
     connected = true;
     return true;
@@ -103,6 +105,7 @@ void CDeviceVisa::disconnectDevice()
         instrument = 0;
         connected = false;
     }
+    forgetOwedReplies();
 }
 
 QString CDeviceVisa::sendCommand(const QString &command)
@@ -278,6 +281,16 @@ bool CDeviceVisa::writeLine(const QByteArray &bytes, ViStatus *status, ViUInt32 
     return false;
 }
 
+// Replies owed belong to a connection: a closed one can no longer deliver them, and waiting
+// for them on the next one would hold a session whose instrument answers. Lines read before
+// cannot pair with those of the next connection either.
+void CDeviceVisa::forgetOwedReplies()
+{
+    identityOwed = 0;
+    unidentifiedLines.clear();
+    owedSince.start();
+}
+
 // Called when an exchange failed part way: a reply may still be on its way.
 void CDeviceVisa::fallOutOfStep()
 {
@@ -336,10 +349,25 @@ bool CDeviceVisa::resynchronise()
 
     QElapsedTimer since;
     since.start();
+    // Where this round stops reading, from its start: its whole budget, and once it has read
+    // an identity line while more are owed, the grace for those that are still to come.
+    qint64 roundEndMs = kSessionTimeoutMs;
+    bool answered = false;
     for (;;) {
         QByteArray line;
-        if (readLine(&line, since, kSessionTimeoutMs, kMarkerRoundByteLimit, &status) !=
-            LineEnd::Complete) {
+        if (readLine(&line, since, static_cast<ViUInt32>(roundEndMs), kMarkerRoundByteLimit,
+                     &status) != LineEnd::Complete) {
+            // A part of a line still arriving may end later, so only silence writes off.
+            if (answered && status == VI_ERROR_TMO && line.isEmpty()) {
+                qWarning("%s",
+                         qUtf8Printable(QStringLiteral("会话重新同步：%1 仪器已重新应答，%2 条"
+                                                       "标识应答未在 %3 ms 内到达，视为丢失")
+                                            .arg(resource)
+                                            .arg(identityOwed)
+                                            .arg(kOwedGraceMs)));
+                backInStep();
+                return true;
+            }
             // Whatever part of a line was read is gone; it cannot pair with the next one.
             if (!line.isEmpty() && !unidentifiedLines.isEmpty())
                 unidentifiedLines.append(QByteArray());
@@ -378,18 +406,26 @@ bool CDeviceVisa::resynchronise()
         } else {
             continue;
         }
-        if (identityOwed > 0)
+        if (identityOwed > 0) {
+            answered = true;
+            roundEndMs = qMin<qint64>(kSessionTimeoutMs, since.elapsed() + kOwedGraceMs);
             continue;
-        identityOwed = 0;
-        outOfStep = false;
-        qWarning("%s",
-                 qUtf8Printable(QStringLiteral("会话重新同步：%1 已恢复同步，用时 %2 ms，%3 轮标记"
-                                               "查询，丢弃 %4 条响应，%5 次交换失败")
-                                    .arg(resource)
-                                    .arg(outOfStepTimer.elapsed())
-                                    .arg(markerRounds)
-                                    .arg(discardedReplies)
-                                    .arg(lostExchanges)));
+        }
+        backInStep();
         return true;
     }
+}
+
+void CDeviceVisa::backInStep()
+{
+    identityOwed = 0;
+    outOfStep = false;
+    qWarning("%s",
+             qUtf8Printable(QStringLiteral("会话重新同步：%1 已恢复同步，用时 %2 ms，%3 轮标记"
+                                           "查询，丢弃 %4 条响应，%5 次交换失败")
+                                .arg(resource)
+                                .arg(outOfStepTimer.elapsed())
+                                .arg(markerRounds)
+                                .arg(discardedReplies)
+                                .arg(lostExchanges)));
 }

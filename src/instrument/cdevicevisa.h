@@ -48,8 +48,10 @@ private:
     LineEnd readLine(QByteArray *line, const QElapsedTimer &since, ViUInt32 budgetMs,
                      qint64 byteLimit, ViStatus *status);
     bool writeLine(const QByteArray &bytes, ViStatus *status, ViUInt32 *written = nullptr);
+    void forgetOwedReplies();
     void fallOutOfStep();
     bool resynchronise();
+    void backInStep();
 
     ViSession resourceManager = 0;
     ViSession instrument = 0;
@@ -74,12 +76,14 @@ private:
     // Set once a marker has been sent: an identity line is then never taken for the answer to
     // a query other than "*IDN?".
     bool markersSent = false;
-    // Identity lines the instrument still owes: one per marker and per "*IDN?" query whose
-    // reply was not read. The session is back in step only when none is owed, so that no reply
-    // asked for before the last marker can still arrive.
+    // Identity lines the instrument still owes on this connection: one per marker and per
+    // "*IDN?" query whose reply was not read. The session is back in step only when none is
+    // owed, so that no reply asked for before the last marker can still arrive, or when a
+    // marker round read one and the rest did not follow (see kOwedGraceMs). Forgotten when
+    // the session is closed or reopened.
     int identityOwed = 0;
-    // Started when the session falls out of step and at each write-off: lines still owed after
-    // kWriteOffMs are taken as lost (an instrument that dropped replies).
+    // Started when the session falls out of step, at each reopen and at each write-off: lines
+    // still owed after kWriteOffMs are taken as lost (an instrument that dropped replies).
     QElapsedTimer owedSince;
     // Identity unknown: the lines read in marker rounds so far, to find the two equal lines in
     // a row that a doubled marker gives and to count the identity lines among them.
