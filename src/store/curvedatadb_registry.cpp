@@ -40,7 +40,6 @@ bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int
 {
     // Retried only when the lookup itself fails (a missing table, a busy file); a lookup that
     // runs and finds nothing means a new name, which is inserted at once.
-    bool looked = false;
     for (int attempt = 1; attempt <= lookupTries; ++attempt) {
         int id = -1;
         QString error;
@@ -49,7 +48,6 @@ bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int
                 *fileCurveId = id;
                 return true;
             }
-            looked = true;
             break;
         }
         if (error.contains(QLatin1String("no such table")))
@@ -74,8 +72,9 @@ bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int
 
     QString error;
     int id = insertName(&error);
-    if (id < 0 && !looked) {
-        // Another writer may have registered it meanwhile.
+    if (id < 0) {
+        // Another process writing the same data set (a logger and an export of it, both
+        // reaching a new day's file) may have registered it since the lookup.
         QString lookupError;
         if (lookupCurveId(db, name, &id, &lookupError) && id >= 0) {
             *fileCurveId = id;

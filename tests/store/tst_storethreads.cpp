@@ -32,6 +32,7 @@ private slots:
     void readsWhileGuiThreadWrites();
     void readerRefusedWhileClearing();
     void rowsAndMetadataAreNeverSeenApart();
+    void twoStoresRegisterTheSameCurves();
 
 private:
     QString todayPath() const { return QDir(dir->path()).filePath(dayKey(today) + ".db"); }
@@ -200,6 +201,40 @@ void TestStoreThreads::rowsAndMetadataAreNeverSeenApart()
                                         .arg(snapshots.load())
                                         .arg(firstApart)));
     QVERIFY(snapshots > 10);
+}
+
+// A logger and a second program exporting its data set both reach a new day's file and
+// register the same curves there: whichever inserts a name first, the other finds it.
+void TestStoreThreads::twoStoresRegisterTheSameCurves()
+{
+    QStringList names;
+    for (int channel = 101; channel <= 400; ++channel)
+        names << QString::number(channel);
+    // The two meet somewhere in the middle; a few rounds make it likely they collide on a name.
+    for (int round = 0; round < 6; ++round) {
+        QTemporaryDir roundDir;
+        CurveDataDB first(roundDir.path());
+        QStringList refused;
+        QStringList otherRefused;
+        Gate go;
+        QThread *other = QThread::create([&] {
+            CurveDataDB second(roundDir.path());
+            go.waitOpen();
+            for (auto it = names.crbegin(); it != names.crend(); ++it)
+                if (second.registerCurve(*it) < 0)
+                    otherRefused << *it;
+        });
+        other->start();
+        go.open();
+        for (const QString &name : names)
+            if (first.registerCurve(name) < 0)
+                refused << name;
+        QVERIFY(other->wait(60000));
+        delete other;
+        QCOMPARE(refused, QStringList());
+        QCOMPARE(otherRefused, QStringList());
+        QCOMPARE(first.getCurveNames().size(), names.size());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStoreThreads)
