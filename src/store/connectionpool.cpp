@@ -23,10 +23,16 @@ ConnectionPool *ConnectionPool::instance()
 {
     std::call_once(poolOnce, [] {
         poolInstance = new ConnectionPool;
+        QCoreApplication *const app = QCoreApplication::instance();
+        if (!app)
+            return;
+        // The pool outlives whichever thread asked for it first (a worker, say, that ends long
+        // before the process), and the application's thread deletes it at exit: it belongs
+        // to that thread, its timer restarted there by Qt.
+        poolInstance->moveToThread(app->thread());
         // Closed at application exit, while the event loop's thread is still whole, so the
         // day files are left without write-ahead logs.
-        if (QCoreApplication::instance())
-            qAddPostRoutine(destroyPool);
+        qAddPostRoutine(destroyPool);
     });
     return poolInstance;
 }
