@@ -55,7 +55,11 @@ constexpr size_t samplesPerMessage = 1000;
 // Messages with readings awaiting their acknowledgement; bounds what a long backlog keeps in
 // memory, while keeping enough on the wire that the broker's round trips do not set the pace.
 constexpr size_t maxInFlight = 16;
+// The place is saved at most this often while it moves by small steps (one message per scan
+// keeps the disk quiet), and at once when the acknowledged samples not yet saved reach a full
+// message: a kill then repeats fewer than that of what the broker confirmed.
 constexpr qint64 placeSaveIntervalMs = 500;
+constexpr qint64 unsavedLimit = qint64(samplesPerMessage);
 constexpr qint64 notifyIntervalMs = 200;
 constexpr qint64 statusIntervalMs = 1000;
 constexpr int firstBackoffMs = 1000;
@@ -260,6 +264,7 @@ private:
     std::set<int> earlyAcks;
     bool publishingReadings = false;
     bool placeDirty = false;
+    qint64 unsavedAcknowledged = 0; // samples acknowledged since the place was last saved
     qint64 lastPlaceSave = 0;
     bool statusDirty = false;
     qint64 lastStatusPublish = 0;
@@ -393,8 +398,8 @@ void LivePublisher::Worker::run()
             }
         }
         manageLink();
-        const bool wantSend = link == Link::Up &&
-                              inFlight.size() + refillMessages <= maxInFlight && moreToSend();
+        const bool wantSend =
+            link == Link::Up && inFlight.size() + refillMessages <= maxInFlight && moreToSend();
         if (haveRecording && (woken || wantSend))
             readPass();
         if (link == Link::Up) {
@@ -465,6 +470,7 @@ void LivePublisher::Worker::clearRecording()
     inFlight.clear();
     earlyAcks.clear();
     placeDirty = false;
+    unsavedAcknowledged = 0;
     statusDirty = true;
 }
 
@@ -966,6 +972,7 @@ void LivePublisher::Worker::savePlace(bool force)
     }
     PlaceFile::write(placePath, place);
     placeDirty = false;
+    unsavedAcknowledged = 0;
     lastPlaceSave = now;
 }
 
@@ -1064,11 +1071,13 @@ void LivePublisher::Worker::onPublish(int mid)
         for (const auto &entry : front.last)
             acknowledged[entry.first] = entry.second;
         backlog -= front.count;
+        unsavedAcknowledged += front.count;
         inFlight.pop_front();
         moved = true;
     }
     if (moved) {
         placeDirty = true;
+        savePlace(unsavedAcknowledged >= unsavedLimit);
         shareState(false);
     }
 }
@@ -1167,9 +1176,8 @@ qint64 LivePublisher::forgetRecording()
     // (it holds none while it might wait on the network).
     {
         std::unique_lock<std::mutex> lock(worker->mutex);
-        if (!worker->released.wait_for(lock, std::chrono::milliseconds(releaseWaitMs), [&] {
-                return worker->readerGeneration != forgotten;
-            }))
+        if (!worker->released.wait_for(lock, std::chrono::milliseconds(releaseWaitMs),
+                                       [&] { return worker->readerGeneration != forgotten; }))
             qWarning().noquote() << "MQTT 发布线程未能按时释放数据文件";
     }
     // Waits for a read pass or a place save in progress; none starts on this recording after.
