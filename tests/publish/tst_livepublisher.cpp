@@ -6,6 +6,7 @@
 #include "livepublisher.h"
 #include "mqtttestbroker.h"
 #include "placefile.h"
+#include "storeclock.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -85,9 +86,9 @@ QStringList plainListener()
 }
 
 // Every stored sample arrived, with its value; per channel the samples come in time order
-// once a consumer drops the repeats.
+// once a consumer drops the repeats (unless the clock was set back while storing).
 bool deliveredInOrder(const Recording &recording, const std::vector<ReceivedSample> &received,
-                      QString *why)
+                      QString *why, bool timeOrdered = true)
 {
     std::set<std::pair<int, qint64>> seen;
     std::map<int, qint64> lastPerChannel;
@@ -108,7 +109,7 @@ bool deliveredInOrder(const Recording &recording, const std::vector<ReceivedSamp
             return false;
         }
         auto last = lastPerChannel.find(sample.channel);
-        if (last != lastPerChannel.end() && last->second >= sample.t) {
+        if (timeOrdered && last != lastPerChannel.end() && last->second >= sample.t) {
             *why =
                 QStringLiteral("channel %1 out of order at %2").arg(sample.channel).arg(sample.t);
             return false;
@@ -159,10 +160,12 @@ class TestLivePublisher : public QObject
 
 private slots:
     void initTestCase();
+    void cleanup();
     void scansArriveInOrderWithLatestAndStatus();
     void brokerOutageLosesNothing();
     void restartResumesFromThePlace();
     void killRepeatsOnlyWhatWasUnconfirmed();
+    void clockSetBackLosesNothing();
     void tlsWithPassword();
     void problemsAreReported_data();
     void problemsAreReported();
@@ -210,6 +213,11 @@ void TestLivePublisher::initTestCase()
                              "certfile " + d + "/server.crt", "keyfile " + d + "/server.key",
                              "allow_anonymous false", "password_file " + d + "/passwd"},
                             {"per_listener_settings true"}));
+}
+
+void TestLivePublisher::cleanup()
+{
+    StoreClock::useSystemTime();
 }
 
 void TestLivePublisher::scansArriveInOrderWithLatestAndStatus()
@@ -493,6 +501,74 @@ void TestLivePublisher::killRepeatsOnlyWhatWasUnconfirmed()
     const size_t repeated = received.size() - recording.stored.size();
     QVERIFY2(repeated < 1000, qPrintable(QString("%1 readings sent again").arg(repeated)));
     QCOMPARE(second.forgetRecording(), qint64(0));
+}
+
+void TestLivePublisher::clockSetBackLosesNothing()
+{
+    QTemporaryDir brokerDir;
+    MqttTestBroker broker;
+    QVERIFY(broker.start(brokerDir.path(), plainListener()));
+    MqttTestSubscriber subscriber("clock-sub", true);
+    QVERIFY(subscriber.connectTo(broker.port(), prefix + "/readings"));
+    Recording recording({101, 102, 103});
+    LivePublisher publisher(plainSettings(broker.port()));
+    publisher.setIdentity(identity);
+    publisher.startRecording(recording.store.get(), recording.channels);
+    // Scans 100 ms apart on the store's clock, stamped with it and told as the logger does.
+    StoreClock::setFixedNow(recording.base);
+    const auto storeScans = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            recording.storeScanAt(StoreClock::nowMs());
+            for (const auto &sample : recording.lastScan)
+                publisher.sampleStored(sample.first, sample.second);
+            publisher.samplesStored();
+            StoreClock::advance(100);
+        }
+    };
+    storeScans(30);
+    QVERIFY(subscriber.waitUntil(
+        [&] {
+            return distinctReceived(subscriber) == recording.stored.size() &&
+                   publisher.backlog() == 0;
+        },
+        20000));
+
+    // The broker holds its acknowledgements back: what is sent next is still in flight when
+    // the wall clock is set back 2.05 s, and the next scans carry times already sent.
+    broker.freeze();
+    storeScans(5);
+    StoreClock::advance(-2050);
+    storeScans(1);
+    const auto firstBehind = recording.lastScan;
+    storeScans(4);
+    // The place on disk goes back before them, with nothing confirmed meanwhile.
+    const auto placeIsBefore = [&](const std::vector<std::pair<int, qint64>> &samples) {
+        PublishPlace place;
+        if (!PlaceFile::read(recording.placePath(), &place))
+            return false;
+        for (const auto &sample : samples) {
+            if (place.acknowledged.value(sample.first, sample.second) >= sample.second)
+                return false;
+        }
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(placeIsBefore(firstBehind), 5000);
+    broker.thaw();
+    // On past the newest time sent before the step.
+    storeScans(40);
+    StoreClock::useSystemTime();
+    QVERIFY(subscriber.waitUntil(
+        [&] {
+            return distinctReceived(subscriber) == recording.stored.size() &&
+                   publisher.backlog() == 0;
+        },
+        20000));
+    bool ok = false;
+    QString why;
+    QVERIFY2(deliveredInOrder(recording, readingsIn(subscriber.messages, &ok), &why, false),
+             qPrintable(why));
+    QVERIFY(ok);
+    QCOMPARE(publisher.forgetRecording(), qint64(0));
 }
 
 void TestLivePublisher::tlsWithPassword()
