@@ -335,6 +335,8 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
             it.value()->addSample(static_cast<double>(data.time.toMSecsSinceEpoch()), data.value)) {
         case CurveSeriesData::SampleResult::Stored:
             stored.append({i, data.channel});
+            if (livePublisher)
+                livePublisher->sampleStored(data.channel, data.time.toMSecsSinceEpoch());
             break;
         case CurveSeriesData::SampleResult::NotANumber:
             qWarning().noquote() << "读数不是数值，未保存：通道" << data.channel;
