@@ -341,6 +341,8 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
             if (lastStoredMs < firstStoredMs || time < firstStoredMs)
                 firstStoredMs = time;
             lastStoredMs = qMax(lastStoredMs, time);
+            if (livePublisher)
+                livePublisher->sampleStored(data.channel, time);
             break;
         case CurveSeriesData::SampleResult::NotANumber:
             qWarning().noquote() << "读数不是数值，未保存：通道" << data.channel;

@@ -55,7 +55,11 @@ constexpr size_t samplesPerMessage = 1000;
 // Messages with readings awaiting their acknowledgement; bounds what a long backlog keeps in
 // memory, while keeping enough on the wire that the broker's round trips do not set the pace.
 constexpr size_t maxInFlight = 16;
+// The place is saved at most this often while it moves by small steps (one message per scan
+// keeps the disk quiet), and at once when the acknowledged samples not yet saved reach a full
+// message: a kill then repeats fewer than that of what the broker confirmed.
 constexpr qint64 placeSaveIntervalMs = 500;
+constexpr qint64 unsavedLimit = qint64(samplesPerMessage);
 constexpr qint64 notifyIntervalMs = 200;
 constexpr qint64 statusIntervalMs = 1000;
 constexpr int firstBackoffMs = 1000;
@@ -88,12 +92,12 @@ void initialiseLibrary()
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-// Samples of one channel stored after a place, counted on the calling thread: whole slice
-// tables from their b-trees, the others through the index, no row read. Zero when the count
-// failed (the store being cleared, a damaged file).
-qint64 countAfter(CurveDataDB *store, int channel, qint64 after)
+// Samples of one channel stored after a place (up to upTo), counted on the calling thread: whole
+// slice tables from their b-trees, the others through the index, no row read. Zero when the
+// count failed (the store being cleared, a damaged file).
+qint64 countAfter(CurveDataDB *store, int channel, qint64 after, qint64 upTo = openEnd)
 {
-    StoredCurveCursor cursor(store, QString::number(channel), after + 1, openEnd);
+    StoredCurveCursor cursor(store, QString::number(channel), after + 1, upTo);
     return std::max<qint64>(0, cursor.rowCount());
 }
 
@@ -128,6 +132,10 @@ public:
     bool sharedConnected = false;
     qint64 sharedBacklog = 0;
     QMap<int, qint64> sharedCounted; // per channel the newest sample counted into the backlog
+    // Told by sampleStored for the recording of `generation`, taken by the thread: per channel
+    // the time stamp stored last, and the earliest stored since the thread last took them.
+    std::map<int, qint64> sharedStoredLast;
+    std::map<int, qint64> sharedStoredEarliest;
     QString sharedPlacePath;
     int sharedGeneration = -1; // the recording sharedBacklog and sharedCounted belong to
     QStringList sharedProblems;
@@ -185,6 +193,12 @@ private:
     // All below run on the thread.
     void run();
     void takeRecording(int newGeneration, CurveDataDB *store, const QList<int> &channels);
+    // Follows what sampleStored told; true when a channel's place went back.
+    bool takeStored(const std::map<int, qint64> &storedLast,
+                    const std::map<int, qint64> &storedEarliest);
+    // The time stamp the channel's samples are read up to.
+    qint64 readLimit(int channel) const;
+    void keepNewest(const PublishedSample &sample);
     void clearRecording();
     bool wantLink() const;
     void manageLink();
@@ -248,6 +262,10 @@ private:
     std::map<int, qint64> sent;         // read and handed to the library
     std::map<int, qint64> counted;      // counted into the backlog
     std::map<int, PublishedSample> newest;
+    // Per channel the time stamp stored last, as sampleStored told; the reader goes no
+    // further, so that samples stored later with earlier time stamps (the wall clock set back)
+    // are still ahead of it. None for a recording this process does not store.
+    std::map<int, qint64> storedLast;
     std::map<int, qint64> latestSent;
     // One per channel, in channel order, kept from pass to pass while connected.
     std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
@@ -260,6 +278,7 @@ private:
     std::set<int> earlyAcks;
     bool publishingReadings = false;
     bool placeDirty = false;
+    qint64 unsavedAcknowledged = 0; // samples acknowledged since the place was last saved
     qint64 lastPlaceSave = 0;
     bool statusDirty = false;
     qint64 lastStatusPublish = 0;
@@ -364,6 +383,8 @@ void LivePublisher::Worker::run()
         QList<int> wantedChannels;
         bool recordingNow = false;
         QString identityNow;
+        std::map<int, qint64> storedLastNow;
+        std::map<int, qint64> storedEarliestNow;
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (stopping)
@@ -375,11 +396,15 @@ void LivePublisher::Worker::run()
             wantedChannels = sharedChannels;
             recordingNow = sharedRecording;
             identityNow = sharedIdentity;
+            storedLastNow.swap(sharedStoredLast);
+            storedEarliestNow.swap(sharedStoredEarliest);
         }
         if (wantedGeneration != myGeneration) {
             takeRecording(wantedGeneration, wantedStore, wantedChannels);
             woken = true;
         }
+        if (haveRecording && takeStored(storedLastNow, storedEarliestNow))
+            woken = true;
         if (haveRecording && recordingNow != recordingActive) {
             recordingActive = recordingNow;
             statusDirty = true;
@@ -393,8 +418,8 @@ void LivePublisher::Worker::run()
             }
         }
         manageLink();
-        const bool wantSend = link == Link::Up &&
-                              inFlight.size() + refillMessages <= maxInFlight && moreToSend();
+        const bool wantSend =
+            link == Link::Up && inFlight.size() + refillMessages <= maxInFlight && moreToSend();
         if (haveRecording && (woken || wantSend))
             readPass();
         if (link == Link::Up) {
@@ -460,11 +485,13 @@ void LivePublisher::Worker::clearRecording()
     sent.clear();
     counted.clear();
     newest.clear();
+    storedLast.clear();
     latestSent.clear();
     backlog = 0;
     inFlight.clear();
     earlyAcks.clear();
     placeDirty = false;
+    unsavedAcknowledged = 0;
     statusDirty = true;
 }
 
@@ -503,6 +530,55 @@ void LivePublisher::Worker::takeRecording(int newGeneration, CurveDataDB *newSto
     }
     lastPlaceSave = monotonicMs();
     shareState(true);
+}
+
+bool LivePublisher::Worker::takeStored(const std::map<int, qint64> &storedLastNow,
+                                       const std::map<int, qint64> &storedEarliestNow)
+{
+    bool behind = false;
+    for (const auto &entry : storedEarliestNow) {
+        const auto place = acknowledged.find(entry.first);
+        // Before the first time stamp told, a channel is read without a limit: what it read
+        // then was not stored behind anything.
+        if (place == acknowledged.end() || !storedLast.count(entry.first) ||
+            entry.second > counted[entry.first])
+            continue;
+        place->second = std::min(place->second, entry.second - 1);
+        behind = true;
+    }
+    for (const auto &entry : storedLastNow) {
+        if (acknowledged.count(entry.first))
+            storedLast[entry.first] = entry.second;
+    }
+    if (!behind)
+        return false;
+    // Everything after the place is read and counted again. What is in flight is forgotten:
+    // its acknowledgements would carry the place past the samples stored behind it.
+    inFlight.clear();
+    earlyAcks.clear();
+    sent = acknowledged;
+    counted = acknowledged;
+    backlog = 0;
+    // On disk at once: a kill now must not leave the place ahead of them.
+    placeDirty = true;
+    savePlace(true);
+    shareState(true);
+    return true;
+}
+
+qint64 LivePublisher::Worker::readLimit(int channel) const
+{
+    const auto limit = storedLast.find(channel);
+    return limit == storedLast.end() ? openEnd : limit->second;
+}
+
+void LivePublisher::Worker::keepNewest(const PublishedSample &sample)
+{
+    // The newest by time stamp: reading a span again after the clock was set back does not
+    // take the retained latest reading back.
+    const auto known = newest.find(sample.channel);
+    if (known == newest.end() || known->second.t < sample.t)
+        newest[sample.channel] = sample;
 }
 
 bool LivePublisher::Worker::wantLink() const
@@ -717,8 +793,11 @@ void LivePublisher::Worker::readPass()
             // on a row in a heap, the earliest (time, channel) on top.
             using Head = std::tuple<qint64, int, int>; // time, channel, place
             std::priority_queue<Head, std::vector<Head>, std::greater<Head>> heads;
+            std::vector<qint64> limits(static_cast<size_t>(channelCount));
             for (int i = 0; i < channelCount; ++i) {
-                if (cursors[size_t(i)]->hasRow())
+                limits[size_t(i)] = readLimit(channels.at(i));
+                if (cursors[size_t(i)]->hasRow() &&
+                    cursors[size_t(i)]->timestamp() <= limits[size_t(i)])
                     heads.emplace(cursors[size_t(i)]->timestamp(), channels.at(i), i);
             }
             while (!heads.empty()) {
@@ -734,7 +813,7 @@ void LivePublisher::Worker::readPass()
                 newlyCounted[size_t(i)] += t > countedBefore[size_t(i)];
                 taken.push_back({t, channels.at(i), cursor.value()});
                 takenPositions.push_back(i);
-                if (cursor.advance())
+                if (cursor.advance() && cursor.timestamp() <= limits[size_t(i)])
                     heads.emplace(cursor.timestamp(), channels.at(i), i);
             }
         }
@@ -759,7 +838,7 @@ void LivePublisher::Worker::readPass()
             if (newlyCounted[size_t(i)] > 0) {
                 backlog += newlyCounted[size_t(i)];
                 counted[last.channel] = last.t;
-                newest[last.channel] = last;
+                keepNewest(last);
             }
         }
         // What was not read for sending still counts into the backlog: counted in the index.
@@ -768,11 +847,21 @@ void LivePublisher::Worker::readPass()
                 const int channel = channels.at(i);
                 PublishedSample last{0, channel, 0.0};
                 qint64 more = 0;
-                if (cursors[size_t(i)]->tally(counted[channel] + 1, &more, &last.t, &last.value) &&
-                    more > 0) {
+                if (!cursors[size_t(i)]->tally(counted[channel] + 1, &more, &last.t, &last.value) ||
+                    more == 0)
+                    continue;
+                // Samples past the limit were sent before the clock was set back, or are not
+                // told yet: counted when the limit passes them.
+                const qint64 limit = readLimit(channel);
+                if (last.t > limit) {
+                    more = countAfter(store, channel, counted[channel], limit);
+                    last.t = limit;
+                } else {
+                    keepNewest(last);
+                }
+                if (more > 0) {
                     backlog += more;
                     counted[channel] = last.t;
-                    newest[channel] = last;
                 }
             }
         }
@@ -966,6 +1055,7 @@ void LivePublisher::Worker::savePlace(bool force)
     }
     PlaceFile::write(placePath, place);
     placeDirty = false;
+    unsavedAcknowledged = 0;
     lastPlaceSave = now;
 }
 
@@ -1064,11 +1154,13 @@ void LivePublisher::Worker::onPublish(int mid)
         for (const auto &entry : front.last)
             acknowledged[entry.first] = entry.second;
         backlog -= front.count;
+        unsavedAcknowledged += front.count;
         inFlight.pop_front();
         moved = true;
     }
     if (moved) {
         placeDirty = true;
+        savePlace(unsavedAcknowledged >= unsavedLimit);
         shareState(false);
     }
 }
@@ -1121,8 +1213,18 @@ void LivePublisher::startRecording(CurveDataDB *store, const QList<int> &channel
         worker->sharedChannels = channels;
         worker->sharedRecording = store != nullptr;
         worker->sharedBacklog = 0;
+        worker->sharedStoredLast.clear();
+        worker->sharedStoredEarliest.clear();
     }
     worker->rouse();
+}
+
+void LivePublisher::sampleStored(int channel, qint64 t)
+{
+    std::lock_guard<std::mutex> lock(worker->mutex);
+    worker->sharedStoredLast[channel] = t;
+    qint64 &earliest = worker->sharedStoredEarliest.try_emplace(channel, t).first->second;
+    earliest = std::min(earliest, t);
 }
 
 void LivePublisher::samplesStored()
@@ -1161,15 +1263,16 @@ qint64 LivePublisher::forgetRecording()
         worker->sharedStore = nullptr;
         worker->sharedChannels.clear();
         worker->sharedRecording = false;
+        worker->sharedStoredLast.clear();
+        worker->sharedStoredEarliest.clear();
     }
     worker->rouse();
     // The thread keeps the day files open between passes; woken, it lets go of them at once
     // (it holds none while it might wait on the network).
     {
         std::unique_lock<std::mutex> lock(worker->mutex);
-        if (!worker->released.wait_for(lock, std::chrono::milliseconds(releaseWaitMs), [&] {
-                return worker->readerGeneration != forgotten;
-            }))
+        if (!worker->released.wait_for(lock, std::chrono::milliseconds(releaseWaitMs),
+                                       [&] { return worker->readerGeneration != forgotten; }))
             qWarning().noquote() << "MQTT 发布线程未能按时释放数据文件";
     }
     // Waits for a read pass or a place save in progress; none starts on this recording after.

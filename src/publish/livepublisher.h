@@ -33,6 +33,11 @@ public:
     // their channel numbers; its place file lives in the store's data directory. The store
     // outlives the recording (until forgetRecording).
     void startRecording(CurveDataDB *store, const QList<int> &channels);
+    // A sample of channel was stored with time stamp t: called for each stored sample, in the
+    // order they are stored, before samplesStored. The store is followed in time order up to
+    // the time stamp stored last; a sample stored behind what was already read (the wall clock
+    // was set back) sends the channel's samples again from just before it.
+    void sampleStored(int channel, qint64 t);
     // New samples are stored: publish them (wakes the thread, returns at once).
     void samplesStored();
     // The run ended: the status says idle; what is not delivered yet keeps being delivered.

@@ -23,9 +23,21 @@ ConnectionPool *ConnectionPool::instance()
 {
     std::call_once(poolOnce, [] {
         poolInstance = new ConnectionPool;
+        QCoreApplication *const app = QCoreApplication::instance();
+        if (app && QThread::currentThread() != app->thread()) {
+            // The pool outlives whichever thread asked for it first (a worker, say, that ends
+            // long before the process), and the application's thread deletes it at exit: it
+            // and its timer belong to that thread, which starts the timer.
+            poolInstance->moveToThread(app->thread());
+            ConnectionPool *const pool = poolInstance;
+            QMetaObject::invokeMethod(
+                pool, [pool] { pool->expiryTimer.start(); }, Qt::QueuedConnection);
+        } else {
+            poolInstance->expiryTimer.start();
+        }
         // Closed at application exit, while the event loop's thread is still whole, so the
         // day files are left without write-ahead logs.
-        if (QCoreApplication::instance())
+        if (app)
             qAddPostRoutine(destroyPool);
     });
     return poolInstance;
@@ -35,7 +47,6 @@ ConnectionPool::ConnectionPool()
 {
     expiryTimer.setInterval(expiryPeriodMs);
     connect(&expiryTimer, &QTimer::timeout, this, &ConnectionPool::cleanExpiredConnections);
-    expiryTimer.start();
 }
 
 ConnectionPool::~ConnectionPool()

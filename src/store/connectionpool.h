@@ -93,5 +93,6 @@ private:
     mutable std::mutex poolMutex;
     QMap<PoolKey, PoolEntry> connections;
     QSet<QThread *> watchedThreads;
-    QTimer expiryTimer;
+    // A child, so that it moves with the pool to the application's thread.
+    QTimer expiryTimer{this};
 };
