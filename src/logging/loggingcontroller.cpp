@@ -263,6 +263,9 @@ bool LoggingController::prepareCurves()
         usable = curve->curveId() != -1;
         curveMap.insert(*it, curve);
     }
+    channelRows.clear();
+    for (auto it = curveMap.keyBegin(); it != curveMap.keyEnd(); ++it)
+        channelRows.insert(*it, channelRows.size());
     if (!usable) {
         curveMap.clear();
         refuseStart(tr("无法创建数据存储 %1：%2")
@@ -328,8 +331,7 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
 {
     StoredRows stored;
     int notStored = 0;
-    for (int i = 0; i < readings.size(); ++i) {
-        const MeasurementData &data = readings.at(i);
+    for (const MeasurementData &data : readings) {
         const auto it = curveMap.constFind(data.channel);
         if (it == curveMap.constEnd() || !it.value())
             continue;
@@ -337,7 +339,7 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
         const qint64 time = data.time.toMSecsSinceEpoch();
         switch (it.value()->addSample(static_cast<double>(time), data.value)) {
         case CurveSeriesData::SampleResult::Stored:
-            stored.append({i, data.channel});
+            stored.append({channelRows.value(data.channel), data.channel});
             if (lastStoredMs < firstStoredMs || time < firstStoredMs)
                 firstStoredMs = time;
             lastStoredMs = qMax(lastStoredMs, time);

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -32,7 +33,9 @@ class LoggingController : public QObject
     Q_OBJECT
 public:
     using Curves = QMap<int, std::shared_ptr<CurveSeriesData>>;
-    // Row of the readings table and channel of each stored reading of a scan.
+    // Row of the readings table and channel of each stored reading of a scan. A channel's row
+    // is its place among the run's channels (ascending) for the whole run, whatever readings
+    // a scan lacks.
     using StoredRows = QList<QPair<int, int>>;
 
     enum class StopMode
@@ -171,6 +174,8 @@ private:
     std::unique_ptr<ReadData> scan;
     std::unique_ptr<CurveDataDB> curveStore;
     Curves curveMap;
+    // The readings table's row of each channel of the run.
+    QHash<int, int> channelRows;
     bool measureLinked = false;
     bool switchLinked = false;
     bool logging = false;

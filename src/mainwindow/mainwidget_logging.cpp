@@ -101,7 +101,7 @@ void MainWidget::showRunStarting()
 
 void MainWidget::showScanStarted()
 {
-    readingsTable->clearReadings();
+    readingsTable->showChannels(controller.curves().keys());
     busyOverlay->stopLoading();
 }
 

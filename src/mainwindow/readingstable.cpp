@@ -102,6 +102,15 @@ void ReadingsTable::clearReadings()
     }
 }
 
+void ReadingsTable::showChannels(const QList<int> &channels)
+{
+    clearReadings();
+    while (channels.size() > rowCount())
+        appendEmptyRow();
+    for (int row = 0; row < channels.size(); ++row)
+        item(row, 0)->setText(QString::number(channels.at(row)));
+}
+
 void ReadingsTable::showReading(int row, int channel, const CurveSeriesData &curve)
 {
     // A scan may bring more readings than the table has rows: grow it rather than drop them.

@@ -19,6 +19,8 @@ public:
 
     // Empties every row that shows a reading.
     void clearReadings();
+    // A run starts: each channel gets its row, in the order given, before its first reading.
+    void showChannels(const QList<int> &channels);
     void showReading(int row, int channel, const CurveSeriesData &curve);
 
     // The widest text column can show: its header or a reading of the widest form.

@@ -137,6 +137,7 @@ private slots:
     void stopButtonEndsARunningScan();
     void settingsReachTheScanThread();
     void readingsBeyondNinetyRowsGrowTheTable();
+    void scanLackingAReadingKeepsEveryRowOnItsChannel();
     void exportThroughTheDialog();
     void exportShowsProgressAndCancels();
     void lostInstrumentOverlayRetries();
@@ -494,6 +495,33 @@ void TestMainWidget::readingsBeyondNinetyRowsGrowTheTable()
     QCOMPARE(w->readingsTable->item(94, 0)->text(), QStringLiteral("101"));
     QCOMPARE(w->readingsTable->item(94, 1)->text(),
              QString::number(controller->curves().value(101)->lastValue(), 'e', 5));
+}
+
+// A fetch failed in the middle of a scan: the channels after it keep their rows, and the
+// channel without a reading keeps the one it showed.
+void TestMainWidget::scanLackingAReadingKeepsEveryRowOnItsChannel()
+{
+    MainWidget *w = makeWindow();
+    connectSwitch(w);
+    for (int channel : {101, 102, 103})
+        tick(w, channel);
+    w->settings->scanCountRadio->setChecked(true);
+    w->settings->scanCountSpin->setValue(1);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    QVERIFY(waitIdle(w));
+    const QString row102 = w->readingsTable->item(1, 1)->text();
+    QVERIFY(!row102.isEmpty());
+
+    const QDateTime now = QDateTime::currentDateTime();
+    emit controller->scanThread()->sigSendMeasure(
+        {MeasurementData{101.5, now, 101, true}, MeasurementData{103.5, now, 103, true}});
+    QCoreApplication::processEvents();
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(w->readingsTable->item(row, 0)->text(), QString::number(101 + row));
+    QCOMPARE(w->readingsTable->item(0, 1)->text(), QString::number(101.5, 'e', 5));
+    QCOMPARE(w->readingsTable->item(1, 1)->text(), row102);
+    QCOMPARE(w->readingsTable->item(2, 1)->text(), QString::number(103.5, 'e', 5));
+    QVERIFY(w->readingsTable->item(3, 0)->text().isEmpty());
 }
 
 void TestMainWidget::exportThroughTheDialog()
