@@ -3,6 +3,7 @@
 // every user action to it.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QWidget>
@@ -53,6 +54,8 @@ private slots:
     void recvIntervalSlot(bool isChecked);
 
 private:
+    // Tool tip and accessible description of each control held during a run, as they were.
+    QHash<QWidget *, QPair<QString, QString>> heldSetUpTexts;
     // Construction and wiring
     void buildUi();
     void buildCentralArea();
@@ -75,6 +78,9 @@ private:
     void showRunStarting();
     void showScanStarted();
     void showIdle();
+    // From the start until idle again the ticks, the frame and every setting stay as the run
+    // was started with: disabled, saying that they can be changed after 停止.
+    void holdSetUp(bool held);
     void showPublishStatus(const QString &text);
 
     // Export dialog

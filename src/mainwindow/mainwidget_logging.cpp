@@ -2,10 +2,13 @@
 // (the bottom bar, the readings table, the trend plot).
 #include "mainwidget.h"
 
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTreeWidget>
 
 #include "curveseriesdata.h"
 #include "readingstable.h"
@@ -89,8 +92,40 @@ void MainWidget::showStartButton(bool logging)
                                                   : tr("按设置开始记录所选通道"));
 }
 
+void MainWidget::holdSetUp(bool held)
+{
+    QList<QWidget *> controls = {channelTree, setupButton};
+    if (settings) {
+        for (QWidget *child : settings->widget()->findChildren<QWidget *>())
+            if (qobject_cast<QAbstractButton *>(child) || qobject_cast<QAbstractSpinBox *>(child) ||
+                qobject_cast<TimePicker *>(child))
+                controls << child;
+        // The page as a whole: each control keeps its own state (a picker of a choice not
+        // taken stays disabled) for when the run has ended.
+        settings->widget()->setEnabled(!held);
+    }
+    controls.removeAll(nullptr);
+    for (QWidget *control : qAsConst(controls)) {
+        if (held && !heldSetUpTexts.contains(control)) {
+            heldSetUpTexts.insert(control, {control->toolTip(), control->accessibleDescription()});
+            const QString why = tr("记录期间不能更改，停止记录后可以更改");
+            control->setToolTip(why);
+            control->setAccessibleDescription(why);
+        } else if (!held && heldSetUpTexts.contains(control)) {
+            const auto texts = heldSetUpTexts.take(control);
+            control->setToolTip(texts.first);
+            control->setAccessibleDescription(texts.second);
+        }
+    }
+    for (QWidget *control :
+         {static_cast<QWidget *>(channelTree), static_cast<QWidget *>(setupButton)})
+        if (control)
+            control->setEnabled(!held);
+}
+
 void MainWidget::showRunStarting()
 {
+    holdSetUp(true);
     showStartButton(true);
     exportButton->setEnabled(false);
     bottomLayout->insertWidget(1, runningLabel, 0);
@@ -109,6 +144,7 @@ void MainWidget::showScanStarted()
 // by a lost instrument or a failing store, saying so until the next start.
 void MainWidget::showIdle()
 {
+    holdSetUp(false);
     showStartButton(false);
     exportButton->setEnabled(true);
     if (controller.endNotice().isEmpty()) {

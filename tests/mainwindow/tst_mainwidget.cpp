@@ -136,6 +136,7 @@ private slots:
     void countedRunStoresEveryReadingAndReturnsToIdle();
     void stopButtonEndsARunningScan();
     void settingsReachTheScanThread();
+    void setUpIsHeldDuringARun();
     void readingsBeyondNinetyRowsGrowTheTable();
     void scanLackingAReadingKeepsEveryRowOnItsChannel();
     void exportThroughTheDialog();
@@ -483,6 +484,48 @@ void TestMainWidget::settingsReachTheScanThread()
     w->settings->stopButtonRadio->setChecked(true);
     QVERIFY(thread->continuous);
     QVERIFY(!w->settings->scanCountSpin->isEnabled());
+}
+
+// A tick or a setting changed during a run would be scanned but not stored, or reach the
+// instrument between a relay and its reading: the set-up stays as the run started with.
+void TestMainWidget::setUpIsHeldDuringARun()
+{
+    MainWidget *w = makeWindow();
+    connectSwitch(w);
+    tick(w, 101);
+    QSignalSpy scans(controller.get(), &LoggingController::scanStored);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 1, 20000);
+
+    const int transcriptStart = sim.transcript().size();
+    w->channelTree->setCurrentItem(channelItem(w, 102));
+    QTest::keyClick(w->channelTree->viewport(), Qt::Key_Space);
+    QTest::mouseClick(w->settings->slowRadio, Qt::LeftButton);
+    QTest::mouseClick(w->setupButton, Qt::LeftButton);
+    QCOMPARE(controller->channels(), QList<int>({101}));
+    QVERIFY(w->settings->fastRadio->isChecked());
+    for (QWidget *control :
+         {static_cast<QWidget *>(w->channelTree), static_cast<QWidget *>(w->setupButton),
+          static_cast<QWidget *>(w->settings->slowRadio)}) {
+        QVERIFY(!control->isEnabled());
+        QVERIFY(control->accessibleDescription().contains(QStringLiteral("停止记录后可以更改")));
+        QCOMPARE(control->toolTip(), control->accessibleDescription());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 3, 20000);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    QVERIFY(waitIdle(w));
+    const QStringList during = sim.transcript().mid(transcriptStart);
+    QVERIFY(during.filter(QStringLiteral("(@102)")).isEmpty());
+    QVERIFY(during.filter(QStringLiteral("APER")).isEmpty());
+    QVERIFY(during.filter(QStringLiteral("*IDN?")).isEmpty());
+
+    // Idle again: everything as it was, a picker of a choice not taken still disabled.
+    QVERIFY(w->channelTree->isEnabled());
+    QVERIFY(w->setupButton->isEnabled());
+    QVERIFY(w->settings->slowRadio->isEnabled());
+    QVERIFY(!w->settings->intervalPicker->isEnabled());
+    QCOMPARE(w->channelTree->accessibleDescription(), QStringLiteral("勾选要扫描的模块和通道"));
+    QVERIFY(w->settings->slowRadio->toolTip().isEmpty());
 }
 
 void TestMainWidget::readingsBeyondNinetyRowsGrowTheTable()

@@ -421,6 +421,10 @@
         <source>按设置开始记录所选通道</source>
         <translation>Starts logging the ticked channels with the settings</translation>
     </message>
+    <message>
+        <source>记录期间不能更改，停止记录后可以更改</source>
+        <translation>Cannot be changed while logging; change it after Stop</translation>
+    </message>
 </context>
 <context>
     <name>MqttSettings</name>
