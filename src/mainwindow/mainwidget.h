@@ -81,6 +81,13 @@ private:
     // From the start until idle again the ticks, the frame and every setting stay as the run
     // was started with: disabled, saying that they can be changed after 停止.
     void holdSetUp(bool held);
+    enum class SwitchLink
+    {
+        NotConnected,
+        Searching,
+        Connected
+    };
+    void showSwitchLink(SwitchLink link);
     void showPublishStatus(const QString &text);
 
     // Export dialog

@@ -22,11 +22,10 @@ void MainWidget::buildChannelPage()
 {
     channelPage = new QWidget;
     auto *layout = new QVBoxLayout(channelPage);
-    setupButton = new QPushButton(tr("当前外接设备未连接,连接外部设备"));
+    setupButton = new QPushButton;
     setupButton->setObjectName(QStringLiteral("setupButton"));
     setupButton->setFlat(true);
-    setupButton->setAccessibleName(tr("连接外部设备"));
-    setupButton->setAccessibleDescription(tr("查找并连接开关主机，其模块随后列在下方"));
+    showSwitchLink(SwitchLink::NotConnected);
     layout->addWidget(setupButton);
 
     channelTree = new QTreeWidget;

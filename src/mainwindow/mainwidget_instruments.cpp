@@ -5,17 +5,20 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include "rig.h"
 #include "widgets/loadingview.h"
 
 void MainWidget::recvConBtnSlot()
 {
     if (controller.switchConnected())
         return;
-    setupButton->setText(tr("查找设备中,请稍等..."));
+    showSwitchLink(SwitchLink::Searching);
     QList<int> slotNumbers;
-    if (!controller.linkSwitchMainFrame(&slotNumbers))
+    if (!controller.linkSwitchMainFrame(&slotNumbers)) {
+        showSwitchLink(SwitchLink::NotConnected);
         return;
-    setupButton->setText(tr("设备连接成功"));
+    }
+    showSwitchLink(SwitchLink::Connected);
     // Built in one go: no tick handling and no repaint per item.
     const bool wasBlocked = channelTree->blockSignals(true);
     channelTree->setUpdatesEnabled(false);
@@ -23,6 +26,34 @@ void MainWidget::recvConBtnSlot()
         addModule(slot);
     channelTree->setUpdatesEnabled(true);
     channelTree->blockSignals(wasBlocked);
+}
+
+// The connect button says what is linked, for the eye and for a screen reader alike.
+void MainWidget::showSwitchLink(SwitchLink link)
+{
+    const Rig &rig = controller.instruments();
+    const QString frame =
+        QStringLiteral("%1 %2").arg(rig.identityField(1), rig.identityField(2)).trimmed();
+    switch (link) {
+    case SwitchLink::NotConnected:
+        setupButton->setText(tr("当前外接设备未连接,连接外部设备"));
+        setupButton->setAccessibleName(tr("连接外部设备"));
+        setupButton->setAccessibleDescription(tr("查找并连接开关主机，其模块随后列在下方"));
+        break;
+    case SwitchLink::Searching:
+        setupButton->setText(tr("查找设备中,请稍等..."));
+        setupButton->setAccessibleName(tr("正在查找开关主机"));
+        setupButton->setAccessibleDescription(tr("正在查找开关主机，请稍等"));
+        // The search holds the window's thread: show the text before it starts.
+        setupButton->repaint();
+        break;
+    case SwitchLink::Connected:
+        setupButton->setText(tr("设备连接成功：%1").arg(frame));
+        setupButton->setAccessibleName(tr("开关主机已连接：%1").arg(frame));
+        setupButton->setAccessibleDescription(
+            tr("已连接 %1（%2），其模块列在下方").arg(frame, rig.switchResource()));
+        break;
+    }
 }
 
 // Without an answering measuring instrument the window offers to try again.

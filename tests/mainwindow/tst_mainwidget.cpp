@@ -316,7 +316,7 @@ void TestMainWidget::connectsTheSwitchMainFrameOnce()
 {
     MainWidget *w = makeWindow();
     connectSwitch(w);
-    QCOMPARE(w->setupButton->text(), QStringLiteral("设备连接成功"));
+    QVERIFY(w->setupButton->text().startsWith(QStringLiteral("设备连接成功")));
     QCOMPARE(rig->switchResource(), sim.switchResource());
     QVERIFY(rig->identity().endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
     QCOMPARE(w->channelTree->topLevelItemCount(), 2);
@@ -402,9 +402,14 @@ void TestMainWidget::searchWithoutSupportedFrameSaysSo()
     qputenv("VISA_RESOURCE_LIST", list);
     QVERIFY(!controller->switchConnected());
     QVERIFY(messageText().contains(QStringLiteral("未查找到设备，请检查设备连接情况")));
-    QCOMPARE(w->setupButton->text(), QStringLiteral("查找设备中,请稍等..."));
-    // The user may search again, and this time the frame is found.
+    // Back to what it was: nothing is connected, and a search may be tried again.
+    QCOMPARE(w->setupButton->text(), QStringLiteral("当前外接设备未连接,连接外部设备"));
+    QCOMPARE(w->setupButton->accessibleName(), QStringLiteral("连接外部设备"));
     connectSwitch(w);
+    QCOMPARE(w->setupButton->text(), QStringLiteral("设备连接成功：VSK3307 %1").arg(serial));
+    QCOMPARE(w->setupButton->accessibleName(),
+             QStringLiteral("开关主机已连接：VSK3307 %1").arg(serial));
+    QVERIFY(w->setupButton->accessibleDescription().contains(sim.switchResource()));
 }
 
 // What a counted run shows: the running label and the disabled export while it runs, each
@@ -782,7 +787,7 @@ void TestMainWidget::everyControlHasAnAccessibleName()
         {inWindow, "设置栏", R::Client},
         {inWindow, "打开设置", R::Button},
         {inWindow, "收起设置", R::Button},
-        {inWindow, "连接外部设备", R::Button},
+        {inWindow, "开关主机已连接：VSK3307 MWT42", R::Button},
         {inWindow, "通道列表", R::Tree},
         {inWindow, "模块 槽位 1", R::TreeItem},
         {inWindow, "模块 槽位 2", R::TreeItem},

@@ -338,10 +338,6 @@
         <translation>Searching for instruments, please wait...</translation>
     </message>
     <message>
-        <source>设备连接成功</source>
-        <translation>Instrument connected</translation>
-    </message>
-    <message>
         <source>停止</source>
         <translation>Stop</translation>
     </message>
@@ -424,6 +420,26 @@
     <message>
         <source>记录期间不能更改，停止记录后可以更改</source>
         <translation>Cannot be changed while logging; change it after Stop</translation>
+    </message>
+    <message>
+        <source>正在查找开关主机</source>
+        <translation>Searching for the switch main frame</translation>
+    </message>
+    <message>
+        <source>正在查找开关主机，请稍等</source>
+        <translation>Searching for the switch main frame, please wait</translation>
+    </message>
+    <message>
+        <source>设备连接成功：%1</source>
+        <translation>Instrument connected: %1</translation>
+    </message>
+    <message>
+        <source>开关主机已连接：%1</source>
+        <translation>Switch main frame connected: %1</translation>
+    </message>
+    <message>
+        <source>已连接 %1（%2），其模块列在下方</source>
+        <translation>Connected to %1 (%2); its modules are listed below</translation>
     </message>
 </context>
 <context>
