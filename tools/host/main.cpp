@@ -35,13 +35,28 @@ QString loggerProgram(const QString &given)
     return path;
 }
 
+// -h, --help, -? or --help-all before a "--".
+bool asksForHelp(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--")
+            break;
+        if (argument == "-h" || argument == "--help" || argument == "-?" ||
+            argument == "--help-all")
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // Windows of other processes can only be adopted by handle under X11 (XWayland included).
+    // The usage needs no display: asked for it, the host starts without one.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_QPA_PLATFORM", asksForHelp(argc, argv) ? "offscreen" : "xcb");
     QApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("datalogger-host"));

@@ -92,6 +92,7 @@ private slots:
     void hostProgram_data();
     void hostProgram();
     void launcherEndsOnSignal();
+    void helpWithoutADisplay();
 
 private:
     QString writeScript(const QString &name, const QString &body);
@@ -325,8 +326,8 @@ void TestDataloggerHost::hostProgram_data()
     QTest::newRow("logger that cannot start")
         << QStringList{"--logger", "/nonexistent/datalogger"} << true << false << 1
         << "ended: Could not start the logger /nonexistent/datalogger";
-    QTest::newRow("two resources") << QStringList{"TCPIP0::127.0.0.1::1::SOCKET"} << true << false
-                                   << 2 << "";
+    QTest::newRow("two resources")
+        << QStringList{"TCPIP0::127.0.0.1::1::SOCKET"} << true << false << 2 << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << true << false << 2 << "";
     QTest::newRow("bad timeout") << QStringList{"--announce-timeout", "soon"} << true << false << 2
                                  << "";
@@ -403,10 +404,11 @@ void TestDataloggerHost::launcherEndsOnSignal()
         output += process.readAllStandardOutput();
     }
     // The simulator's listed socket at least; the machine's serial ports may add more.
-    QVERIFY2(QRegularExpression(QStringLiteral("^host: choose a resource \\([1-9]\\d* found\\)\\n$"))
-                 .match(QString::fromUtf8(output))
-                 .hasMatch(),
-             output.constData());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^host: choose a resource \\([1-9]\\d* found\\)\\n$"))
+            .match(QString::fromUtf8(output))
+            .hasMatch(),
+        output.constData());
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(30000));
     output += process.readAllStandardOutput();
@@ -414,6 +416,23 @@ void TestDataloggerHost::launcherEndsOnSignal()
     QCOMPARE(process.exitCode(), 0);
     QVERIFY2(output.endsWith("host: no resource chosen\n"), output.constData());
     QVERIFY2(!output.contains("starting"), output.constData());
+}
+
+void TestDataloggerHost::helpWithoutADisplay()
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process.setProcessEnvironment(env);
+    process.start(qEnvironmentVariable("DATALOGGER_BIN_DIR") + "/datalogger-host",
+                  {QStringLiteral("--help")});
+    QVERIFY(process.waitForFinished(20000));
+    const QByteArray output = process.readAllStandardOutput();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    QVERIFY2(output.contains("Usage:") && output.contains("--exit-timeout"), output.constData());
 }
 
 int main(int argc, char *argv[])
