@@ -96,6 +96,9 @@ ExportDialog::ExportDialog(QWidget *parent)
     cancelButton->setAccessibleDescription(tr("停止导出并删除已写的文件"));
     progressBar->setAccessibleName(tr("导出进度"));
 
+    // Enter exports, Esc closes.
+    exportFileButton->setDefault(true);
+    dismissButton->setAutoDefault(false);
     connect(dismissButton, &QPushButton::clicked, this, &QDialog::close);
     connect(cancelButton, &QPushButton::clicked, this, &ExportDialog::reject);
 }

@@ -27,6 +27,7 @@ void MainWidget::recvExportButtonSlot()
         connect(&controller, &LoggingController::exportProgress, exportDialog,
                 &ExportDialog::showProgress);
     }
+    exportDialog->exportFileButton->setFocus();
     exportDialog->exec();
 }
 

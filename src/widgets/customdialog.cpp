@@ -30,6 +30,8 @@ CustomDialog::CustomDialog(const QString &title, QWidget *parent)
     m_closeButton = new QPushButton(tr("X"), m_titleBar);
     m_closeButton->setFixedSize(30, 30);
     m_closeButton->setAccessibleName(tr("关闭对话框"));
+    // Enter never closes a dialog by way of its title bar; Esc does.
+    m_closeButton->setAutoDefault(false);
     m_closeButton->setStyleSheet(
         QStringLiteral("QPushButton { background: transparent; border: none; color: white; }"
                        "QPushButton:hover { background: #e74c3c; }"));

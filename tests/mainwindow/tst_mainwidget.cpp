@@ -3,6 +3,7 @@
 // The scan thread runs at a tenth of its pace here. With DATALOGGER_SCREENSHOT_DIR set, the
 // window, the export dialog and the message box are saved there as pictures for looking at.
 #include <QAccessible>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -588,12 +589,11 @@ void TestMainWidget::exportThroughTheDialog()
     QTimer::singleShot(200, this, [w, &out] {
         w->exportDialog->fileNameEdit->setText(QStringLiteral("run/1"));
         w->exportDialog->exportPathLabel->setText(out.path());
-        QPushButton *exportFile = nullptr;
-        for (QPushButton *button : w->exportDialog->findChildren<QPushButton *>())
-            if (button->text() == QStringLiteral("  导出到文件  "))
-                exportFile = button;
-        QVERIFY(exportFile);
-        QTest::mouseClick(exportFile, Qt::LeftButton);
+        // Enter in the dialog as it opened exports.
+        QWidget *focused = QApplication::focusWidget();
+        QVERIFY(focused);
+        QCOMPARE(qobject_cast<QPushButton *>(focused)->text(), QStringLiteral("  导出到文件  "));
+        QTest::keyClick(focused, Qt::Key_Return);
     });
     QSignalSpy finished(controller.get(), &LoggingController::exportFinished);
     QTest::mouseClick(w->exportButton, Qt::LeftButton);
