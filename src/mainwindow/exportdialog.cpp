@@ -46,7 +46,7 @@ ExportDialog::ExportDialog(QWidget *parent)
     auto *pathRow = new QHBoxLayout;
     auto *pathLabel = new QLabel(tr("导出路径:"));
     pathLabel->setStyleSheet(labelStyle);
-    exportPathLabel = new QLabel(QDir::toNativeSeparators(dataDirectory()));
+    exportPathLabel = new QLabel;
     exportPathLabel->setStyleSheet(labelStyle);
     browseButton = new QPushButton(tr("  浏览...  "));
     pathRow->addWidget(pathLabel);
@@ -87,6 +87,7 @@ ExportDialog::ExportDialog(QWidget *parent)
     nameLabel->setBuddy(fileNameEdit);
     fileNameEdit->setAccessibleName(tr("文件名"));
     exportPathLabel->setAccessibleName(tr("导出路径"));
+    setFolder(QDir::toNativeSeparators(dataDirectory()));
     browseButton->setAccessibleName(tr("浏览导出文件夹"));
     browseButton->setAccessibleDescription(tr("选择CSV文件所在的文件夹"));
     exportFileButton->setAccessibleName(tr("导出到文件"));
@@ -101,6 +102,12 @@ ExportDialog::ExportDialog(QWidget *parent)
     dismissButton->setAutoDefault(false);
     connect(dismissButton, &QPushButton::clicked, this, &QDialog::close);
     connect(cancelButton, &QPushButton::clicked, this, &ExportDialog::reject);
+}
+
+void ExportDialog::setFolder(const QString &folder)
+{
+    exportPathLabel->setText(folder);
+    exportPathLabel->setAccessibleDescription(folder);
 }
 
 QString ExportDialog::progressText(qint64 processed, qint64 total)

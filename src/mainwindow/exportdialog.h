@@ -30,6 +30,8 @@ public:
     CustomComboBox *separatorCombo = nullptr;
     QLineEdit *fileNameEdit = nullptr;
     QLabel *exportPathLabel = nullptr;
+    // Shows the folder the files go to, to the eye and to a screen reader.
+    void setFolder(const QString &folder);
     QPushButton *browseButton = nullptr;
     QPushButton *exportFileButton = nullptr;
     QPushButton *dismissButton = nullptr;

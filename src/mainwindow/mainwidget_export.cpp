@@ -36,7 +36,7 @@ void MainWidget::recvBrowseButtonSlot()
     const QString folder = QFileDialog::getExistingDirectory(nullptr, tr("Select Directory"),
                                                              QString(), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
-        exportDialog->exportPathLabel->setText(folder);
+        exportDialog->setFolder(folder);
 }
 
 void MainWidget::recvExportFileButtonSlot()

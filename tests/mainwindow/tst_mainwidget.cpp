@@ -763,8 +763,12 @@ void TestMainWidget::everyControlHasAnAccessibleName()
     inWindow.unite(accessibleNodes(w));
 
     QMultiMap<QString, QAccessible::Role> inDialog;
+    QString folderHeard;
     QTimer::singleShot(200, this, [&] {
         inDialog = accessibleNodes(w->exportDialog);
+        // The folder the files go to, not only the word for it.
+        folderHeard = QAccessible::queryAccessibleInterface(w->exportDialog->exportPathLabel)
+                          ->text(QAccessible::Description);
         w->exportDialog->close();
     });
     QTest::mouseClick(w->exportButton, Qt::LeftButton);
@@ -829,6 +833,8 @@ void TestMainWidget::everyControlHasAnAccessibleName()
                                     : QStringLiteral("nothing"));
     }
     QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral("; "))));
+    QCOMPARE(folderHeard, w->exportDialog->exportPathLabel->text());
+    QVERIFY(!folderHeard.isEmpty());
 }
 
 // At the window's size, strip open or closed, each column of the readings table is as wide as
