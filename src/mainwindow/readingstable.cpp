@@ -88,6 +88,8 @@ void ReadingsTable::appendEmptyRow()
     for (int column = 0; column < Columns; ++column) {
         auto *cell = new QTableWidgetItem;
         cell->setTextAlignment(Qt::AlignCenter);
+        // Shown, not edited or ticked: a screen reader is offered no action on a reading.
+        cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
         setItem(row, column, cell);
     }
 }

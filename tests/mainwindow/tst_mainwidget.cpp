@@ -571,6 +571,10 @@ void TestMainWidget::scanLackingAReadingKeepsEveryRowOnItsChannel()
     QCOMPARE(w->readingsTable->item(1, 1)->text(), row102);
     QCOMPARE(w->readingsTable->item(2, 1)->text(), QString::number(103.5, 'e', 5));
     QVERIFY(w->readingsTable->item(3, 0)->text().isEmpty());
+
+    // A reading is shown, never edited.
+    w->readingsTable->editItem(w->readingsTable->item(0, 1));
+    QVERIFY(w->readingsTable->viewport()->findChildren<QLineEdit *>().isEmpty());
 }
 
 void TestMainWidget::exportThroughTheDialog()
@@ -834,6 +838,7 @@ void TestMainWidget::everyControlHasAnAccessibleName()
     }
     QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral("; "))));
     QCOMPARE(folderHeard, w->exportDialog->exportPathLabel->text());
+
     QVERIFY(!folderHeard.isEmpty());
 }
 
