@@ -57,8 +57,8 @@ ResourceDialog::ResourceDialog(const QStringList &found, QWidget *parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &ResourceDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ResourceDialog::reject);
 
-    if (!found.isEmpty())
-        list->setCurrentRow(0);
+    // Nothing is chosen for the user: the search opens no resource, so none is known to be a
+    // measuring instrument that answers.
     edit->setFocus();
 }
 

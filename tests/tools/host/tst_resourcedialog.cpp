@@ -52,7 +52,10 @@ void TestResourceDialog::searchedResourcesAreOfferedAndStartTheLogger()
     QVERIFY2(first >= 0 && second == first + 1, qPrintable(offered.join(QLatin1Char(' '))));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(dialog.resourceEdit()->text(), offered.first());
+    // None of them was asked who it is: none is chosen, and nothing can be started yet.
+    QCOMPARE(list->currentRow(), -1);
+    QCOMPARE(dialog.resourceEdit()->text(), QString());
+    QVERIFY(!dialog.startButton()->isEnabled());
 
     // Typing, then clicking the current item again, takes the item.
     list->setCurrentRow(second);
@@ -69,8 +72,9 @@ void TestResourceDialog::searchedResourcesAreOfferedAndStartTheLogger()
     QSignalSpy ended(&window, &HostWindow::loggerEnded);
     window.startLogger(dialog.resource());
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
-    QVERIFY2(window.logText().contains(QStringLiteral("\nchild: TCPIP0::localhost::5026::SOCKET\n")),
-             qPrintable(window.logText()));
+    QVERIFY2(
+        window.logText().contains(QStringLiteral("\nchild: TCPIP0::localhost::5026::SOCKET\n")),
+        qPrintable(window.logText()));
 }
 
 void TestResourceDialog::typedResourceIsTaken()
