@@ -3,8 +3,10 @@
 #include "mainwidget.h"
 
 #include <QPushButton>
+#include <QTime>
 #include <QTreeWidget>
 
+#include "cdevicevisa.h"
 #include "rig.h"
 #include "widgets/loadingview.h"
 
@@ -68,7 +70,17 @@ void MainWidget::linkMeasureDevice()
     }
     if (busyOverlay && busyOverlay->isVisible())
         busyOverlay->stopLoading();
-    if (linkLostOverlay->isVisible())
+    // Which instrument, where, and why; a retry that failed says so with its time.
+    const Rig &rig = controller.instruments();
+    QString detail =
+        tr("测量仪器 %1 无响应：%2")
+            .arg(rig.measureResource(), controller.instruments().measureSession().lastErrorText());
+    if (linkLostOverlay->isVisible()) {
+        detail +=
+            QLatin1Char('\n') +
+            tr("%1 恢复通信失败").arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
         linkLostOverlay->stopLoading();
+    }
+    linkLostOverlay->setDetailText(detail);
     linkLostOverlay->startLoading();
 }

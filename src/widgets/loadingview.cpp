@@ -102,6 +102,17 @@ void LoadingView::stopLoading()
     }
 }
 
+void LoadingView::setDetailText(const QString &text)
+{
+    if (m_mode != ConfirmMode)
+        return;
+    const QString message = tr("应用程序将在恢复通信时与仪器同步。");
+    m_messageLabel->setText(text.isEmpty() ? message : message + QLatin1Char('\n') + text);
+    m_resumeButton->setAccessibleDescription(m_messageLabel->text());
+    m_messageLabel->adjustSize();
+    relayoutOverlay();
+}
+
 void LoadingView::setLoadingText(const QString &text)
 {
     m_textLabel->setText(text);

@@ -26,6 +26,8 @@ public:
     void startLoading();
     void stopLoading();
     void setLoadingText(const QString &text);
+    // Confirm mode: what is known about the lost link, below the fixed message.
+    void setDetailText(const QString &text);
 
     int mode() const { return m_mode; }
     bool isSpinning() const { return m_spinning; }

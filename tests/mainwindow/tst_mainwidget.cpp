@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
 #include "exportdialog.h"
@@ -645,12 +646,21 @@ void TestMainWidget::lostInstrumentOverlayRetries()
         if (button->text() == QStringLiteral("恢复"))
             resume = button;
     QVERIFY(resume);
+    // The overlay names the instrument, where it was looked for and why it failed.
+    const QString said = w->linkLostOverlay->messageLabel()->text();
+    QVERIFY2(said.contains(QStringLiteral("测量仪器 TCPIP0::127.0.0.1::1::SOCKET 无响应：")) &&
+                 said.contains(rig->measureSession().lastErrorText()) &&
+                 !rig->measureSession().lastErrorText().isEmpty(),
+             qPrintable(said));
+    QVERIFY(!said.contains(QStringLiteral("恢复通信失败")));
 
-    // Still unreachable: the overlay stays, ready for another try.
+    // Still unreachable: the overlay stays, ready for another try, and says the try failed.
     QTest::mouseClick(resume, Qt::LeftButton);
     QVERIFY(w->linkLostOverlay->isVisible());
     QTRY_VERIFY(resume->isVisible());
     QVERIFY(!w->tabWidget);
+    QVERIFY(w->linkLostOverlay->messageLabel()->text().contains(QStringLiteral("恢复通信失败")));
+    QCOMPARE(resume->accessibleDescription(), w->linkLostOverlay->messageLabel()->text());
 
     rig->setMeasureResource(sim.measureResource());
     QTest::mouseClick(resume, Qt::LeftButton);

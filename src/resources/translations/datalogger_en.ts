@@ -441,6 +441,14 @@
         <source>已连接 %1（%2），其模块列在下方</source>
         <translation>Connected to %1 (%2); its modules are listed below</translation>
     </message>
+    <message>
+        <source>测量仪器 %1 无响应：%2</source>
+        <translation>The measuring instrument %1 does not answer: %2</translation>
+    </message>
+    <message>
+        <source>%1 恢复通信失败</source>
+        <translation>%1 the instrument still does not answer</translation>
+    </message>
 </context>
 <context>
     <name>MqttSettings</name>
