@@ -552,7 +552,7 @@ void TestLivePublisher::clockSetBackLosesNothing()
         }
         return true;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(placeIsBefore(firstBehind), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(placeIsBefore(firstBehind), 20000);
     broker.thaw();
     // On past the newest time sent before the step.
     storeScans(40);
