@@ -388,14 +388,19 @@ void LoggingController::onScanEnded()
     emit runEnded();
 }
 
+QString LoggingController::recordTimeText(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(RecordTimeFormat);
+}
+
 QString LoggingController::recordStartTime() const
 {
-    return QDateTime::fromMSecsSinceEpoch(startMs).toString(RecordTimeFormat);
+    return recordTimeText(startMs);
 }
 
 QString LoggingController::recordEndTime() const
 {
-    return QDateTime::fromMSecsSinceEpoch(endMs).toString(RecordTimeFormat);
+    return recordTimeText(endMs);
 }
 
 QString LoggingController::instrumentName(int instrument) const

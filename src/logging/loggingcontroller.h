@@ -51,6 +51,8 @@ public:
     };
     // The record's start and end stamps, as the CSV header shows them.
     static const QString RecordTimeFormat;
+    // An instant as the CSV header shows it: local time in RecordTimeFormat.
+    static QString recordTimeText(qint64 ms);
     // Kinds of a message for the user.
     static constexpr int ErrorMessage = 1;
     static constexpr int InformationMessage = 2;

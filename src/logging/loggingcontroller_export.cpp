@@ -65,10 +65,8 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
     header.insert(QStringLiteral("instrumentModel"), rig.identityField(1));
     header.insert(QStringLiteral("instrumentNum"), serial);
     header.insert(QStringLiteral("instrumentVer"), rig.identityField(3));
-    header.insert(QStringLiteral("startTime"),
-                  QDateTime::fromMSecsSinceEpoch(start).toString(RecordTimeFormat));
-    header.insert(QStringLiteral("endTime"),
-                  QDateTime::fromMSecsSinceEpoch(end).toString(RecordTimeFormat));
+    header.insert(QStringLiteral("startTime"), recordTimeText(start));
+    header.insert(QStringLiteral("endTime"), recordTimeText(end));
 
     exportResultReceived = false;
     exportThread =

@@ -71,10 +71,9 @@ void MainWidget::linkMeasureDevice()
     if (busyOverlay && busyOverlay->isVisible())
         busyOverlay->stopLoading();
     // Which instrument, where, and why; a retry that failed says so with its time.
-    const Rig &rig = controller.instruments();
-    QString detail =
-        tr("测量仪器 %1 无响应：%2")
-            .arg(rig.measureResource(), controller.instruments().measureSession().lastErrorText());
+    Rig &rig = controller.instruments();
+    QString detail = tr("测量仪器 %1 无响应：%2")
+                         .arg(rig.measureResource(), rig.measureSession().lastErrorText());
     if (linkLostOverlay->isVisible()) {
         detail +=
             QLatin1Char('\n') +

@@ -117,10 +117,10 @@ void MainWidget::holdSetUp(bool held)
             control->setAccessibleDescription(texts.second);
         }
     }
-    for (QWidget *control :
-         {static_cast<QWidget *>(channelTree), static_cast<QWidget *>(setupButton)})
-        if (control)
-            control->setEnabled(!held);
+    if (channelTree)
+        channelTree->setEnabled(!held);
+    if (setupButton)
+        setupButton->setEnabled(!held);
 }
 
 void MainWidget::showRunStarting()

@@ -88,7 +88,7 @@ void ReadingsTable::appendEmptyRow()
     for (int column = 0; column < Columns; ++column) {
         auto *cell = new QTableWidgetItem;
         cell->setTextAlignment(Qt::AlignCenter);
-        // Shown, not edited or ticked: a screen reader is offered no action on a reading.
+        // A reading is shown, never edited or ticked.
         cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
         setItem(row, column, cell);
     }

@@ -113,6 +113,9 @@ private:
     // The id in the current file of the curve the store knows as curveId, found (or
     // registered) by its name on first use; -1 on failure.
     int currentFileIdOf(int curveId);
+    // The store's id of name, which has fileCurveId in the current file: a known name keeps
+    // its id; a new one takes fileCurveId unless another curve of the store holds it.
+    int storeIdOf(const QString &name, int fileCurveId);
     bool ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId);
     bool writeCurrentMetadata();
     // The changed curves' metadata rows, inside a transaction the caller holds.

@@ -63,12 +63,7 @@ bool CurveDataDB::loadMetadata(const QString &path)
             while (query.next()) {
                 // A name the store knows keeps its id, whatever id this file gives it.
                 const int fileId = query.value(0).toInt();
-                const QString name = query.value(1).toString();
-                int id = curveNames.key(name, -1);
-                if (id < 0) {
-                    id = curveNames.contains(fileId) ? curveNames.lastKey() + 1 : fileId;
-                    curveNames.insert(id, name);
-                }
+                const int id = storeIdOf(query.value(1).toString(), fileId);
                 if (path == currentPath)
                     currentFileIds.insert(id, fileId);
             }

@@ -119,16 +119,18 @@ int CurveDataDB::registerCurve(const QString &name)
     int fileId = -1;
     if (!curveIdInFile(*currentConnection, name, &fileId))
         return -1;
-    // A name the store knows keeps its id; a new one takes its id in today's file, unless
-    // another curve of the store holds that id already.
+    const int id = storeIdOf(name, fileId);
+    currentFileIds.insert(id, fileId);
+    return id;
+}
+
+int CurveDataDB::storeIdOf(const QString &name, int fileCurveId)
+{
     int id = curveNames.key(name, -1);
     if (id < 0) {
-        id = fileId;
-        if (curveNames.contains(id))
-            id = curveNames.lastKey() + 1;
+        id = curveNames.contains(fileCurveId) ? curveNames.lastKey() + 1 : fileCurveId;
         curveNames.insert(id, name);
     }
-    currentFileIds.insert(id, fileId);
     return id;
 }
 
