@@ -8,7 +8,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5sql5-sqlite libqwt-qt5-dev
     sqlite3 xvfb xauth x11-utils fonts-wqy-microhei socat procps
     xdotool imagemagick dbus at-spi2-core
-    libmosquitto-dev mosquitto mosquitto-clients
+    libmosquitto-dev mosquitto mosquitto-clients libxcb1-dev
     dpkg-dev file faketime
 )
 

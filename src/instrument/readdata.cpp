@@ -126,8 +126,8 @@ void ReadData::endRun()
 
 void ReadData::run()
 {
-    silentSince[MeasureInstrument] = QDateTime();
-    silentSince[SwitchMainFrame] = QDateTime();
+    // An instrument that went silent in an earlier run stays silent until it answers: its
+    // first answer in this run is reported like any other return.
     pauseUnlessStopped(1000);
     // A stop that arrived during the initial wait must not be overwritten by raising the flag.
     running = !stopRequested;

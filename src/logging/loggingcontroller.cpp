@@ -19,6 +19,8 @@ const QString noticeTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 // Longest single wait of the elapsed-time timer; the limit itself may be far longer.
 constexpr qint64 ElapsedStepMs = 3600 * 1000;
 constexpr int ThreadStopWaitMs = 3000;
+// The scan thread's wait before its first scan.
+constexpr qint64 FirstScanDelayMs = 1000;
 // The channel in progress may take a reply timeout and a re-synchronisation; the host waits
 // 15 s for the logger to end after "exit".
 constexpr int ScanStopWaitMs = 12000;
@@ -309,7 +311,9 @@ void LoggingController::beginScanning()
     startMs = QDateTime::currentMSecsSinceEpoch();
     endNoticeText.clear();
     storeFailureShown = false;
-    silentInstruments.clear();
+    scansDone = 0;
+    lastScanEndMs = -1;
+    runClock.start();
     emit scanStarted();
     if (livePublisher)
         livePublisher->startRecording(curveStore.get(), scan->channels());
@@ -329,6 +333,9 @@ void LoggingController::onElapsedTick()
 
 void LoggingController::onReadings(const QList<MeasurementData> &readings)
 {
+    ++scansDone;
+    if (runClock.isValid())
+        lastScanEndMs = runClock.elapsed();
     StoredRows stored;
     int notStored = 0;
     for (const MeasurementData &data : readings) {
@@ -403,15 +410,35 @@ QString LoggingController::recordEndTime() const
     return recordTimeText(endMs);
 }
 
-QString LoggingController::instrumentName(int instrument) const
+QString LoggingController::instrumentName(int instrument)
 {
     return instrument == ReadData::SwitchMainFrame ? tr("开关主机") : tr("测量仪器");
+}
+
+LoggingController::RunProgress LoggingController::runProgress() const
+{
+    RunProgress progress;
+    progress.scansDone = scansDone;
+    progress.scansPlanned = stopMode == StopMode::ScanCount ? scanCount : 0;
+    if (!logging || !runClock.isValid())
+        return progress;
+    progress.elapsedMs = runClock.elapsed();
+    const int interval = scan->intervalMs;
+    if (interval > 0) {
+        // The thread waits a second before its first scan, and 2 x 20 ms after each scan
+        // before the interval.
+        const qint64 nextStart =
+            lastScanEndMs < 0 ? FirstScanDelayMs + interval : lastScanEndMs + 40 + interval;
+        if (nextStart > progress.elapsedMs)
+            progress.nextScanInMs = nextStart - progress.elapsedMs;
+    }
+    return progress;
 }
 
 QString LoggingController::runningText() const
 {
     QString text = tr("数据记录正在运行..");
-    for (auto it = silentInstruments.cbegin(); it != silentInstruments.cend(); ++it)
+    for (auto it = silentSince.cbegin(); it != silentSince.cend(); ++it)
         text += tr("（%1自 %2 起无响应）")
                     .arg(instrumentName(it.key()), it.value().toString(noticeTimeFormat));
     return text;
@@ -420,9 +447,10 @@ QString LoggingController::runningText() const
 // While logging, the bottom bar says which instrument does not answer and since when.
 void LoggingController::onInstrumentState(int instrument, bool answering, const QDateTime &since)
 {
-    silentInstruments.remove(instrument);
+    silentSince.remove(instrument);
     if (!answering)
-        silentInstruments.insert(instrument, since);
+        silentSince.insert(instrument, since);
+    emit instrumentStatesChanged();
     if (logging)
         emit runningTextChanged(runningText());
 }
@@ -432,5 +460,9 @@ void LoggingController::onInstrumentLost(int instrument, const QDateTime &since)
     endNoticeText = tr("%1自 %2 起无响应，记录已停止")
                         .arg(instrumentName(instrument), since.toString(noticeTimeFormat));
     qCritical().noquote() << endNoticeText;
+    if (!silentSince.contains(instrument)) {
+        silentSince.insert(instrument, since);
+        emit instrumentStatesChanged();
+    }
     emit message(endNoticeText, ErrorMessage);
 }

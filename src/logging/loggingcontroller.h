@@ -114,6 +114,24 @@ public:
     QString endNotice() const { return endNoticeText; }
     QString runningText() const;
 
+    // Where a run stands, for the bottom bar. Times are measured on the monotonic clock: a
+    // wall clock set back or forward does not change them.
+    struct RunProgress
+    {
+        int scansDone = 0;
+        // The scans a counted run makes; 0 for a run stopped by time or by the button.
+        int scansPlanned = 0;
+        qint64 elapsedMs = 0;
+        // Until the next scan starts; -1 without an interval or while a scan is under way.
+        qint64 nextScanInMs = -1;
+    };
+    RunProgress runProgress() const;
+
+    // The instruments that stopped answering, with the time each stopped. An instrument stays
+    // here after its run has ended, until the scan thread hears it again.
+    QMap<int, QDateTime> silentInstruments() const { return silentSince; }
+    static QString instrumentName(int instrument);
+
     // Publishes the recordings live when settings say so; a configuration error is said to
     // the user and logging goes on without publishing. A recording an earlier process left
     // resumes its delivery from where it stopped.
@@ -141,6 +159,8 @@ signals:
     // The readings of one scan that were stored, with the table row each belongs in.
     void scanStored(const StoredRows &rows);
     void runningTextChanged(const QString &text);
+    // silentInstruments() changed.
+    void instrumentStatesChanged();
     // Rows of the running export written out of total (-1: not known), from the export thread.
     void exportProgress(qint64 processed, qint64 total);
     void exportFinished(ExportResult result, const QStringList &files);
@@ -160,7 +180,6 @@ private:
     void onElapsedTick();
     void onInstrumentState(int instrument, bool answering, const QDateTime &since);
     void onInstrumentLost(int instrument, const QDateTime &since);
-    QString instrumentName(int instrument) const;
     CurveDataDB *storeToExport();
     void openStrandedRecording();
     void onExportFinished(ExportResult result, const QStringList &files);
@@ -200,7 +219,11 @@ private:
     qint64 elapsedLimitMs = 0;
     QString endNoticeText;
     bool storeFailureShown = false;
-    QMap<int, QDateTime> silentInstruments;
+    QMap<int, QDateTime> silentSince;
+    // The run's progress: scans handed over, time since the start, end of the latest scan.
+    int scansDone = 0;
+    QElapsedTimer runClock;
+    qint64 lastScanEndMs = -1;
 
     QPointer<CsvExportFromDBThread> exportThread;
     bool exportResultReceived = false;

@@ -6,7 +6,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSpacerItem>
@@ -27,6 +29,7 @@
 #include "widgets/customsidebutton.h"
 #include "widgets/imagebutton.h"
 #include "widgets/loadingview.h"
+#include "widgets/messagehistory.h"
 #include "widgets/sidebar.h"
 #include "widgets/timepicker.h"
 
@@ -35,6 +38,7 @@ MainWidget::MainWidget(LoggingController &controller, QWidget *parent)
     , controller(controller)
 {
     messageDialog = CustomMessageDialog::sharedMessageDialog();
+    messageHistory = new MessageHistory(this);
     busyOverlay = new LoadingView(0, this);
     busyOverlay->startLoading();
     // Messages also reach a window still waiting for its measuring instrument.
@@ -57,6 +61,20 @@ MainWidget::~MainWidget()
 {
     // The plot is not redrawn for a run that ends while the window goes away.
     closing = true;
+}
+
+void MainWidget::keyPressEvent(QKeyEvent *event)
+{
+    // A button of the window ignores Enter (only a dialog's default button takes it) and the
+    // key comes here.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto *button = qobject_cast<QAbstractButton *>(focusWidget());
+        if (button && button->isEnabled() && isAncestorOf(button)) {
+            button->animateClick();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 // The pages need an answering measuring instrument; they are built once, at construction or
@@ -152,6 +170,16 @@ void MainWidget::buildBottomBar()
     runningLabel->setMinimumHeight(40);
     runningLabel->hide();
 
+    // Where the run stands; inserted after runningLabel while logging.
+    runProgressLabel = new QLabel(bottomBar);
+    runProgressLabel->setMinimumHeight(40);
+    runProgressLabel->setStyleSheet(QStringLiteral("color:#D3D3D3;padding-left:12px;"));
+    runProgressLabel->setAccessibleName(tr("记录进度"));
+    runProgressLabel->hide();
+    runProgressTimer = new QTimer(this);
+    runProgressTimer->setInterval(1000);
+    connect(runProgressTimer, &QTimer::timeout, this, &MainWidget::showRunProgress);
+
     bottomLayout->addItem(new QSpacerItem(20, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
 
     // The live publisher's state; shown only while readings are published.
@@ -159,6 +187,18 @@ void MainWidget::buildBottomBar()
     publishLabel->setStyleSheet(QStringLiteral("color:#D3D3D3;padding-right:12px;"));
     publishLabel->setVisible(!controller.publishStatus().isEmpty());
     bottomLayout->addWidget(publishLabel);
+
+    // Without a parent until the layout adopts it: the Tab order follows the bar's order.
+    historyButton = new QPushButton;
+    historyButton->setObjectName(QStringLiteral("historyButton"));
+    historyButton->setMinimumHeight(40);
+    historyButton->setFlat(true);
+    historyButton->setStyleSheet(QStringLiteral(
+        "QPushButton#historyButton { color:#D3D3D3; border:none; padding:0 12px; }"
+        "QPushButton#historyButton[unseen=\"true\"] { color:rgb(255, 170, 60); font-weight:bold; }"
+        "QPushButton#historyButton:focus { border:2px solid rgb(255, 190, 60); }"));
+    showHistoryCount();
+    bottomLayout->addWidget(historyButton);
 
     exportButton =
         new ImageButton(QIcon(QStringLiteral(":/image/derive.png")), tr("导出"), QIcon());
@@ -202,6 +242,10 @@ void MainWidget::connectSignals()
             &MainWidget::refreshCurveSeriesDataSlot);
     connect(&controller, &LoggingController::runEnded, this, &MainWidget::recvReadDataSlot);
     connect(&controller, &LoggingController::runningTextChanged, runningLabel, &QLabel::setText);
+    connect(&controller, &LoggingController::instrumentStatesChanged, this,
+            &MainWidget::showInstrumentStates);
+    connect(messageHistory, &MessageHistory::changed, this, &MainWidget::showHistoryCount);
+    connect(historyButton, &QAbstractButton::clicked, this, &MainWidget::openMessageHistory);
     connect(&controller, &LoggingController::publishStatusChanged, this,
             &MainWidget::showPublishStatus);
     connect(&controller, &LoggingController::exportFinished, this, &MainWidget::onExportFinished);

@@ -15,9 +15,12 @@ class CustomMessageDialog;
 class ExportDialog;
 class ImageButton;
 class LoadingView;
+class MessageHistory;
+class MessageHistoryDialog;
 class QHBoxLayout;
 class QLabel;
 class QTabWidget;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPushButton;
@@ -33,6 +36,10 @@ public:
     // Shows and drives controller, which outlives the window.
     explicit MainWidget(LoggingController &controller, QWidget *parent = nullptr);
     ~MainWidget() override;
+
+protected:
+    // Enter acts on the focused button as Space does.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private slots:
     void recvLoadBtnSlot();
@@ -85,10 +92,20 @@ private:
     {
         NotConnected,
         Searching,
-        Connected
+        Connected,
+        // Connected, but it stopped answering.
+        Silent
     };
     void showSwitchLink(SwitchLink link);
     void showPublishStatus(const QString &text);
+    // The bottom bar while logging: scans done (of how many), time running, time to the next
+    // scan; each second.
+    void showRunProgress();
+    // The channel page names each instrument that does not answer, until it answers again.
+    void showInstrumentStates();
+    // The history button: how many warnings and errors have not been looked at.
+    void showHistoryCount();
+    void openMessageHistory();
 
     // Export dialog
     void onExportFinished(ExportResult result, const QStringList &files);
@@ -112,6 +129,12 @@ private:
     ImageButton *startButton = nullptr;
     ImageButton *exportButton = nullptr;
     QLabel *runningLabel = nullptr;
+    QLabel *runProgressLabel = nullptr;
+    QTimer *runProgressTimer = nullptr;
+    QLabel *instrumentStateLabel = nullptr;
+    MessageHistory *messageHistory = nullptr;
+    MessageHistoryDialog *historyDialog = nullptr;
+    QPushButton *historyButton = nullptr;
     QLabel *publishLabel = nullptr;
     ExportDialog *exportDialog = nullptr;
     TrendPlot *trendPlot = nullptr;

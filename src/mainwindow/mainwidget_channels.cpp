@@ -14,6 +14,9 @@ const char channelTreeStyle[] =
     "QTreeWidget::item:selected { background: rgb(60, 120, 216); color: white; }"
     "QTreeWidget::item:hover { background: rgba(70, 70, 70, 150);"
     " border-top: 1px solid rgb(19, 196, 255); border-bottom: 1px solid rgb(19, 196, 255); }"
+    // Where the keyboard is: the tree, and its current item.
+    "QTreeWidget:focus { border: 2px solid rgb(255, 190, 60); }"
+    "QTreeWidget::item:focus { border: 1px solid rgb(255, 190, 60); }"
     "QTreeWidget QLabel { background: transparent; color: white; border: 1px solid rgb(60, 60, 60);"
     " border-radius: 3px; padding: 2px; margin-top: 1px; margin-bottom: 1px; height: 21px; }";
 } // namespace
@@ -27,6 +30,15 @@ void MainWidget::buildChannelPage()
     setupButton->setFlat(true);
     showSwitchLink(SwitchLink::NotConnected);
     layout->addWidget(setupButton);
+
+    instrumentStateLabel = new QLabel;
+    instrumentStateLabel->setObjectName(QStringLiteral("instrumentStateLabel"));
+    instrumentStateLabel->setWordWrap(true);
+    instrumentStateLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    instrumentStateLabel->setStyleSheet(
+        QStringLiteral("color:rgb(255, 110, 90);padding:4px;font-weight:bold;"));
+    instrumentStateLabel->hide();
+    layout->addWidget(instrumentStateLabel);
 
     channelTree = new QTreeWidget;
     channelTree->setColumnCount(2);

@@ -10,10 +10,6 @@
 #include "widgets/customcombobox.h"
 #include "widgets/custommessagedialog.h"
 
-namespace {
-constexpr int MessageMs = 3000;
-} // namespace
-
 void MainWidget::recvExportButtonSlot()
 {
     if (!exportDialog) {
@@ -50,7 +46,7 @@ void MainWidget::recvExportFileButtonSlot()
         name = QStringLiteral("顺序对齐曲线数据");
     if (controller.exportRecording(exportDialog->exportPathLabel->text(), name, separator) ==
         LoggingController::ExportStart::NoRecording) {
-        messageDialog->showMessage(tr("没有相关轨迹数据"), 2, MessageMs);
+        showMessage(tr("没有相关轨迹数据"), CustomMessageDialog::Information);
         return;
     }
     // The dialog shows the progress and closes when the export has ended.
@@ -62,33 +58,38 @@ void MainWidget::onExportFinished(ExportResult result, const QStringList &files)
     if (exportDialog)
         exportDialog->endExport();
     QString message;
+    // A failed export is an error: it stays on screen until it is dismissed.
+    int kind = CustomMessageDialog::Error;
     switch (result) {
     case ExportResult::Success:
         message = tr("导出成功%1").arg(files.join(QStringLiteral("; ")));
+        kind = CustomMessageDialog::Information;
         break;
     case ExportResult::FileError:
         message = tr("CSV文件无法打开（可能被占用）");
         break;
     case ExportResult::NoData:
         message = tr("没有可以保存的数据");
+        kind = CustomMessageDialog::Information;
         break;
     case ExportResult::DatabaseError:
         message = tr("数据库读取失败，请检查数据文件");
         break;
     case ExportResult::Cancelled:
         message = tr("导出已取消");
+        kind = CustomMessageDialog::Information;
         break;
     case ExportResult::WriteError:
         message = tr("导出失败");
         break;
     }
     if (!message.isEmpty())
-        messageDialog->showMessage(message, 2, MessageMs);
+        showMessage(message, kind);
 }
 
 void MainWidget::onExportInterrupted()
 {
     if (exportDialog)
         exportDialog->endExport();
-    messageDialog->showMessage(tr("导出异常中断"), 2, MessageMs);
+    showMessage(tr("导出异常中断"), CustomMessageDialog::Error);
 }

@@ -2,11 +2,13 @@
 // switch main frame found by the resource search.
 #include "mainwidget.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTime>
 #include <QTreeWidget>
 
 #include "cdevicevisa.h"
+#include "readdata.h"
 #include "rig.h"
 #include "widgets/loadingview.h"
 
@@ -49,6 +51,12 @@ void MainWidget::showSwitchLink(SwitchLink link)
         // The search holds the window's thread: show the text before it starts.
         setupButton->repaint();
         break;
+    case SwitchLink::Silent:
+        setupButton->setText(tr("开关主机无响应：%1").arg(frame));
+        setupButton->setAccessibleName(tr("开关主机无响应：%1").arg(frame));
+        setupButton->setAccessibleDescription(
+            tr("%1（%2）不应答，恢复应答后继续").arg(frame, rig.switchResource()));
+        break;
     case SwitchLink::Connected:
         setupButton->setText(tr("设备连接成功：%1").arg(frame));
         setupButton->setAccessibleName(tr("开关主机已连接：%1").arg(frame));
@@ -56,6 +64,32 @@ void MainWidget::showSwitchLink(SwitchLink link)
             tr("已连接 %1（%2），其模块列在下方").arg(frame, rig.switchResource()));
         break;
     }
+}
+
+void MainWidget::showInstrumentStates()
+{
+    if (!instrumentStateLabel)
+        return;
+    const Rig &rig = controller.instruments();
+    const QMap<int, QDateTime> silent = controller.silentInstruments();
+    QStringList lines;
+    for (auto it = silent.cbegin(); it != silent.cend(); ++it) {
+        const QString where = it.key() == ReadData::SwitchMainFrame
+                                  ? QStringLiteral("%1 %2 %3")
+                                        .arg(rig.identityField(1), rig.identityField(2),
+                                             rig.switchResource())
+                                        .simplified()
+                                  : rig.measureResource();
+        lines << tr("%1 %2 自 %3 起无响应")
+                     .arg(LoggingController::instrumentName(it.key()), where,
+                          it.value().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    }
+    instrumentStateLabel->setText(lines.join(QLatin1Char('\n')));
+    instrumentStateLabel->setAccessibleName(lines.join(tr("；")));
+    instrumentStateLabel->setVisible(!lines.isEmpty());
+    if (controller.switchConnected())
+        showSwitchLink(silent.contains(ReadData::SwitchMainFrame) ? SwitchLink::Silent
+                                                                  : SwitchLink::Connected);
 }
 
 // Without an answering measuring instrument the window offers to try again.

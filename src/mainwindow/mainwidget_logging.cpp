@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "curveseriesdata.h"
@@ -17,15 +19,53 @@
 #include "widgets/custommessagedialog.h"
 #include "widgets/imagebutton.h"
 #include "widgets/loadingview.h"
+#include "widgets/messagehistory.h"
 #include "widgets/timepicker.h"
 
 namespace {
 constexpr int MessageMs = 3000;
+
+QString durationText(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
 } // namespace
 
+// Every message is kept in the history; information closes itself, a warning or an error
+// stays until it is dismissed.
 void MainWidget::showMessage(const QString &text, int kind)
 {
-    messageDialog->showMessage(text, kind, MessageMs);
+    messageHistory->add(kind, text);
+    messageDialog->showMessage(text, kind,
+                               kind == CustomMessageDialog::Information ? MessageMs : 0);
+}
+
+void MainWidget::showHistoryCount()
+{
+    if (!historyButton)
+        return;
+    const int unseen = messageHistory->unseenCount();
+    historyButton->setText(unseen > 0 ? tr("消息记录 (%1)").arg(unseen) : tr("消息记录"));
+    historyButton->setAccessibleName(unseen > 0 ? tr("消息记录，%1 条未查看的警告或错误").arg(unseen)
+                                                : tr("消息记录"));
+    historyButton->setAccessibleDescription(tr("打开本次运行的全部消息及其时间"));
+    historyButton->setProperty("unseen", unseen > 0);
+    // The style sheet's property selector is matched again only on a new polish.
+    historyButton->style()->unpolish(historyButton);
+    historyButton->style()->polish(historyButton);
+}
+
+void MainWidget::openMessageHistory()
+{
+    if (!historyDialog)
+        historyDialog = new MessageHistoryDialog(*messageHistory, this);
+    historyDialog->show();
+    historyDialog->raise();
+    historyDialog->activateWindow();
 }
 
 void MainWidget::recvSpeedSlot(bool isChecked)
@@ -129,14 +169,37 @@ void MainWidget::showRunStarting()
     showStartButton(true);
     exportButton->setEnabled(false);
     bottomLayout->insertWidget(1, runningLabel, 0);
-    runningLabel->setText(tr("数据记录正在运行.."));
+    runningLabel->setText(controller.runningText());
     runningLabel->show();
+    bottomLayout->insertWidget(2, runProgressLabel, 0);
+    runProgressLabel->clear();
+    runProgressLabel->show();
     busyOverlay->startLoading();
+}
+
+void MainWidget::showRunProgress()
+{
+    if (!controller.isLogging())
+        return;
+    const LoggingController::RunProgress progress = controller.runProgress();
+    QStringList parts;
+    parts << (progress.scansPlanned > 0
+                  ? tr("已扫描 %1/%2 次").arg(progress.scansDone).arg(progress.scansPlanned)
+                  : tr("已扫描 %1 次").arg(progress.scansDone));
+    parts << tr("已运行 %1").arg(durationText(progress.elapsedMs));
+    if (progress.nextScanInMs >= 0)
+        // Rounded up: "0" would say the scan is under way.
+        parts << tr("距下次扫描 %1").arg(durationText(progress.nextScanInMs + 999));
+    const QString text = parts.join(tr("，"));
+    runProgressLabel->setText(text);
+    runProgressLabel->setAccessibleDescription(text);
 }
 
 void MainWidget::showScanStarted()
 {
     readingsTable->showChannels(controller.curves().keys());
+    showRunProgress();
+    runProgressTimer->start();
     busyOverlay->stopLoading();
 }
 
@@ -147,6 +210,8 @@ void MainWidget::showIdle()
     holdSetUp(false);
     showStartButton(false);
     exportButton->setEnabled(true);
+    runProgressTimer->stop();
+    runProgressLabel->hide();
     if (controller.endNotice().isEmpty()) {
         runningLabel->hide();
     } else {
@@ -169,6 +234,8 @@ void MainWidget::refreshCurveSeriesDataSlot(const LoggingController::StoredRows 
             readingsTable->showReading(row.first, row.second, *curve);
     if (trendPlot)
         trendPlot->refresh();
+    // The count and the time to the next scan change now, not at the next second.
+    showRunProgress();
 }
 
 void MainWidget::recvReadDataSlot()

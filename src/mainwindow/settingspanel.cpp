@@ -1,5 +1,7 @@
 #include "settingspanel.h"
 
+#include <QApplication>
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -23,6 +25,13 @@ SettingsPanel::SettingsPanel(QWidget *parent)
     : QScrollArea(parent)
 {
     setWidgetResizable(true);
+    // Not a Tab stop of its own; the control the keyboard reaches is scrolled into view, from
+    // whichever side it came.
+    setFocusPolicy(Qt::NoFocus);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (now && widget() && widget()->isAncestorOf(now))
+            ensureWidgetVisible(now);
+    });
     auto *settingsPage = new QWidget(this);
     settingsPage->setStyleSheet(QStringLiteral("background:rgb(63,63,63);"));
     auto *pageLayout = new QVBoxLayout(settingsPage);

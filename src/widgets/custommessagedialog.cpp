@@ -115,7 +115,7 @@ CustomMessageDialog::CustomMessageDialog(QWidget *parent)
     m_closeButton->setStyleSheet(QLatin1String(kGround));
     m_closeButton->setFixedSize(25, 20);
     m_closeButton->setAccessibleName(tr("关闭消息"));
-    connect(m_closeButton, &QPushButton::clicked, this, &CustomMessageDialog::close);
+    connect(m_closeButton, &QPushButton::clicked, this, &CustomMessageDialog::dismiss);
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(10, 1, 1, 5);
@@ -128,10 +128,44 @@ CustomMessageDialog::CustomMessageDialog(QWidget *parent)
     // gets its full time instead of being closed by the earlier message's deadline.
     m_autoClose = new QTimer(this);
     m_autoClose->setSingleShot(true);
-    connect(m_autoClose, &QTimer::timeout, this, &CustomMessageDialog::close);
+    connect(m_autoClose, &QTimer::timeout, this, &CustomMessageDialog::onAutoClose);
 }
 
 void CustomMessageDialog::showMessage(const QString &text, int type, int autoCloseMs)
+{
+    display(text, type);
+    m_autoClose->stop();
+    if (autoCloseMs > 0) {
+        m_autoClose->setTimerType(autoCloseMs >= 2000 ? Qt::CoarseTimer : Qt::PreciseTimer);
+        m_autoClose->start(autoCloseMs);
+    } else {
+        pinned = {text, type};
+    }
+    show();
+}
+
+void CustomMessageDialog::onAutoClose()
+{
+    if (pinned.text.isEmpty()) {
+        close();
+        return;
+    }
+    display(pinned.text, pinned.type);
+}
+
+void CustomMessageDialog::dismiss()
+{
+    m_autoClose->stop();
+    close();
+}
+
+void CustomMessageDialog::hideEvent(QHideEvent *event)
+{
+    pinned = {};
+    QDialog::hideEvent(event);
+}
+
+void CustomMessageDialog::display(const QString &text, int type)
 {
     m_textLabel->setText(text);
     QStyle::StandardPixmap icon = QStyle::SP_MessageBoxCritical;
@@ -152,13 +186,8 @@ void CustomMessageDialog::showMessage(const QString &text, int type, int autoClo
     }
     m_iconLabel->setPixmap(style()->standardIcon(icon).pixmap(25, 25));
     fitToText();
-
-    m_autoClose->stop();
-    if (autoCloseMs > 0) {
-        m_autoClose->setTimerType(autoCloseMs >= 2000 ? Qt::CoarseTimer : Qt::PreciseTimer);
-        m_autoClose->start(autoCloseMs);
-    }
-    show();
+    // A screen reader reads the message from the dialog's name.
+    setAccessibleName(tr("%1：%2").arg(windowTitle(), text));
 }
 
 void CustomMessageDialog::fitToText()

@@ -26,8 +26,12 @@ public:
     static CustomMessageDialog *sharedMessageDialog();
 
     // type: 0 warning, 1 error, 2 information (others: error icon, title kept);
-    // autoCloseMs > 0 closes the dialog that long after the latest message.
+    // autoCloseMs > 0 closes the dialog that long after the latest message. A message without
+    // an auto-close time stays until it is dismissed: a closing message shown over it gives
+    // way to it again when its time is up.
     void showMessage(const QString &text, int type, int autoCloseMs);
+    // The message that stays until dismissed; empty when there is none.
+    QString pinnedText() const { return pinned.text; }
 
     QString text() const;
     QPixmap iconPixmap() const;
@@ -38,9 +42,22 @@ public:
     static constexpr int kBaseWidth = 200;
     static constexpr int kBaseHeight = 50;
 
+protected:
+    // However the dialog goes away (its X, close(), hide()), the message that stayed is gone.
+    void hideEvent(QHideEvent *event) override;
+
 private:
     explicit CustomMessageDialog(QWidget *parent = nullptr);
+    void display(const QString &text, int type);
     void fitToText();
+    void onAutoClose();
+    void dismiss();
+
+    struct Pinned
+    {
+        QString text;
+        int type = Error;
+    } pinned;
 
     QLabel *m_iconLabel = nullptr;
     QLabel *m_textLabel = nullptr;

@@ -163,6 +163,12 @@ void ImageButton::paintEvent(QPaintEvent *)
 {
     const Geometry g = contentGeometry();
     QPainter painter(this);
+    // The button draws itself, so it draws its own focus mark too, in the theme's focus colour.
+    if (hasFocus()) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor::fromRgba(FocusMarkColour), 2));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
+    }
     if (!g.icon.isNull())
         m_icon.paint(&painter, g.icon, Qt::AlignCenter, QIcon::Normal, QIcon::On);
     if (!g.rightIcon.isNull())

@@ -29,6 +29,9 @@ public:
         QRect rightIcon;
     };
 
+    // The dark theme's focus colour (its style sheet's "Focus").
+    static constexpr QRgb FocusMarkColour = 0xFFFFBE3C;
+
     explicit ImageButton(QWidget *parent = nullptr);
     explicit ImageButton(const QString &text, QWidget *parent = nullptr);
     ImageButton(const QIcon &icon, const QString &text, const QIcon &rightIcon,

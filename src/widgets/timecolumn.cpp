@@ -22,6 +22,9 @@ QToolButton *makeArrowButton(Qt::ArrowType arrow)
     button->setMaximumHeight(12);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     button->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; border: none; }"));
+    // For the mouse: the keyboard changes the digits with Up and Down. A Tab stop here would
+    // vanish with the arrows when the digits lose the focus.
+    button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 

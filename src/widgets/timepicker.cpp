@@ -34,6 +34,8 @@ TimePicker::TimePicker(QWidget *parent)
     m_minutes->lineEdit()->setAccessibleName(tr("分钟"));
     m_seconds->lineEdit()->setAccessibleName(tr("秒"));
     m_milliseconds->lineEdit()->setAccessibleName(tr("毫秒"));
+    // The picker is entered at its first digits, not as a Tab stop of its own.
+    setFocusProxy(m_days->lineEdit());
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -42,6 +42,7 @@
 #include "widgets/customdialog.h"
 #include "widgets/custommessagedialog.h"
 #include "widgets/imagebutton.h"
+#include "widgets/messagehistory.h"
 #include "xvfbserver.h"
 
 namespace {
@@ -445,11 +446,31 @@ void TestMainWidget::lostMeasuringInstrumentEndsTheRunAndSaysSo()
     QVERIFY2(since.isValid() && since >= before.addSecs(-1), qPrintable(notice));
     QVERIFY(messageText().contains(notice));
     QCOMPARE(window->startButton->text(), QStringLiteral("开始"));
+    // The error stays on screen until dismissed, and in the history with its time; the
+    // channel page names the instrument until it answers again.
+    QVERIFY(CustomMessageDialog::sharedMessageDialog()->isVisible());
+    QVERIFY(!CustomMessageDialog::sharedMessageDialog()->autoClosePending());
+    QCOMPARE(window->historyButton->text(), QStringLiteral("消息记录 (1)"));
+    QCOMPARE(window->messageHistory->entries().last().text, notice);
+    QCOMPARE(window->messageHistory->entries().last().kind, int(CustomMessageDialog::Error));
+    QVERIFY(window->instrumentStateLabel->isVisibleTo(window));
+    const QString lostLine = window->instrumentStateLabel->text();
+    QVERIFY2(lostLine.startsWith(QStringLiteral("测量仪器 %1 自 ").arg(sim.measureResource())) &&
+                 lostLine.endsWith(QStringLiteral(" 起无响应")),
+             qPrintable(lostLine));
 
     QTemporaryDir out;
     QStringList lines;
     QVERIFY(exportTo(out.path(), &lines));
     QCOMPARE(lines.size() - 7, controller->curves().value(101)->count());
+
+    QTest::mouseClick(CustomMessageDialog::sharedMessageDialog()->closeButton(), Qt::LeftButton);
+    QVERIFY(!CustomMessageDialog::sharedMessageDialog()->isVisible());
+    QVERIFY(sim.control(QStringLiteral("clear all")));
+    QTest::mouseClick(window->startButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        controller->curves().value(101) && controller->curves().value(101)->count() >= 1, 30000);
+    QTRY_VERIFY(!window->instrumentStateLabel->isVisibleTo(window));
 }
 
 // A start reached while an export runs (through the keyboard or an accessibility client; the

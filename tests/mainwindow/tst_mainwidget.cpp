@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -43,6 +44,8 @@
 #include "widgets/custommessagedialog.h"
 #include "widgets/imagebutton.h"
 #include "widgets/loadingview.h"
+#include "widgets/messagehistory.h"
+#include "widgets/customsidebutton.h"
 #include "widgets/sidebar.h"
 #include "widgets/timepicker.h"
 
@@ -147,6 +150,7 @@ private slots:
     void everyControlHasAnAccessibleName();
     void readingsColumnsShowTheirWholeTexts();
     void longExportMessageIsShownWhole();
+    void keyboardReachesEveryControlInReadingOrder();
 
 private:
     MainWidget *makeWindow();
@@ -453,13 +457,25 @@ void TestMainWidget::stopButtonEndsARunningScan()
     MainWidget *w = makeWindow();
     connectSwitch(w);
     tick(w, 106);
+    // 5 s between scans; the scan thread runs at a tenth of its pace here, the bottom bar
+    // counts on the interval as set.
+    w->settings->customIntervalRadio->setChecked(true);
+    w->settings->intervalPicker->setTime(0, 0, 0, 5, 0);
     QSignalSpy scans(controller.get(), &LoggingController::scanStored);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 2, 20000);
+    // Where the run stands, each second: scans done, time running, time to the next scan.
+    const QRegularExpression progress(QStringLiteral(
+        "^已扫描 (\\d+) 次，已运行 00:00:0\\d，距下次扫描 00:00:0[1-5]$"));
+    QVERIFY(w->runProgressLabel->isVisible());
+    QString shown;
+    QTRY_VERIFY_WITH_TIMEOUT(progress.match(shown = w->runProgressLabel->text()).hasMatch(), 3000);
+    QVERIFY2(progress.match(shown).captured(1).toInt() >= 2, qPrintable(shown));
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QVERIFY(w->busyOverlay->isVisible());
     QVERIFY(waitIdle(w));
     QVERIFY(!w->busyOverlay->isVisible());
+    QVERIFY(!w->runProgressLabel->isVisible());
     QCOMPARE(w->startButton->text(), QStringLiteral("开始"));
 }
 
@@ -932,3 +948,74 @@ void TestMainWidget::longExportMessageIsShownWhole()
 
 QTEST_MAIN(TestMainWidget)
 #include "tst_mainwidget.moc"
+
+void TestMainWidget::keyboardReachesEveryControlInReadingOrder()
+{
+    MainWidget *w = makeWindow();
+    connectSwitch(w);
+    w->sideBar->onShowBtnClicked();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QTest::qWait(400); // the side bar slides open
+
+    // Tab from the side bar's first control round to it again.
+    QWidget *first = w->sideBar->headerButton();
+    first->setFocus(Qt::TabFocusReason);
+    QList<QWidget *> reached;
+    QList<QImage> focusedLook;
+    for (QWidget *at = first; reached.size() < 60;) {
+        reached << at;
+        focusedLook << at->grab().toImage();
+        QTest::keyClick(at, Qt::Key_Tab);
+        at = QApplication::focusWidget();
+        QVERIFY(at);
+        if (at == first)
+            break;
+    }
+    QStringList names;
+    for (QWidget *widget : qAsConst(reached))
+        names << (widget->accessibleName().isEmpty() ? QString::fromLatin1(
+                                                           widget->metaObject()->className())
+                                                     : widget->accessibleName());
+    const QString chain = names.join(QStringLiteral(" > "));
+    // Reading order: the side bar, the tabs, the page, the bottom bar from left to right. A
+    // group of radio buttons is one stop (the arrow keys choose inside it); a time picker is
+    // entered at its days.
+    const QStringList expected = {QStringLiteral("收起设置"),
+                                  QStringLiteral("仪器速度：低速"),
+                                  QStringLiteral("开始方式：开始按钮"),
+                                  QStringLiteral("扫描间隔：最小值"),
+                                  QStringLiteral("停止方式：停止按钮"),
+                                  QStringLiteral("天"),
+                                  QStringLiteral("小时"),
+                                  QStringLiteral("分钟"),
+                                  QStringLiteral("秒"),
+                                  QStringLiteral("扫描次数"),
+                                  QStringLiteral("QTabBar"),
+                                  QStringLiteral("开关主机已连接：VSK3307 MWT42"),
+                                  QStringLiteral("通道列表"),
+                                  QStringLiteral("开始记录"),
+                                  QStringLiteral("消息记录"),
+                                  QStringLiteral("导出数据")};
+    int from = 0;
+    for (const QString &name : expected) {
+        const int at = names.indexOf(name, from);
+        QVERIFY2(at >= 0, qPrintable(name + QStringLiteral(" not in order in: ") + chain));
+        from = at + 1;
+    }
+    // Nothing that is not a control of its own takes a Tab stop.
+    QCOMPARE(names.size(), expected.size());
+
+    // Every stop shows that it has the keyboard.
+    w->setFocus();
+    QTest::qWait(50);
+    for (int i = 0; i < reached.size(); ++i)
+        QVERIFY2(reached[i]->grab().toImage() != focusedLook[i],
+                 qPrintable(names[i] + QStringLiteral(" looks the same with the focus")));
+
+    // Enter acts on a focused button as Space does.
+    w->historyButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(w->historyButton, Qt::Key_Return);
+    QTRY_VERIFY(w->historyDialog && w->historyDialog->isVisible());
+    w->historyDialog->close();
+}

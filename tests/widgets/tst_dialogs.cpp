@@ -45,6 +45,7 @@ private slots:
     void messageClosesItself();
     void messageWithoutTimeStays();
     void laterMessageGetsItsFullTime();
+    void stayingMessageComesBackAfterAClosingOne();
     void oneSharedMessageDialog();
 
     void dialogFrame();
@@ -137,6 +138,26 @@ void DialogsTest::laterMessageGetsItsFullTime()
     QTest::qWait(350);
     QVERIFY(dialog->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 5000);
+}
+
+// An error that stays until dismissed is not lost under an information that closes itself.
+void DialogsTest::stayingMessageComesBackAfterAClosingOne()
+{
+    CustomMessageDialog *dialog = CustomMessageDialog::sharedMessageDialog();
+    dialog->showMessage(QStringLiteral("记录已停止"), 1, 0);
+    dialog->showMessage(QStringLiteral("导出成功"), 2, 100);
+    QCOMPARE(dialog->text(), QStringLiteral("导出成功"));
+    QTRY_COMPARE(dialog->text(), QStringLiteral("记录已停止"));
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("错误"));
+    QVERIFY(dialog->isVisible());
+    QVERIFY(dialog->accessibleName().contains(QStringLiteral("记录已停止")));
+    QTest::mouseClick(dialog->closeButton(), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    // Dismissed is dismissed: a later information closes for good.
+    dialog->showMessage(QStringLiteral("扫描开启中"), 2, 100);
+    QTRY_VERIFY(!dialog->isVisible());
+    QTest::qWait(150);
+    QVERIFY(!dialog->isVisible());
 }
 
 void DialogsTest::oneSharedMessageDialog()

@@ -1,6 +1,7 @@
 #include "hostwindow.h"
 
 #include "gonewindows.h"
+#include "inputfocus.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -167,6 +168,11 @@ void HostWindow::embed(const WindowAnnouncement &announcement)
     }
     container = QWidget::createWindowContainer(foreign, embedFrame);
     container->setMinimumSize(loggerSize());
+    // In the Tab chain before the conversation; the logger's own Tab order takes over inside.
+    container->setFocusPolicy(Qt::StrongFocus);
+    container->installEventFilter(this);
+    setTabOrder(container, logView);
+
     embedLayout->addWidget(container);
     placeholder->hide();
     container->show();
@@ -174,6 +180,16 @@ void HostWindow::embed(const WindowAnnouncement &announcement)
     statusLabel->setText(tr("Logger running, window %1 embedded.").arg(embeddedId));
     note(QStringLiteral("embedded"), QString::number(embeddedId));
     emit windowEmbedded(embeddedId);
+}
+
+bool HostWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The adopted window belongs to another process: the X server, not Qt's focus chain, has
+    // to send its keys there. A child window takes the input focus directly, with or without
+    // a window manager.
+    if (watched == container && event->type() == QEvent::FocusIn && embeddedId != 0)
+        giveInputFocus(embeddedId);
+    return QWidget::eventFilter(watched, event);
 }
 
 void HostWindow::handleEnded(const LoggerOutcome &outcome)

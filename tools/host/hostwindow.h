@@ -46,6 +46,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Tab (or Shift+Tab) into the logger's window hands it the keyboard.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildUi();

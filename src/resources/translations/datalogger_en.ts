@@ -34,6 +34,10 @@
         <source>关闭消息</source>
         <translation>Close the message</translation>
     </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
 </context>
 <context>
     <name>ExportDialog</name>
@@ -448,6 +452,92 @@
     <message>
         <source>%1 恢复通信失败</source>
         <translation>%1 the instrument still does not answer</translation>
+    </message>
+    <message>
+        <source>记录进度</source>
+        <translation>Run progress</translation>
+    </message>
+    <message>
+        <source>开关主机无响应：%1</source>
+        <translation>Switch main frame not answering: %1</translation>
+    </message>
+    <message>
+        <source>%1（%2）不应答，恢复应答后继续</source>
+        <translation>%1 (%2) does not answer; logging goes on when it answers again</translation>
+    </message>
+    <message>
+        <source>%1 %2 自 %3 起无响应</source>
+        <translation>%1 %2 not answering since %3</translation>
+    </message>
+    <message>
+        <source>；</source>
+        <translation>; </translation>
+    </message>
+    <message>
+        <source>消息记录 (%1)</source>
+        <translation>Messages (%1)</translation>
+    </message>
+    <message>
+        <source>消息记录</source>
+        <translation>Messages</translation>
+    </message>
+    <message>
+        <source>消息记录，%1 条未查看的警告或错误</source>
+        <translation>Messages, %1 warnings or errors not yet seen</translation>
+    </message>
+    <message>
+        <source>打开本次运行的全部消息及其时间</source>
+        <translation>Opens every message of this session with its time</translation>
+    </message>
+    <message>
+        <source>已扫描 %1/%2 次</source>
+        <translation>Scans done: %1 of %2</translation>
+    </message>
+    <message>
+        <source>已扫描 %1 次</source>
+        <translation>Scans done: %1</translation>
+    </message>
+    <message>
+        <source>已运行 %1</source>
+        <translation>running for %1</translation>
+    </message>
+    <message>
+        <source>距下次扫描 %1</source>
+        <translation>next scan in %1</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+</context>
+<context>
+    <name>MessageHistory</name>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>信息</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+</context>
+<context>
+    <name>MessageHistoryDialog</name>
+    <message>
+        <source>消息记录</source>
+        <translation>Messages</translation>
+    </message>
+    <message>
+        <source>全部复制</source>
+        <translation>Copy all</translation>
+    </message>
+    <message>
+        <source>将全部消息及其时间复制到剪贴板</source>
+        <translation>Copies every message with its time to the clipboard</translation>
     </message>
 </context>
 <context>
