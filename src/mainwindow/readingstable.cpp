@@ -7,10 +7,12 @@
 #include <limits>
 
 #include "curveseriesdata.h"
+#include "readingsaccessible.h"
 
 ReadingsTable::ReadingsTable(QWidget *parent)
     : QTableWidget(parent)
 {
+    installReadingsAccessible();
     setColumnCount(Columns);
     setHorizontalHeaderLabels(
         {tr("通道"), tr("读数"), tr("时间"), tr("最小值"), tr("最大值"), tr("平均值")});

@@ -12,6 +12,8 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QStyle>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -36,6 +38,25 @@ constexpr double widestSpanMs = 3650.0 * 86400000.0;
 // A canvas that has not been laid out yet is reduced for this width.
 constexpr int fallbackColumns = 1000;
 const QString hiddenLegendStyle = QStringLiteral("color: #6A6A6A;");
+
+// The usage hint gives way to the recording's summary beside it: too narrow for its whole
+// text, it ends in "…" rather than running into the summary. The whole text stays its text
+// (and its tool tip) for a screen reader.
+class HintLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(),
+                              isEnabled(), shown, foregroundRole());
+    }
+};
 } // namespace
 
 TrendPlot::TrendPlot(QWidget *parent)
@@ -51,7 +72,8 @@ TrendPlot::TrendPlot(QWidget *parent)
     layout->setSpacing(2);
     auto *bar = new QHBoxLayout;
     bar->setContentsMargins(4, 0, 0, 0);
-    auto *hint = new QLabel(tr("滚轮缩放时间轴，Shift+滚轮缩放数值轴；左键拖框放大，右键拖动平移"));
+    auto *hint = new HintLabel(tr("滚轮缩放时间轴，Shift+滚轮缩放数值轴；左键拖框放大，右键拖动平移"));
+    hint->setToolTip(hint->text());
     hint->setObjectName(QStringLiteral("trendStatus"));
     // In a narrow window the hint gives way to the status.
     hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -60,6 +82,7 @@ TrendPlot::TrendPlot(QWidget *parent)
     resetButton = new QPushButton(tr("重置视图"));
     resetButton->setObjectName(QStringLiteral("trendResetButton"));
     bar->addWidget(hint, 1);
+    bar->addSpacing(12);
     bar->addWidget(statusLabel);
     bar->addSpacing(8);
     bar->addWidget(resetButton);
@@ -406,7 +429,12 @@ void TrendPlot::markLegend(QwtPlotCurve *curve, bool visible)
         qobject_cast<QwtLegendLabel *>(legendWidget->legendWidget(plotWidget->itemToInfo(curve)));
     if (!label)
         return;
-    // Checked means shown; a hidden curve's entry is greyed out as well.
+    // Checked means shown; a hidden curve's entry is greyed out as well. A screen reader hears
+    // the channel and whether it is shown.
+    const QString channel = curve->title().text();
+    label->setAccessibleName(visible ? tr("通道 %1：显示").arg(channel)
+                                     : tr("通道 %1：已隐藏").arg(channel));
+    label->setAccessibleDescription(tr("按下可显示或隐藏这条曲线"));
     label->setPalette(legendWidget->palette());
     label->setChecked(visible);
     label->setStyleSheet(visible ? QString() : hiddenLegendStyle);

@@ -26,6 +26,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <qwt_legend.h>
+#include <qwt_legend_label.h>
+
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
@@ -35,6 +38,7 @@
 #include "plotscreens.h"
 #include "readdata.h"
 #include "readingstable.h"
+#include "trendplot.h"
 #include "resources/dataloggerresources.h"
 #include "rig.h"
 #include "settingspanel.h"
@@ -151,6 +155,7 @@ private slots:
     void readingsColumnsShowTheirWholeTexts();
     void longExportMessageIsShownWhole();
     void keyboardReachesEveryControlInReadingOrder();
+    void screenReaderHearsRealRowsAndStates();
 
 private:
     MainWidget *makeWindow();
@@ -1018,4 +1023,41 @@ void TestMainWidget::keyboardReachesEveryControlInReadingOrder()
     QTest::keyClick(w->historyButton, Qt::Key_Return);
     QTRY_VERIFY(w->historyDialog && w->historyDialog->isVisible());
     w->historyDialog->close();
+}
+
+// The readings table offers a screen reader the rows that belong to channels, read-only cells
+// under their column headers; the plot's legend entries say their channel and whether shown.
+void TestMainWidget::screenReaderHearsRealRowsAndStates()
+{
+    QAccessible::setActive(true);
+    MainWidget *w = windowAfterOneScanOf101();
+    QVERIFY(w);
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(w->readingsTable);
+    QVERIFY(table && table->tableInterface());
+    QCOMPARE(table->role(), QAccessible::Table);
+    QCOMPARE(table->tableInterface()->rowCount(), 1);
+    QCOMPARE(table->tableInterface()->columnCount(), ReadingsTable::Columns);
+    QCOMPARE(table->childCount(), 2 * ReadingsTable::Columns); // headers and the one row
+    for (int column = 0; column < ReadingsTable::Columns; ++column) {
+        QAccessibleInterface *cell = table->tableInterface()->cellAt(0, column);
+        QVERIFY(cell);
+        QCOMPARE(cell->text(QAccessible::Name), w->readingsTable->item(0, column)->text());
+        QVERIFY(cell->state().readOnly);
+        QVERIFY(!cell->actionInterface() || cell->actionInterface()->actionNames().isEmpty());
+        QCOMPARE(table->indexOfChild(cell), ReadingsTable::Columns + column);
+        const auto headers = cell->tableCellInterface()->columnHeaderCells();
+        QCOMPARE(headers.size(), 1);
+        QCOMPARE(headers.first()->text(QAccessible::Name),
+                 w->readingsTable->horizontalHeaderItem(column)->text());
+    }
+    QCOMPARE(table->tableInterface()->cellAt(0, 0)->text(QAccessible::Name),
+             QStringLiteral("101"));
+    QVERIFY(!table->tableInterface()->cellAt(1, 0));
+
+    auto *entry = w->trendPlot->legend()->findChild<QwtLegendLabel *>();
+    QVERIFY(entry);
+    QCOMPARE(entry->accessibleName(), QStringLiteral("通道 101：显示"));
+    w->trendPlot->setChannelVisible(101, false);
+    QCOMPARE(entry->accessibleName(), QStringLiteral("通道 101：已隐藏"));
+    QAccessible::setActive(false);
 }

@@ -781,5 +781,17 @@
         <source>所选区间：%1 个采样点</source>
         <translation>Selected range: %1 samples</translation>
     </message>
+    <message>
+        <source>通道 %1：显示</source>
+        <translation>Channel %1: shown</translation>
+    </message>
+    <message>
+        <source>通道 %1：已隐藏</source>
+        <translation>Channel %1: hidden</translation>
+    </message>
+    <message>
+        <source>按下可显示或隐藏这条曲线</source>
+        <translation>Press to show or hide this curve</translation>
+    </message>
 </context>
 </TS>
