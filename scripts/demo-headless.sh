@@ -5,17 +5,21 @@
 # for the logger, close the host. Saves screenshots, the CSV, the host's conversation and the
 # simulator's transcript, and checks what it can see on the way.
 #
-#   demo-headless.sh --bin DIR [--out DIR] [--serial TEXT] [--docs-screenshot FILE]
-#                    [--remove-data] [--mqtt]
+#   demo-headless.sh --bin DIR [--out DIR] [--serial TEXT] [--docs-dir DIR]
+#                    [--remove-data] [--mqtt] [--keyboard]
 #
 #   --bin DIR              where datalogger, datalogger-host and instrument-sim are
 #   --out DIR              where the results go (default: DIR/../demo)
 #   --serial TEXT          serial number of the simulated switch main frame (default SIM0001);
 #                          the logger keeps its data in TEXT_Data beside its executable
-#   --docs-screenshot FILE also copy the screenshot of the running logger to FILE
+#   --docs-dir DIR         also copy the screenshots of the running logger and of the message
+#                          history to DIR/logging.png and DIR/history.png (logging-en.png and
+#                          history-en.png when the locale's language is English)
 #   --remove-data          delete the logger's data-set directory at the end
 #   --mqtt                 start a local MQTT broker for the logger to publish to; what a
 #                          subscriber received goes to mqtt.txt in the results
+#   --keyboard             the whole run with the keyboard alone: Tab from the host into the
+#                          logger, connect, tick, start, stop with the button, export
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # shellcheck source=demo-common.sh
@@ -24,17 +28,19 @@ source "$root/scripts/demo-common.sh"
 bin=""
 out=""
 serial="SIM0001"
-docs_shot=""
+docs_dir=""
 remove_data=0
 mqtt=0
+keyboard=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --bin) bin="$2"; shift 2 ;;
         --out) out="$2"; shift 2 ;;
         --serial) serial="$2"; shift 2 ;;
-        --docs-screenshot) docs_shot="$2"; shift 2 ;;
+        --docs-dir) docs_dir="$2"; shift 2 ;;
         --remove-data) remove_data=1; shift ;;
         --mqtt) mqtt=1; shift ;;
+        --keyboard) keyboard=1; shift ;;
         *) echo "demo-headless: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
@@ -44,6 +50,10 @@ if [ -z "$bin" ] || [ ! -x "$bin/datalogger-host" ] || [ ! -x "$bin/datalogger" 
     exit 2
 fi
 bin="$(cd "$bin" && pwd)"
+if [ "$keyboard" = 1 ] && { [ "$mqtt" = 1 ] || [ -n "$docs_dir" ]; }; then
+    echo "demo-headless: --keyboard runs without --mqtt and --docs-dir" >&2
+    exit 2
+fi
 for tool in Xvfb xdotool import xwininfo; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "demo-headless: $tool is missing; run scripts/setup.sh" >&2
@@ -182,6 +192,7 @@ wait_for 20 "the host's window" window_shown '^Data logger host$'
 host_window="$(visible_window '^Data logger host$')"
 say "logger window $logger embedded in host window $host_window"
 
+drive_with_mouse() {
 # A line typed into the host goes to the logger, which echoes it. A click on the host's own
 # frame, beside the logger's window, gives the keyboard back to the host's line edit.
 click "$host_window" 3 300
@@ -208,6 +219,16 @@ click "$logger" 100 515
 xdotool key --delay 40 ctrl+a 3
 # Checked and no longer focused or under the pointer: drawn in the plain blue.
 wait_for 20 "the radio button N次扫描后:" pixel_is "$logger" 41 492 '#279ED4'
+
+# "开始" before the switch main frame is linked: refused with an error that stays until it is
+# dismissed (its X), and is counted on the message history button of the bottom bar.
+click "$logger" 37 580
+wait_for 20 "the error message" window_shown '^(错误|Error)$'
+toast="$(visible_window '^(错误|Error)$')"
+toast_width="$(xdotool getwindowgeometry "$toast" | awk '/Geometry:/ { split($2, g, "x"); print g[1] }')"
+sleep 0.5
+click "$toast" $((toast_width - 13)) 11
+wait_for 20 "the error message to be dismissed" window_gone '^(错误|Error)$'
 
 # "当前外接设备未连接,连接外部设备": search and connect the switch main frame.
 click "$logger" 640 55
@@ -279,6 +300,95 @@ screenshot "exported.png"
 csv="$(compgen -G "$out/${serial}_Trace_1_*.csv" | head -n 1)"
 say "exported $csv"
 
+# The message history, from the bottom bar: every message of the session with its time.
+click "$logger" 870 580
+wait_for 20 "the message history" window_shown '^(消息记录|Messages)$'
+sleep 0.5
+screenshot "history.png"
+xdotool key Escape
+wait_for 20 "the message history to close" window_gone '^(消息记录|Messages)$'
+}
+
+drive_with_keyboard() {
+    # Keys go where the X focus is, not under the pointer: the pointer rests off every window.
+    # There is no window manager here; where one would give a window the focus (a new window,
+    # a dialog whose chooser closed) windowfocus does it.
+    xdotool mousemove 1023 831
+    xdotool windowfocus --sync "$host_window"
+    xdotool type --delay 20 "hello from the demo"
+    xdotool key Return
+    echoed() { line_in "$out/host.log" '^child: receive msg: hello from the demo$'; }
+    wait_for 20 "the logger's echo of a typed line" echoed
+    wait_for 30 "the logger's window to be drawn" pixel_is "$logger" 37 580 '#3CB371'
+
+    # From the host's line edit, past its Send button, into the logger.
+    logger_focused() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$logger" ]; }
+    xdotool key --delay 150 Tab Tab
+    wait_for 10 "the keyboard in the logger" logger_focused
+    # The settings side bar's strip is the first stop: Space opens it.
+    xdotool key space
+    side_bar_open() { pixel_is "$logger" 282 1 '#279ED4' && pixel_is_not "$logger" 279 1 '#279ED4'; }
+    wait_for 20 "the settings side bar to open" side_bar_open
+    # Speed, start, interval and stop are one stop each (the arrows choose inside), the
+    # elapsed time's four fields and the scan count one each; then the tabs and the connect
+    # button.
+    xdotool key --delay 150 Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab space
+    slots_reply() { grep -A1 '^switch <- SYST:CTYP?$' "$work/transcript.txt" 2>/dev/null | grep '^switch -> '; }
+    connected() { slots_reply >/dev/null; }
+    wait_for 30 "the switch main frame to report its slots" connected
+    say "switch main frame connected by keyboard"
+    sleep 0.5
+    # The tree: tick the module in slot 1, open the one in slot 3, tick 301 and 302.
+    xdotool key --delay 150 Tab space Down Right Down space Down space
+    sleep 0.5
+    screenshot "keyboard-channels.png"
+
+    # "开始" and, after two scans, "停止" on the same button.
+    xdotool key --delay 150 Tab space
+    wait_for 20 "logging to start" pixel_is_not "$logger" 37 580 '#3CB371'
+    wait_for 60 "two scans" fetches_at_least 24
+    xdotool key space
+    wait_for 60 "logging to stop" pixel_is "$logger" 37 580 '#3CB371'
+    sleep 1
+    say "started and stopped by keyboard after $(fetches) readings"
+
+    # "导出": past the message history; the dialog opens on "导出到文件". Shift+Tab to
+    # "浏览..." chooses the folder.
+    xdotool key --delay 150 Tab Tab space
+    wait_for 20 "the export dialog" window_shown '^(将数据导出到CSV|Export data to CSV)$'
+    dialog="$(visible_window '^(将数据导出到CSV|Export data to CSV)$')"
+    sleep 0.5
+    xdotool key --delay 150 shift+Tab space
+    wait_for 20 "the folder chooser" window_shown '^Select Directory$'
+    sleep 0.5
+    xdotool type --delay 20 "$out"
+    xdotool key Return
+    wait_for 20 "the folder chooser to close" window_gone '^Select Directory$'
+    xdotool windowfocus --sync "$dialog"
+    sleep 0.3
+    xdotool key --delay 150 Tab Return
+    exported() { compgen -G "$out/${serial}_Trace_1_*.csv" >/dev/null; }
+    wait_for 60 "the CSV file in $out" exported
+    csv="$(compgen -G "$out/${serial}_Trace_1_*.csv" | head -n 1)"
+    say "exported $csv"
+
+    # Every scan closed the ticked channels in order, and every fetched reading is in the file.
+    expected_scan="101 102 103 104 105 106 107 108 109 110 301 302"
+    grep -E '^switch <- ROUT:CLOS \(@[0-9]+\)$' "$work/transcript.txt" |
+        sed -E 's/.*@([0-9]+)\)$/\1/' | paste -sd' ' | grep -qE "^($expected_scan ?)+" ||
+        fail "channels scanned out of order"
+    readings="$(tail -n +7 "$csv" | cut -d, -f3- | tr ',' '\n' | grep -cE '^-?[0-9]' || true)"
+    [ "$readings" -eq "$(fetches)" ] ||
+        fail "the file holds $readings readings, the instruments gave $(fetches)"
+    say "the file holds every one of the $readings readings"
+}
+
+if [ "$keyboard" = 1 ]; then
+    drive_with_keyboard
+else
+    drive_with_mouse
+fi
+
 # Closing the host sends "exit"; the host reports how the logger ended.
 kill -TERM "$host_pid"
 host_status=0
@@ -297,19 +407,30 @@ if [ "$mqtt" = 1 ]; then
     say "the subscriber received $published readings (mqtt.txt)"
 fi
 
-if [ -n "$docs_shot" ]; then
-    mkdir -p "$(dirname "$docs_shot")"
-    cp "$out/logging.png" "$docs_shot"
-    say "copied the logging screenshot to $docs_shot"
+if [ -n "$docs_dir" ]; then
+    # The logger speaks English when the locale's language is English.
+    suffix=""
+    case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in en*) suffix="-en" ;; esac
+    mkdir -p "$docs_dir"
+    cp "$out/logging.png" "$docs_dir/logging$suffix.png"
+    cp "$out/history.png" "$docs_dir/history$suffix.png"
+    say "copied logging$suffix.png and history$suffix.png to $docs_dir"
 fi
 
 echo
 echo "The demo ran the whole system headless. Results in $out:"
-echo "  channels.png   the channel page with the ticked channels"
-echo "  logging.png    the readings while logging"
-echo "  exported.png   after the export"
-echo "  $(basename "$csv")"
-echo "                 the three scans as CSV"
+if [ "$keyboard" = 1 ]; then
+    echo "  keyboard-channels.png  the channel page, ticked with the keyboard"
+    echo "  $(basename "$csv")"
+    echo "                 the scans until the stop, as CSV"
+else
+    echo "  channels.png   the channel page with the ticked channels"
+    echo "  logging.png    the readings while logging"
+    echo "  exported.png   after the export"
+    echo "  history.png    the message history"
+    echo "  $(basename "$csv")"
+    echo "                 the three scans as CSV"
+fi
 echo "  host.log       the conversation between host and logger"
 echo "  transcript.txt every SCPI command the simulated instruments received"
 if [ "$mqtt" = 1 ]; then

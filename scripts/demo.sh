@@ -12,7 +12,8 @@
 #
 #   --headless     drive the demo under Xvfb even when a display is available
 #   --out DIR      where the headless run saves its results (default: build/demo)
-#   --update-docs  (headless) also refresh the README's screenshot docs/logging.png
+#   --update-docs  (headless) also refresh the README's screenshots docs/logging.png and
+#                  docs/history.png (-en.png with an English locale)
 #   --mqtt         also start a local MQTT broker; the logger publishes its readings there
 #                  and what a subscriber received is saved (headless: mqtt.txt in the results)
 set -euo pipefail
@@ -51,7 +52,7 @@ fi
 if [ "$headless" = 1 ]; then
     args=(--bin "$bin" --out "${out:-$build_dir/demo}")
     if [ "$update_docs" = 1 ]; then
-        args+=(--docs-screenshot "$root/docs/logging.png")
+        args+=(--docs-dir "$root/docs")
     fi
     if [ "$mqtt" = 1 ]; then
         args+=(--mqtt)

@@ -211,6 +211,11 @@ void MainWidget::buildBottomBar()
     bottomLayout->addWidget(exportButton);
 
     bottomBar->setLayout(bottomLayout);
+    // Reached with Tab, not focused by a click: the focus mark shows where the keyboard is,
+    // not which button the mouse pressed last.
+    for (QWidget *button : {static_cast<QWidget *>(startButton), static_cast<QWidget *>(historyButton),
+                            static_cast<QWidget *>(exportButton)})
+        button->setFocusPolicy(Qt::TabFocus);
 }
 
 void MainWidget::connectSignals()

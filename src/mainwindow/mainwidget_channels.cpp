@@ -9,13 +9,13 @@
 namespace {
 const char channelTreeStyle[] =
     "QTreeWidget { background: #171717; alternate-background-color: #2B2B2B; color: white;"
-    " border: none; }"
+    " border: 2px solid transparent; }"
     "QTreeWidget::item { height: 20px; }"
     "QTreeWidget::item:selected { background: rgb(60, 120, 216); color: white; }"
     "QTreeWidget::item:hover { background: rgba(70, 70, 70, 150);"
     " border-top: 1px solid rgb(19, 196, 255); border-bottom: 1px solid rgb(19, 196, 255); }"
     // Where the keyboard is: the tree, and its current item.
-    "QTreeWidget:focus { border: 2px solid rgb(255, 190, 60); }"
+    "QTreeWidget:focus { border-color: rgb(255, 190, 60); }"
     "QTreeWidget::item:focus { border: 1px solid rgb(255, 190, 60); }"
     "QTreeWidget QLabel { background: transparent; color: white; border: 1px solid rgb(60, 60, 60);"
     " border-radius: 3px; padding: 2px; margin-top: 1px; margin-bottom: 1px; height: 21px; }";
@@ -28,6 +28,7 @@ void MainWidget::buildChannelPage()
     setupButton = new QPushButton;
     setupButton->setObjectName(QStringLiteral("setupButton"));
     setupButton->setFlat(true);
+    setupButton->setFocusPolicy(Qt::TabFocus);
     showSwitchLink(SwitchLink::NotConnected);
     layout->addWidget(setupButton);
 

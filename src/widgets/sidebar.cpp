@@ -31,6 +31,9 @@ SideBar::SideBar(QWidget *parent)
     m_stripButton = new CustomSideButton(this);
     m_stripButton->setFixedWidth(kStripWidth);
     m_stripButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    // Tab stops; a click does not leave a focus mark on them.
+    m_headerButton->setFocusPolicy(Qt::TabFocus);
+    m_stripButton->setFocusPolicy(Qt::TabFocus);
     m_content = new QWidget(this);
     m_content->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
