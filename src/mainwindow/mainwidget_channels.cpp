@@ -18,7 +18,9 @@ const char channelTreeStyle[] =
     "QTreeWidget:focus { border-color: rgb(255, 190, 60); }"
     "QTreeWidget::item:focus { border: 1px solid rgb(255, 190, 60); }"
     "QTreeWidget QLabel { background: transparent; color: white; border: 1px solid rgb(60, 60, 60);"
-    " border-radius: 3px; padding: 2px; margin-top: 1px; margin-bottom: 1px; height: 21px; }";
+    " border-radius: 3px; padding: 2px; margin-top: 1px; margin-bottom: 1px; height: 21px; }"
+    // Held during a run: the channel numbers look as disabled as the ticks beside them.
+    "QTreeWidget:disabled, QTreeWidget QLabel:disabled { color: #767676; }";
 } // namespace
 
 void MainWidget::buildChannelPage()

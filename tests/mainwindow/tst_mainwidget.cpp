@@ -524,6 +524,8 @@ void TestMainWidget::setUpIsHeldDuringARun()
     QSignalSpy scans(controller.get(), &LoggingController::scanStored);
     QTest::mouseClick(w->startButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 1, 20000);
+    w->channelTree->expandAll();
+    PlotTest::saveScreenshot(w, QStringLiteral("window-held-during-run"));
 
     const int transcriptStart = sim.transcript().size();
     w->channelTree->setCurrentItem(channelItem(w, 102));
