@@ -147,10 +147,19 @@ int main(int argc, char **argv)
     QObject::connect(
         &thread, &ReadData::sigSendMeasure, &app, [&](const QList<MeasurementData> &readings) {
             ++scans;
+            // As the logger stores: the scan in one transaction, counted once committed.
+            store->beginScan();
+            int failed = 0;
             for (const MeasurementData &r : readings)
-                if (curves[r.channel]->addSample(double(r.time.toMSecsSinceEpoch()), r.value) !=
+                if (curves[r.channel]->storeSample(double(r.time.toMSecsSinceEpoch()), r.value) !=
                     CurveSeriesData::SampleResult::Stored)
-                    ++notStored;
+                    ++failed;
+            if (!store->endScan(failed == 0)) {
+                notStored += readings.size();
+                return;
+            }
+            for (const MeasurementData &r : readings)
+                curves[r.channel]->countSample(double(r.time.toMSecsSinceEpoch()), r.value);
         });
     QObject::connect(&thread, &ReadData::sigStopScan, &app, &QCoreApplication::quit);
 

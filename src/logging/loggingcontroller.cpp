@@ -336,22 +336,27 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
     ++scansDone;
     if (runClock.isValid())
         lastScanEndMs = runClock.elapsed();
-    StoredRows stored;
+    // The scan is stored in one transaction; only once it has committed are its readings
+    // counted, shown and published: the table never shows what is not kept.
+    struct Kept
+    {
+        CurveSeriesData *curve;
+        int channel;
+        qint64 time;
+        double value;
+    };
+    QList<Kept> kept;
     int notStored = 0;
+    if (curveStore)
+        curveStore->beginScan();
     for (const MeasurementData &data : readings) {
         const auto it = curveMap.constFind(data.channel);
         if (it == curveMap.constEnd() || !it.value())
             continue;
-        // Only a stored reading is counted and shown: the table never shows what is not kept.
         const qint64 time = data.time.toMSecsSinceEpoch();
-        switch (it.value()->addSample(static_cast<double>(time), data.value)) {
+        switch (it.value()->storeSample(static_cast<double>(time), data.value)) {
         case CurveSeriesData::SampleResult::Stored:
-            stored.append({channelRows.value(data.channel), data.channel});
-            if (lastStoredMs < firstStoredMs || time < firstStoredMs)
-                firstStoredMs = time;
-            lastStoredMs = qMax(lastStoredMs, time);
-            if (livePublisher)
-                livePublisher->sampleStored(data.channel, time);
+            kept.append({it.value().get(), data.channel, time, data.value});
             break;
         case CurveSeriesData::SampleResult::NotANumber:
             qWarning().noquote() << "读数不是数值，未保存：通道" << data.channel;
@@ -360,6 +365,22 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
             ++notStored;
             break;
         }
+    }
+    // A scan with a reading the store refused is rolled back whole, as is one whose commit
+    // fails: nothing of it is counted as stored.
+    if (curveStore && !curveStore->endScan(notStored == 0)) {
+        notStored += kept.size();
+        kept.clear();
+    }
+    StoredRows stored;
+    for (const Kept &sample : qAsConst(kept)) {
+        sample.curve->countSample(static_cast<double>(sample.time), sample.value);
+        stored.append({channelRows.value(sample.channel), sample.channel});
+        if (lastStoredMs < firstStoredMs || sample.time < firstStoredMs)
+            firstStoredMs = sample.time;
+        lastStoredMs = qMax(lastStoredMs, sample.time);
+        if (livePublisher)
+            livePublisher->sampleStored(sample.channel, sample.time);
     }
     emit scanStored(stored);
     if (livePublisher && !stored.isEmpty())

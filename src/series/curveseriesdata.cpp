@@ -26,15 +26,26 @@ void CurveSeriesData::registerWith(CurveDataDB *db)
 
 CurveSeriesData::SampleResult CurveSeriesData::addSample(double x, double y)
 {
+    const SampleResult result = storeSample(x, y);
+    if (result == SampleResult::Stored)
+        countSample(x, y);
+    return result;
+}
+
+CurveSeriesData::SampleResult CurveSeriesData::storeSample(double x, double y)
+{
     if (curveIdMember == -1 || !store)
         return SampleResult::StoreFailed;
     // The value column cannot hold NaN; such a reading is neither stored nor counted.
     if (std::isnan(y))
         return SampleResult::NotANumber;
-    const qint64 time = static_cast<qint64>(x);
-    if (!store->insertData(curveIdMember, time, y))
-        return SampleResult::StoreFailed;
+    return store->insertData(curveIdMember, static_cast<qint64>(x), y) ? SampleResult::Stored
+                                                                        : SampleResult::StoreFailed;
+}
 
+void CurveSeriesData::countSample(double x, double y)
+{
+    const qint64 time = static_cast<qint64>(x);
     ++countMember;
     sum += y;
     averageMember = sum / countMember;
@@ -46,7 +57,6 @@ CurveSeriesData::SampleResult CurveSeriesData::addSample(double x, double y)
     if (y < minimumMember)
         minimumMember = y;
     remember(QPointF(x, y));
-    return SampleResult::Stored;
 }
 
 void CurveSeriesData::remember(const QPointF &point)

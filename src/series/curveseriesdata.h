@@ -33,6 +33,11 @@ public:
     // x: time in ms since the epoch, y: the value. Stored, then counted. A NaN value cannot be
     // stored and a sample the store failed to take is not counted either.
     SampleResult addSample(double x, double y);
+    // The two halves of addSample, for a scan stored in one transaction: storeSample hands
+    // the sample to the store; countSample takes a stored sample into the statistics and the
+    // window once the scan has committed.
+    SampleResult storeSample(double x, double y);
+    void countSample(double x, double y);
 
     double lastValue() const { return lastValueMember; }
     QString lastTimeText() const { return lastTimeTextMember; }

@@ -74,6 +74,17 @@ public:
     // transaction. False when the sample could not be stored (lastError says why); a second
     // sample at the same millisecond is ignored and is no failure.
     bool insertData(int curveId, qint64 time, double value);
+
+    // The samples of one scan are stored in one transaction per day file they go to: one
+    // commit writes the scan's rows and metadata, and a kill at any moment leaves every
+    // committed scan whole. Between beginScan and endScan, insertData writes into that
+    // transaction. endScan(true) commits and returns whether every part committed;
+    // endScan(false), or a commit that fails, rolls the scan back, and the store's memory of
+    // the current file (extremes, batch tables) goes back to where the scan began. A scan that
+    // crosses midnight commits the part in the day file it leaves before it moves on.
+    bool beginScan();
+    bool endScan(bool commit);
+    bool scanOpen() const;
     bool ensureBatchTable(int curveId, qint64 time);
     bool createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId);
     void closeCurrentDatabase();
@@ -131,6 +142,12 @@ private:
     void noteFailure(const QString &what, const QString &cause);
     bool updateFileMetadata(const QSqlDatabase &db, int fileCurveId, qint64 time, double value);
     void startClearWorker();
+    // Enters db into the open scan's transaction (a no-op outside a scan or when it is in).
+    bool joinScan(const QSharedPointer<QSqlDatabase> &db);
+    bool inScan(const QSqlDatabase &db) const;
+    // Ends the scan's transaction on the connection named connectionName; false when a commit
+    // was asked for and failed (it is then rolled back).
+    bool finishScanOn(const QString &connectionName, bool commit);
 
     const QString dataDir;
     QString currentPath;
@@ -159,4 +176,17 @@ private:
     StatementCache statements;
     SliceMemo calendarMemo;
     QString lastErrorText;
+
+    // The scan under way: connections holding its open transaction, and what the store knew
+    // of the current file when it began.
+    struct ScanState
+    {
+        bool open = false;
+        bool failed = false;
+        QList<QSharedPointer<QSqlDatabase>> connections;
+        QMap<int, DBCurveMetadata> metadata;
+        QSet<int> unsavedMetadata;
+        QSet<QString> tables;
+        QList<DBBatchInfo> batches;
+    } scan;
 };

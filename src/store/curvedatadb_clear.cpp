@@ -35,6 +35,7 @@ void CurveDataDB::clearAllData()
 void CurveDataDB::closeAllDatabases()
 {
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    endScan(true);
     batchList.clear();
     currentTables.clear();
     if (currentConnection) {

@@ -31,6 +31,8 @@ bool CurveDataDB::insertData(int curveId, qint64 time, double value)
         noteFailure(QStringLiteral("写入样本失败，数据库未打开:"), path);
         return false;
     }
+    if (!joinScan(connection))
+        return false;
 
     // The id of the curve in the file the sample goes to.
     int fileCurveId = curveId;
@@ -207,6 +209,8 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
         qWarning().noquote() << "目标数据库连接无效";
         return false;
     }
+    if (!joinScan(connection))
+        return false;
     *fileCurveId = id;
 
     const QString table = batchTableName(id, slice.batchName);
@@ -240,7 +244,9 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
 bool CurveDataDB::createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId)
 {
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    if (!db.transaction()) {
+    // Inside a scan the table is part of the scan's transaction: it commits or goes with it.
+    const bool ownTransaction = !inScan(db);
+    if (ownTransaction && !db.transaction()) {
         qWarning().noquote() << "开始事务失败:" << db.lastError().text();
         return false;
     }
@@ -250,7 +256,8 @@ bool CurveDataDB::createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int
             const QString error = create.lastError().text();
             create.finish();
             qWarning().noquote() << "创建分片表失败:" << info.tableName << "，错误:" << error;
-            db.rollback();
+            if (ownTransaction)
+                db.rollback();
             return false;
         }
     }
@@ -264,7 +271,8 @@ bool CurveDataDB::createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int
             const QString error = insert.lastError().text();
             qWarning().noquote() << "准备分片元数据插入语句失败:" << error;
             insert.clear();
-            db.rollback();
+            if (ownTransaction)
+                db.rollback();
             return false;
         }
         insert.addBindValue(curveId);
@@ -275,11 +283,12 @@ bool CurveDataDB::createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int
             const QString error = insert.lastError().text();
             qWarning().noquote() << "插入分片元数据失败:" << error;
             insert.clear();
-            db.rollback();
+            if (ownTransaction)
+                db.rollback();
             return false;
         }
     }
-    if (!db.commit()) {
+    if (ownTransaction && !db.commit()) {
         qWarning().noquote() << "提交事务失败:" << db.lastError().text();
         db.rollback();
         return false;
@@ -300,6 +309,8 @@ void CurveDataDB::closeCurrentDatabase()
     std::lock_guard<std::recursive_mutex> lock(storeMutex);
     if (!currentConnection)
         return;
+    // The part of a scan in the file being closed commits first.
+    finishScanOn(currentConnection->connectionName(), true);
     // Written to the file being closed; a save through saveCurveMetadata could switch days.
     writeCurrentMetadata();
     const QString oldPath = currentPath;

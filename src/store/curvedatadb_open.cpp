@@ -16,9 +16,12 @@ void CurveDataDB::switchToTodayDatabase()
     if (today == currentDateKey && currentIsOpen())
         return;
 
-    // Extremes not yet written belong to the file being left, not to the new one.
+    // Extremes not yet written belong to the file being left, not to the new one; so does the
+    // part of a scan under way, which commits there.
     if (currentIsOpen() && !unsavedMetadata.isEmpty())
         writeCurrentMetadata();
+    if (currentConnection)
+        finishScanOn(currentConnection->connectionName(), true);
 
     const QMap<int, QString> knownNames = curveNames;
     if (!currentPath.isEmpty())
