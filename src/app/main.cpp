@@ -68,6 +68,17 @@ int main(int argc, char *argv[])
     if (translation)
         QCoreApplication::installTranslator(translation.get());
 
+    // The theme first: every widget is polished once, as it is made, instead of all of them
+    // again when a style sheet arrives after the window is built.
+    QFile styleFile(QStringLiteral(":/qss/styles.qss"));
+    if (styleFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        const QByteArray bytes = styleFile.readAll();
+        app.setStyleSheet(QString::fromUtf8(bytes.constData()));
+        styleFile.close();
+    } else {
+        qDebug() << "Failed to open style.qss:" << styleFile.errorString();
+    }
+
     // The host always names the instrument; without an argument the resource stays empty and
     // the window offers to retry the link.
     Rig rig(QCoreApplication::arguments().value(1).section(QLatin1Char(';'), 0, 0));
@@ -84,15 +95,6 @@ int main(int argc, char *argv[])
     QString mqttError;
     const MqttSettings mqtt = MqttSettings::load(MqttSettings::defaultConfigPath(), &mqttError);
     controller.setPublishing(mqtt, mqttError);
-
-    QFile styleFile(QStringLiteral(":/qss/styles.qss"));
-    if (styleFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        const QByteArray bytes = styleFile.readAll();
-        app.setStyleSheet(QString::fromUtf8(bytes.constData()));
-        styleFile.close();
-    } else {
-        qDebug() << "Failed to open style.qss:" << styleFile.errorString();
-    }
 
     window->resize(1000, 600);
     window->show();

@@ -19,8 +19,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "curvedatadb.h"
-#include "readdata.h"
 #include "readingstable.h"
 #include "settingspanel.h"
 #include "trendplot.h"
@@ -59,8 +57,9 @@ MainWidget::MainWidget(LoggingController &controller, QWidget *parent)
 
 MainWidget::~MainWidget()
 {
-    // The plot is not redrawn for a run that ends while the window goes away.
-    closing = true;
+    // Nothing the controller says reaches a window half taken down (a run that ends while the
+    // window goes away is not shown, and its plot not redrawn).
+    controller.disconnect(this);
 }
 
 void MainWidget::keyPressEvent(QKeyEvent *event)

@@ -140,7 +140,6 @@ private:
     TrendPlot *trendPlot = nullptr;
     SideBar *sideBar = nullptr;
     bool pagesBuilt = false;
-    bool closing = false;
 
     friend class TestMainWidget;
 };

@@ -241,7 +241,6 @@ void MainWidget::refreshCurveSeriesDataSlot(const LoggingController::StoredRows 
 void MainWidget::recvReadDataSlot()
 {
     showIdle();
-    // Not while the window is going away: nobody would see it.
-    if (trendPlot && controller.store() && !closing)
+    if (trendPlot && controller.store())
         trendPlot->showRecording(controller.store());
 }
