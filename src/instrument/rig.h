@@ -7,8 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "identifyquery.h"
-
 #include <memory>
 #include <mutex>
 
@@ -18,7 +16,7 @@ class Rig
 {
 public:
     // The identification query; also the marker a session re-synchronises with.
-    static constexpr const char *IdentifyQuery = Scpi::IdentifyQuery;
+    static constexpr const char *IdentifyQuery = "*IDN?";
     // The frame's resource until the search has found one.
     static const QString DefaultSwitchResource;
 
