@@ -27,6 +27,7 @@
 #include <memory>
 
 #include "benchsimulator.h"
+#include "storedrows.h"
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
@@ -46,34 +47,6 @@ qint64 writeBytes()
         if (line.startsWith("write_bytes:"))
             return line.mid(12).trimmed().toLongLong();
     return -1;
-}
-
-long storedRows(const QString &dataDir)
-{
-    long rows = 0;
-    const QStringList files = QDir(dataDir).entryList({QStringLiteral("*.db")}, QDir::Files);
-    for (const QString &file : files) {
-        const QString name = QStringLiteral("rows_%1").arg(file);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(QDir(dataDir).filePath(file));
-            if (db.open()) {
-                QSqlQuery tables(db);
-                QStringList names;
-                tables.exec(QStringLiteral("SELECT table_name FROM batch_metadata"));
-                while (tables.next())
-                    names << tables.value(0).toString();
-                for (const QString &table : qAsConst(names)) {
-                    QSqlQuery count(db);
-                    if (count.exec(QStringLiteral("SELECT COUNT(*) FROM \"%1\"").arg(table)) &&
-                        count.next())
-                        rows += count.value(0).toLongLong();
-                }
-            }
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
-    return rows;
 }
 
 // The largest write-ahead log of the day files in dir, sampled while a run goes on.

@@ -12,8 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -22,6 +20,7 @@
 #include <memory>
 
 #include "benchsimulator.h"
+#include "storedrows.h"
 #include "cdevicevisa.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
@@ -46,31 +45,6 @@ int openDescriptors()
     return QDir(QStringLiteral("/proc/self/fd"))
         .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
         .size();
-}
-
-long storedRows(const QString &dir)
-{
-    long rows = 0;
-    for (const QFileInfo &day : QDir(dir).entryInfoList({QStringLiteral("*.db")}, QDir::Files)) {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "soak_count");
-            db.setDatabaseName(day.filePath());
-            if (db.open()) {
-                QSqlQuery query(db);
-                QStringList tables;
-                query.exec(QStringLiteral("SELECT table_name FROM batch_metadata"));
-                while (query.next())
-                    tables << query.value(0).toString();
-                for (const QString &table : tables) {
-                    query.exec(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table));
-                    if (query.next())
-                        rows += query.value(0).toLongLong();
-                }
-            }
-        }
-        QSqlDatabase::removeDatabase("soak_count");
-    }
-    return rows;
 }
 
 long readingsSent(const QString &transcript)
