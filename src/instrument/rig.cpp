@@ -24,8 +24,8 @@ const QString Rig::DefaultSwitchResource =
 Rig::Rig(const QString &measureResource, const QString &switchResource)
     : measureResourceText(measureResource)
     , switchResourceText(switchResource)
-    , measure(std::make_unique<CDeviceVisa>())
-    , frame(std::make_unique<CDeviceVisa>())
+    , measure(std::make_unique<CDeviceVisa>(IdentifyQuery))
+    , frame(std::make_unique<CDeviceVisa>(IdentifyQuery))
 {
 }
 

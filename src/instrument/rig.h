@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "identifyquery.h"
+
 #include <memory>
 #include <mutex>
 
@@ -16,7 +18,7 @@ class Rig
 {
 public:
     // The identification query; also the marker a session re-synchronises with.
-    static constexpr const char *IdentifyQuery = "*IDN?";
+    static constexpr const char *IdentifyQuery = Scpi::IdentifyQuery;
     // The frame's resource until the search has found one.
     static const QString DefaultSwitchResource;
 

@@ -1,7 +1,6 @@
 // The instrument session against the simulator and against throw-away responders, over real
 // loopback sockets and pseudo-terminals.
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <termios.h>
@@ -40,13 +39,8 @@ void TestCDeviceVisa::initTestCase()
 void TestCDeviceVisa::commandBeforeConnectIsRefused()
 {
     CDeviceVisa device;
-    QSignalSpy errors(&device, &CDeviceVisa::errorOccurred);
-    QSignalSpy completed(&device, &CDeviceVisa::commandCompleted);
     QCOMPARE(device.sendCommand(QStringLiteral("*IDN?")), QString());
     QCOMPARE(device.lastErrorText(), QStringLiteral("仪器未连接"));
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("仪器未连接"));
-    QCOMPARE(completed.count(), 0);
     QVERIFY(!device.isConnected());
 }
 
@@ -56,16 +50,12 @@ void TestCDeviceVisa::plainCommandWritesOneLineAndReadsNothing()
     QVERIFY(responder.listenTcp());
     CDeviceVisa device;
     QVERIFY(device.connectDevice(responder.resourceName()));
-    QSignalSpy completed(&device, &CDeviceVisa::commandCompleted);
 
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(device.sendCommand(QStringLiteral("*CLS")), QString());
     // No read: the call must not wait for the 5000 ms timeout of a reply that never comes.
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(completed.count(), 1);
-    QCOMPARE(completed.at(0).at(0).toString(), QStringLiteral("*CLS"));
-    QCOMPARE(completed.at(0).at(1).toString(), QString());
     QTRY_COMPARE(responder.receivedLines().size(), size_t(1));
     QCOMPARE(responder.receivedLines().front(), QByteArray("*CLS"));
 }
@@ -78,10 +68,7 @@ void TestCDeviceVisa::queryReturnsTrimmedReply()
     QVERIFY(responder.listenTcp());
     CDeviceVisa device;
     QVERIFY(device.connectDevice(responder.resourceName()));
-    QSignalSpy completed(&device, &CDeviceVisa::commandCompleted);
     QCOMPARE(device.sendCommand(QStringLiteral("FETC?")), QStringLiteral("+1.02E+00,+0"));
-    QCOMPARE(completed.count(), 1);
-    QCOMPARE(completed.at(0).at(1).toString(), QStringLiteral("+1.02E+00,+0"));
 
     CDeviceVisa simulated;
     QVERIFY(simulated.connectDevice(sim.switchResource()));
@@ -173,12 +160,10 @@ void TestCDeviceVisa::failedReconnectEndsDisconnected()
 {
     CDeviceVisa device;
     QVERIFY(device.connectDevice(sim.measureResource()));
-    QSignalSpy errors(&device, &CDeviceVisa::errorOccurred);
     QVERIFY(!device.connectDevice(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET")));
     QVERIFY(!device.isConnected());
     QVERIFY(device.lastErrorText().startsWith(QStringLiteral("连接失败: ")));
     QVERIFY(device.lastErrorText().size() > QStringLiteral("连接失败: ").size());
-    QCOMPARE(errors.count(), 1);
     QCOMPARE(device.sendCommand(QStringLiteral("*IDN?")), QString());
     QCOMPARE(device.lastErrorText(), QStringLiteral("仪器未连接"));
 
