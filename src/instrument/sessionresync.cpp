@@ -36,6 +36,7 @@ void SessionResync::closed(qint64 nowMs)
 void SessionResync::forgetOwedReplies(qint64 nowMs)
 {
     identityOwed = 0;
+    lateIdentities = 0;
     unidentifiedLines.clear();
     owedSinceMs = nowMs;
 }
@@ -101,7 +102,7 @@ SessionResync::Reply SessionResync::replyLine(const QString &command, const QByt
 {
     if (markersSent && !identity.isEmpty() && !asksIdentity(command) &&
         line.trimmed() == identity) {
-        identityOwed = qMax(0, identityOwed - 1);
+        lateIdentities = qMax(0, lateIdentities - 1);
         ++skippedLines;
         return Reply::StrayIdentity;
     }
@@ -140,6 +141,9 @@ SessionResync::MarkerRound SessionResync::beginMarkerRound(qint64 nowMs)
                          .arg(identityOwed);
         identityOwed = 0;
     }
+    if (lateIdentities > 0 && nowMs - lateSinceMs <= WriteOffMs)
+        identityOwed += lateIdentities;
+    lateIdentities = 0;
     roundMarkers = identity.isEmpty() ? 2 : 1;
     for (int i = 0; i < roundMarkers; ++i)
         round.bytes += marker + '\n';
@@ -204,6 +208,8 @@ SessionResync::RoundStep SessionResync::markerReadFailed(bool timedOut, const QB
                                      .arg(resource)
                                      .arg(identityOwed)
                                      .arg(OwedGraceMs);
+        lateIdentities += identityOwed;
+        lateSinceMs = nowMs;
         RoundStep inStep = backInStep(nowMs);
         inStep.log.prepend(writeOff);
         return inStep;

@@ -17,7 +17,8 @@ public:
     // Once a marker round has read an identity line the instrument answers again; identity
     // lines still owed that do not follow within this long are taken as lost (markers it
     // swallowed while silent). It answers in order, so nothing but identity lines can still be
-    // on its way, and one that comes after all is skipped before the answer to the next query.
+    // on its way, and one that comes after all is skipped before the answer to the next query
+    // or counted by the next marker round.
     static constexpr qint64 OwedGraceMs = 1000;
     // Lines kept while the identity is unknown; an instrument that streams more is not
     // answering markers anyway.
@@ -122,6 +123,13 @@ private:
     // When the owed lines were last counted afresh: at falling out of step, at each reopen and
     // at each write-off.
     qint64 owedSinceMs = 0;
+    // Identity lines written off at the end of an answered round's grace. They may only have
+    // been late: one that comes after all while the session is out of step again must not be
+    // taken for the answer to the next round's marker, with the reply of the failed query still
+    // behind it, so the next round counts them as owed once more. Forgotten WriteOffMs after
+    // they were written off, and with the connection.
+    int lateIdentities = 0;
+    qint64 lateSinceMs = 0;
     // Identity unknown: the lines read in marker rounds so far, to find the two equal lines in
     // a row that a doubled marker gives and to count the identity lines among them.
     QList<QByteArray> unidentifiedLines;

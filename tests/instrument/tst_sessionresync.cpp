@@ -52,6 +52,7 @@ class TestSessionResync : public QObject
 private slots:
     void strayIdentityAfterReturnIsSkipped();
     void answeredRoundWritesOffTheRestAfterOneSecond();
+    void writtenOffLineStillCountsInTheNextRound();
     void partLineInGraceIsNoSilence();
     void reopenForgetsOwedLines();
     void anotherInstrumentStartsAfresh();
@@ -113,6 +114,49 @@ void TestSessionResync::answeredRoundWritesOffTheRestAfterOneSecond()
                                                    "轮标记查询，丢弃 3 条响应，3 次交换失败")
                                         .arg(kResource)}));
     QVERIFY(!resync.outOfStep());
+}
+
+// Replies 10 s late, both instruments: the round's grace runs into its budget and writes off
+// its own marker's answer, which is only late. The next query's reply queues behind it and
+// times out just before it comes; the next round must not take that late line for its own
+// marker's answer with the failed query's reply still behind it, or every later reply is
+// returned for the query after its own.
+void TestSessionResync::writtenOffLineStillCountsInTheNextRound()
+{
+    SessionResync resync("*IDN?", kTimeoutMs);
+    resync.opened(kResource, 0);
+    resync.commandWritten(QStringLiteral("*IDN?"), true, 6, 10);
+    resync.replyLine(QStringLiteral("*IDN?"), kIdentity + "\n");
+    resync.replyTaken(QStringLiteral("*IDN?"), QString::fromLatin1(kIdentity));
+    resync.commandWritten(QStringLiteral("*IDN?"), true, 6, 100);
+    resync.replyLost(QStringLiteral("*IDN?"), 5100);
+    sendMarkers(&resync, 5100);
+    QCOMPARE(resync.markerLine(kIdentity + "\n", 10100).next, Round::ReadOn);
+    QCOMPARE(resync.markerReadFailed(true, QByteArray(), 10100).next, Round::InStep);
+
+    resync.commandWritten(QStringLiteral("FETC?"), true, 6, 10110);
+    resync.replyLost(QStringLiteral("FETC?"), 15110);
+    sendMarkers(&resync, 15110);
+    QCOMPARE(resync.markerLine(kIdentity + "\n", 15115).next, Round::ReadOn);
+    QCOMPARE(resync.markerLine("+1.05E+02,+0\n", 15116).next, Round::ReadOn);
+    QCOMPARE(resync.markerLine(kIdentity + "\n", 15117).next, Round::InStep);
+    resync.commandWritten(QStringLiteral("SYST:ERR?"), true, 10, 15120);
+    QCOMPARE(resync.replyLine(QStringLiteral("SYST:ERR?"), "+0,\"No error\"\n"),
+             SessionResync::Reply::Answer);
+
+    // Lines written off that never come cost the next round its grace, for a minute only.
+    resync.replyLost(QStringLiteral("*IDN?"), 20000);
+    sendMarkers(&resync, 20000);
+    QCOMPARE(resync.markerLine(kIdentity + "\n", 20100).next, Round::ReadOn);
+    QCOMPARE(resync.markerReadFailed(true, QByteArray(), 21100).next, Round::InStep);
+    resync.replyLost(QStringLiteral("FETC?"), 22000);
+    sendMarkers(&resync, 22000);
+    QCOMPARE(resync.markerLine(kIdentity + "\n", 22100).next, Round::ReadOn);
+    QCOMPARE(resync.markerReadFailed(true, QByteArray(), 23100).next, Round::InStep);
+    resync.replyLost(QStringLiteral("FETC?"), 23200 + SessionResync::WriteOffMs);
+    sendMarkers(&resync, 23200 + SessionResync::WriteOffMs);
+    QCOMPARE(resync.markerLine(kIdentity + "\n", 23300 + SessionResync::WriteOffMs).next,
+             Round::InStep);
 }
 
 // Only silence ends the grace: a part of a line still arriving, or a transport error, fails
