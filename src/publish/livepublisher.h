@@ -47,7 +47,8 @@ public:
     // now given up.
     qint64 forgetRecording();
 
-    // Samples stored but not yet acknowledged by the broker.
+    // Samples stored but not yet acknowledged by the broker, and the connection, as last told
+    // to the GUI thread with statusChanged (the backlog at most a fifth of a second behind).
     qint64 backlog() const;
     bool isConnected() const;
 
