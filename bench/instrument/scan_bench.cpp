@@ -31,10 +31,14 @@ void scanOverhead(Rig &rig, int channels, int scans, int settleMs)
     for (int i = 0; i < channels; ++i)
         list << (1 + i / 10) * 100 + 1 + i % 10;
     ReadData thread(rig);
-    thread.setChannels(list);
-    thread.continuous = false;
-    thread.remainingScans = scans;
-    thread.settleMs = settleMs;
+    ScanPlan plan;
+    plan.setChannels(list);
+    plan.stop = ScanPlan::Stop::Count;
+    plan.scanCount = scans;
+    // The fast plan's settling, shortened to settleMs; every other wait as it is.
+    thread.setSleeper([settle = plan.settleMs(), settleMs](int ms) {
+        QThread::msleep(static_cast<unsigned long>(ms == settle ? settleMs : ms));
+    });
     std::vector<qint64> stamps;
     QElapsedTimer clock;
     clock.start();
@@ -42,7 +46,7 @@ void scanOverhead(Rig &rig, int channels, int scans, int settleMs)
         &thread, &ReadData::sigSendMeasure, &thread,
         [&](const QList<MeasurementData> &) { stamps.push_back(clock.elapsed()); },
         Qt::DirectConnection);
-    thread.startScanning();
+    thread.startScanning(plan);
     thread.wait();
     const double ideal = channels * settleMs + 40.0;
     std::vector<double> periods;

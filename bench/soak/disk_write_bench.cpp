@@ -103,9 +103,10 @@ Result perSample(BenchSimulator &sim, const QList<int> &channels, int scans)
                 std::make_unique<CurveSeriesData>(QString::number(channel), store.get());
         ReadData thread(rig);
         thread.setSleeper([](int) {});
-        thread.setChannels(channels);
-        thread.continuous = false;
-        thread.remainingScans = scans;
+        ScanPlan plan;
+        plan.setChannels(channels);
+        plan.stop = ScanPlan::Stop::Count;
+        plan.scanCount = scans;
         QEventLoop loop;
         QObject::connect(&thread, &ReadData::sigSendMeasure, &loop,
                          [&](const QList<MeasurementData> &readings) {
@@ -115,7 +116,7 @@ Result perSample(BenchSimulator &sim, const QList<int> &channels, int scans)
                          });
         QObject::connect(&thread, &ReadData::sigStopScan, &loop, &QEventLoop::quit);
         wal.start();
-        thread.startScanning();
+        thread.startScanning(plan);
         loop.exec();
         thread.waitForEnd();
         QCoreApplication::sendPostedEvents();
@@ -145,7 +146,7 @@ Result throughController(BenchSimulator &sim, const QList<int> &channels, int sc
             return result;
         controller.setChannels(channels);
         controller.setScanCount(scans);
-        controller.setStopMode(LoggingController::StopMode::ScanCount);
+        controller.setStopMode(LoggingController::StopMode::Count);
         QEventLoop loop;
         QObject::connect(&controller, &LoggingController::runEnded, &loop, &QEventLoop::quit);
         wal.dir = QDir(dataDirectory()).filePath(LoggingController::dataSetName(rig.identity()));

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -116,8 +117,12 @@ int main(int argc, char **argv)
     long notStored = 0;
     long scans = 0;
     ReadData thread(rig);
-    thread.setChannels(channels);
-    thread.settleMs = settle;
+    ScanPlan plan;
+    plan.setChannels(channels);
+    // The fast plan's settling, shortened to settle; every other wait as it is.
+    thread.setSleeper([fastSettle = plan.settleMs(), settle](int ms) {
+        QThread::msleep(static_cast<unsigned long>(ms == fastSettle ? settle : ms));
+    });
     QObject::connect(
         &thread, &ReadData::sigSendMeasure, &app, [&](const QList<MeasurementData> &readings) {
             ++scans;
@@ -147,7 +152,7 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     });
     QTimer::singleShot(minutes * 60 * 1000, &app, [&] { thread.requestStop(); });
-    thread.startScanning();
+    thread.startScanning(plan);
     app.exec();
     thread.waitForEnd();
     QCoreApplication::sendPostedEvents();

@@ -27,32 +27,19 @@ ReadData::ReadData(Rig &rig, QObject *parent)
 
 ReadData::~ReadData() = default;
 
-void ReadData::setChannels(const QList<int> &channels)
-{
-    QList<int> ascending = channels;
-    std::sort(ascending.begin(), ascending.end());
-    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
-    std::lock_guard<std::mutex> guard(channelsMutex);
-    channelList = ascending;
-}
-
-QList<int> ReadData::channels() const
-{
-    std::lock_guard<std::mutex> guard(channelsMutex);
-    return channelList;
-}
-
 void ReadData::setSleeper(Sleeper s)
 {
     sleeper = std::move(s);
 }
 
-void ReadData::startScanning()
+void ReadData::startScanning(const ScanPlan &runPlan)
 {
     // The previous run (if any) has ended; taking its last store orders everything it wrote
     // before this run in a way the thread sanitizer can see (Qt's own thread end is invisible
     // to it).
     runsEnded.load(std::memory_order_acquire);
+    plan = runPlan;
+    plan.setChannels(runPlan.channels);
     stopRequested = false;
     abortRequested = false;
     start();
@@ -72,7 +59,6 @@ void ReadData::requestStop()
         std::lock_guard<std::mutex> lock(wakeMutex);
         stopRequested = true;
     }
-    running = false;
     wake.notify_all();
 }
 
@@ -93,7 +79,7 @@ void ReadData::pause(int milliseconds)
 // settled fully before the stop still is.
 bool ReadData::settle()
 {
-    const int wanted = settleMs;
+    const int wanted = plan.settleMs();
     QElapsedTimer waited;
     waited.start();
     pause(wanted);
@@ -119,7 +105,6 @@ void ReadData::sleepUnlessStopped(int milliseconds)
 
 void ReadData::endRun()
 {
-    running = false;
     emit sigStopScan();
     runsEnded.fetch_add(1, std::memory_order_release);
 }
@@ -129,19 +114,18 @@ void ReadData::run()
     // An instrument that went silent in an earlier run stays silent until it answers: its
     // first answer in this run is reported like any other return.
     pauseUnlessStopped(1000);
-    // A stop that arrived during the initial wait must not be overwritten by raising the flag.
-    running = !stopRequested;
-    while (running) {
+    int scansLeft = plan.plannedScans();
+    while (!stopRequested) {
         results.clear();
-        if (!pauseUnlessStopped(intervalMs))
+        if (!pauseUnlessStopped(plan.intervalMs))
             break;
 
         int lost = -1;
-        for (const int channel : channels()) {
+        for (const int channel : qAsConst(plan.channels)) {
             // No relay is closed after a stop: the scan ends with the channels done so far.
             if (stopRequested)
                 break;
-            if (!switchAnswers() && !reconnectSwitch()) {
+            if (!switchAnswers() && !reconnect(SwitchMainFrame)) {
                 // Without the frame no channel can be closed: a reading fetched now would
                 // belong to whichever channel was closed last, so the scan ends here.
                 if (!stopRequested)
@@ -172,15 +156,9 @@ void ReadData::run()
         if (abortRequested)
             break;
         pause(20);
-        if (!continuous) {
-            if (--remainingScans == 0) {
-                endRun();
-                return;
-            }
-        }
+        if (scansLeft > 0 && --scansLeft == 0)
+            break;
         pause(20);
-        if (stopRequested)
-            running = false;
     }
     endRun();
 }
@@ -201,33 +179,19 @@ bool ReadData::switchAnswers()
     return answered;
 }
 
-bool ReadData::reconnectSwitch()
+// The frame is reconnected when it stops answering; the measuring instrument only when its
+// connection was lost, since a mere timeout may just be a slow reading.
+bool ReadData::reconnect(Instrument instrument)
 {
+    const bool frame = instrument == SwitchMainFrame;
     for (int attempt = 0; attempt < ReconnectAttempts; ++attempt) {
-        rig.dropSwitch();
+        frame ? rig.dropSwitch() : rig.dropMeasure();
         if (!pauseUnlessStopped(500))
             return false;
-        rig.reopenSwitch();
+        frame ? rig.reopenSwitch() : rig.reopenMeasure();
         if (!pauseUnlessStopped(2500))
             return false;
-        if (switchAnswers())
-            return true;
-    }
-    return false;
-}
-
-// Reopens the measuring instrument after its connection was lost; a mere timeout does not
-// count, since the instrument may just be slow.
-bool ReadData::reconnectMeasure()
-{
-    for (int attempt = 0; attempt < ReconnectAttempts; ++attempt) {
-        rig.dropMeasure();
-        if (!pauseUnlessStopped(500))
-            return false;
-        rig.reopenMeasure();
-        if (!pauseUnlessStopped(2500))
-            return false;
-        if (rig.measureIdentifies())
+        if (frame ? switchAnswers() : rig.measureIdentifies())
             return true;
     }
     return false;
@@ -243,7 +207,7 @@ ReadData::Fetch ReadData::fetchReading(QString *reply)
     noteAnswer(MeasureInstrument, false);
     if (!rig.measureConnectionLost())
         return Fetch::NoReading;
-    if (!reconnectMeasure())
+    if (!reconnect(MeasureInstrument))
         return Fetch::InstrumentLost;
     *reply = rig.fetchReading();
     noteAnswer(MeasureInstrument, !reply->isEmpty());

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "measurementdata.h"
+#include "scanplan.h"
 
 class Rig;
 
@@ -27,10 +28,6 @@ public:
     ~ReadData() override;
 
     void setSleeper(Sleeper sleeper);
-    // The channels to scan, ascending; each scan takes a copy at its start, so a change made
-    // during a run takes effect at the next scan.
-    void setChannels(const QList<int> &channels);
-    QList<int> channels() const;
 
     enum Instrument
     {
@@ -38,8 +35,9 @@ public:
         SwitchMainFrame = 1
     };
 
-    // Starts a run. A stop requested at any point after this call ends the run.
-    void startScanning();
+    // Starts a run of plan, which the thread keeps for the whole run. A stop requested at any
+    // point after this call ends the run.
+    void startScanning(const ScanPlan &plan);
     // Asks the run to end: no further relay is closed, a channel whose settling wait the stop
     // cut short is not fetched, and the readings fetched so far still come in one last
     // sigSendMeasure.
@@ -50,12 +48,6 @@ public:
     // everything the run wrote is ordered before the caller's next step in a way the thread
     // sanitizer can see (Qt's own wait is invisible to it).
     bool waitForEnd(unsigned long milliseconds = ULONG_MAX);
-
-    std::atomic<bool> running{false};
-    std::atomic<bool> continuous{true};
-    std::atomic<int> remainingScans{0};
-    std::atomic<int> settleMs{500};
-    std::atomic<int> intervalMs{0};
 
 signals:
     void sigStopScan();
@@ -77,8 +69,9 @@ private:
     };
 
     bool switchAnswers();
-    bool reconnectSwitch();
-    bool reconnectMeasure();
+    // Drops and reopens the instrument's session until it answers, a few times; false when
+    // it never did or a stop cut the waits short.
+    bool reconnect(Instrument instrument);
     Fetch fetchReading(QString *reply);
     static MeasurementData parseReading(const QString &reply, int channel);
     void pause(int milliseconds);
@@ -91,9 +84,9 @@ private:
     void endRun();
 
     Rig &rig;
+    // The run's plan: written before the thread starts, read only by it while it runs.
+    ScanPlan plan;
     QList<MeasurementData> results;
-    mutable std::mutex channelsMutex;
-    QList<int> channelList;
     Sleeper sleeper;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> abortRequested{false};

@@ -144,46 +144,59 @@ bool LoggingController::linkSwitchMainFrame(QList<int> *slotNumbers)
 void LoggingController::setSpeed(bool fast)
 {
     rig.setSpeed(fast ? Rig::Speed::Fast : Rig::Speed::Slow);
-    scan->settleMs = fast ? 500 : 600;
+    nextPlan.fast = fast;
 }
 
 void LoggingController::setIntervalMs(int milliseconds)
 {
-    scan->intervalMs = milliseconds;
+    nextPlan.intervalMs = milliseconds;
 }
 
 void LoggingController::setStopMode(StopMode mode)
 {
-    stopMode = mode;
-    scan->continuous = mode != StopMode::ScanCount;
-    if (mode == StopMode::ScanCount)
-        scan->remainingScans = scanCount;
+    nextPlan.stop = mode;
 }
 
 void LoggingController::setScanCount(int scans)
 {
-    scanCount = scans;
-    scan->remainingScans = scans;
+    nextPlan.scanCount = scans;
 }
 
 void LoggingController::setElapsedLimitMs(qint64 milliseconds)
 {
-    elapsedLimitMs = milliseconds;
+    nextPlan.elapsedMs = milliseconds;
 }
 
 void LoggingController::setChannels(const QList<int> &channels)
 {
-    scan->setChannels(channels);
+    nextPlan.setChannels(channels);
 }
 
-QList<int> LoggingController::channels() const
+void LoggingController::enterState(RunState next)
 {
-    return scan->channels();
+    if (next == state)
+        return;
+    state = next;
+    switch (next) {
+    case RunState::Idle:
+        emit runEnded();
+        break;
+    case RunState::Clearing:
+        storeFailed = false;
+        emit runStarting();
+        break;
+    case RunState::Scanning:
+        emit scanStarted();
+        break;
+    case RunState::Stopping:
+        emit stopping();
+        break;
+    }
 }
 
 void LoggingController::startOrStop()
 {
-    if (!logging && scan->isRunning()) {
+    if (state == RunState::Idle && scan->isRunning()) {
         emit message(tr("上一次扫描未停止"), ErrorMessage);
         return;
     }
@@ -191,16 +204,15 @@ void LoggingController::startOrStop()
         emit message(tr("设备未连接，请检查设备连接情况"), ErrorMessage);
         return;
     }
-    if (scan->channels().isEmpty()) {
+    if (state == RunState::Idle && nextPlan.channels.isEmpty()) {
         emit message(tr("扫描通道未选择"), ErrorMessage);
         return;
     }
-    if (logging) {
-        emit stopping();
+    if (state != RunState::Idle) {
+        // Asked while clearing, the run ends before its first scan (see beginScanning).
+        enterState(RunState::Stopping);
         if (scan->isRunning())
             scan->requestStop();
-        else
-            stopBeforeScan = true;
         return;
     }
     // A start clears the store the export is reading: the export would end with an empty file.
@@ -210,9 +222,8 @@ void LoggingController::startOrStop()
     }
 
     emit message(tr("扫描开启中请稍等..."), InformationMessage);
-    logging = true;
-    stopBeforeScan = false;
-    emit runStarting();
+    runPlan = nextPlan;
+    enterState(RunState::Clearing);
     forgetPublishedRecording();
     strandedStore.reset();
     removeDataSetDir();
@@ -259,7 +270,7 @@ bool LoggingController::prepareCurves()
                 &LoggingController::onStoreCleared);
     }
     bool usable = curveStore->ensureUsable();
-    const QList<int> channelList = scan->channels();
+    const QList<int> channelList = runPlan.channels;
     for (auto it = channelList.constBegin(); usable && it != channelList.constEnd(); ++it) {
         auto curve = std::make_shared<CurveSeriesData>(QString::number(*it), curveStore.get());
         usable = curve->curveId() != -1;
@@ -283,8 +294,7 @@ void LoggingController::refuseStart(const QString &text)
 {
     qWarning().noquote() << text;
     endNoticeText.clear();
-    logging = false;
-    emit runEnded();
+    enterState(RunState::Idle);
     emit message(text, ErrorMessage);
 }
 
@@ -293,36 +303,31 @@ void LoggingController::beginScanning()
     // Stopped before it began: the run ends as one stopped at once, without a scan.
     firstStoredMs = 0;
     lastStoredMs = -1;
-    if (stopBeforeScan) {
+    if (state == RunState::Stopping) {
         startMs = QDateTime::currentMSecsSinceEpoch();
         endNoticeText.clear();
         onScanEnded();
         return;
     }
-    if (stopMode == StopMode::Elapsed) {
+    if (runPlan.stop == StopMode::Elapsed) {
         elapsedClock.start();
-        elapsedTimer.setInterval(static_cast<int>(qMin(elapsedLimitMs, ElapsedStepMs)));
+        elapsedTimer.setInterval(static_cast<int>(qMin(runPlan.elapsedMs, ElapsedStepMs)));
         elapsedTimer.start();
     }
-    // The thread counts its scans down to zero; a new counted run starts from the set count
-    // again, or a second run would never end.
-    if (stopMode == StopMode::ScanCount)
-        scan->remainingScans = scanCount;
     startMs = QDateTime::currentMSecsSinceEpoch();
     endNoticeText.clear();
-    storeFailureShown = false;
     scansDone = 0;
     lastScanEndMs = -1;
     runClock.start();
-    emit scanStarted();
+    enterState(RunState::Scanning);
     if (livePublisher)
-        livePublisher->startRecording(curveStore.get(), scan->channels());
-    scan->startScanning();
+        livePublisher->startRecording(curveStore.get(), runPlan.channels);
+    scan->startScanning(runPlan);
 }
 
 void LoggingController::onElapsedTick()
 {
-    const qint64 remaining = elapsedLimitMs - elapsedClock.elapsed();
+    const qint64 remaining = runPlan.elapsedMs - elapsedClock.elapsed();
     if (remaining > 0) {
         elapsedTimer.setInterval(static_cast<int>(qMin(remaining, ElapsedStepMs)));
         return;
@@ -394,14 +399,14 @@ void LoggingController::onReadings(const QList<MeasurementData> &readings)
 void LoggingController::storeFailedWhileLogging(int notStored)
 {
     qCritical().noquote() << "数据存储失败，未保存的读数:" << notStored;
-    if (!logging || storeFailureShown)
+    if (state == RunState::Idle || storeFailed)
         return;
-    storeFailureShown = true;
+    storeFailed = true;
     endNoticeText =
         tr("数据存储失败 %1：%2，记录已停止")
             .arg(QDir::toNativeSeparators(curveStore->dataDirectory()), curveStore->lastError());
     emit message(endNoticeText, ErrorMessage);
-    emit stopping();
+    enterState(RunState::Stopping);
     scan->requestStop();
 }
 
@@ -409,11 +414,10 @@ void LoggingController::onScanEnded()
 {
     // Whatever ended the run, a pending elapsed-time stop must not start a new one later.
     elapsedTimer.stop();
-    logging = false;
     endMs = QDateTime::currentMSecsSinceEpoch() + 1000;
     if (livePublisher)
         livePublisher->recordingEnded();
-    emit runEnded();
+    enterState(RunState::Idle);
 }
 
 QString LoggingController::recordTimeText(qint64 ms)
@@ -440,11 +444,11 @@ LoggingController::RunProgress LoggingController::runProgress() const
 {
     RunProgress progress;
     progress.scansDone = scansDone;
-    progress.scansPlanned = stopMode == StopMode::ScanCount ? scanCount : 0;
-    if (!logging || !runClock.isValid())
+    progress.scansPlanned = isLogging() ? runPlan.plannedScans() : nextPlan.plannedScans();
+    if (!isLogging() || !runClock.isValid())
         return progress;
     progress.elapsedMs = runClock.elapsed();
-    const int interval = scan->intervalMs;
+    const int interval = runPlan.intervalMs;
     if (interval > 0) {
         // The thread waits a second before its first scan, and 2 x 20 ms after each scan
         // before the interval.
@@ -472,7 +476,7 @@ void LoggingController::onInstrumentState(int instrument, bool answering, const 
     if (!answering)
         silentSince.insert(instrument, since);
     emit instrumentStatesChanged();
-    if (logging)
+    if (isLogging())
         emit runningTextChanged(runningText());
 }
 

@@ -19,6 +19,7 @@
 
 #include "exportresult.h"
 #include "measurementdata.h"
+#include "scanplan.h"
 
 class CsvExportFromDBThread;
 class CurveDataDB;
@@ -38,11 +39,17 @@ public:
     // a scan lacks.
     using StoredRows = QList<QPair<int, int>>;
 
-    enum class StopMode
+    using StopMode = ScanPlan::Stop;
+    // Where the logger stands. Idle: no run. Clearing: a start passed its checks; the store is
+    // cleared and the curves prepared. Scanning: the scan thread runs the run's plan.
+    // Stopping: a stop was asked for (by the user, the elapsed time or a failing store), and
+    // the run ends once the scan thread has handed over what it fetched.
+    enum class RunState
     {
-        StopButton,
-        Elapsed,
-        ScanCount
+        Idle,
+        Clearing,
+        Scanning,
+        Stopping
     };
     enum class ExportStart
     {
@@ -84,20 +91,23 @@ public:
     bool measureConnected() const { return measureLinked; }
     bool switchConnected() const { return switchLinked; }
 
-    // The settings; each takes effect at its next use by the scan.
+    // The settings of the next run's plan; the speed goes to the measuring instrument at once.
+    // A run keeps the plan it started with.
     void setSpeed(bool fast);
     void setIntervalMs(int milliseconds);
     void setStopMode(StopMode mode);
     void setScanCount(int scans);
     void setElapsedLimitMs(qint64 milliseconds);
     void setChannels(const QList<int> &channels);
-    QList<int> channels() const;
+    QList<int> channels() const { return nextPlan.channels; }
+    const ScanPlan &plan() const { return nextPlan; }
 
     // The start/stop button: a start (with its refusals) while idle, a stop while logging.
     void startOrStop();
     // Starts the scan thread on the prepared curves.
     void beginScanning();
-    bool isLogging() const { return logging; }
+    RunState runState() const { return state; }
+    bool isLogging() const { return state != RunState::Idle; }
     bool exportRunning() const;
 
     // The recording
@@ -170,6 +180,8 @@ signals:
     void publishStatusChanged(const QString &text);
 
 private:
+    // The one place the run state changes; tells the window with the state's signal.
+    void enterState(RunState next);
     void onStoreCleared();
     bool prepareCurves();
     void refuseStart(const QString &message);
@@ -199,12 +211,10 @@ private:
     QHash<int, int> channelRows;
     bool measureLinked = false;
     bool switchLinked = false;
-    bool logging = false;
-    // A stop asked for while the store is cleared and the curves prepared, before the scan
-    // thread runs.
-    bool stopBeforeScan = false;
-    StopMode stopMode = StopMode::StopButton;
-    int scanCount = 1;
+    RunState state = RunState::Idle;
+    // What the settings say for the next run, and the plan of the run under way.
+    ScanPlan nextPlan;
+    ScanPlan runPlan;
     // Instants, never local text: a local time repeats at the autumn clock change.
     qint64 startMs = 0;
     qint64 endMs = 0;
@@ -216,9 +226,9 @@ private:
     // in steps and compares against the time since logging started.
     QTimer elapsedTimer;
     QElapsedTimer elapsedClock;
-    qint64 elapsedLimitMs = 0;
     QString endNoticeText;
-    bool storeFailureShown = false;
+    // The run is ending because the store failed: said once.
+    bool storeFailed = false;
     QMap<int, QDateTime> silentSince;
     // The run's progress: scans handed over, time since the start, end of the latest scan.
     int scansDone = 0;

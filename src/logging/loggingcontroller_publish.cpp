@@ -30,7 +30,7 @@ void LoggingController::setPublishing(const MqttSettings &settings,
 
     // What an earlier process published in part and did not deliver yet goes out now; a
     // recording never published (no place kept beside it) stays unpublished.
-    if (curveStore || logging)
+    if (curveStore || isLogging())
         return;
     if (!strandedStore)
         openStrandedRecording();

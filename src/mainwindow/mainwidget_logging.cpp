@@ -104,11 +104,11 @@ void MainWidget::recvStopSlot(bool isChecked)
     settings->elapsedPicker->setEnabled(sender() == settings->elapsedRadio);
     if (sender() == settings->scanCountRadio) {
         controller.setScanCount(settings->scanCountSpin->value());
-        controller.setStopMode(LoggingController::StopMode::ScanCount);
+        controller.setStopMode(LoggingController::StopMode::Count);
     } else {
         controller.setStopMode(sender() == settings->elapsedRadio
                                    ? LoggingController::StopMode::Elapsed
-                                   : LoggingController::StopMode::StopButton);
+                                   : LoggingController::StopMode::Button);
     }
 }
 

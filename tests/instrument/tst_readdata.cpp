@@ -24,6 +24,17 @@ QStringList switchCommands(const QStringList &transcript)
             commands << line.mid(10);
     return commands;
 }
+// A run of channels; scans 0: until stopped.
+ScanPlan plan(const QList<int> &channels, int scans = 0)
+{
+    ScanPlan run;
+    run.setChannels(channels);
+    if (scans > 0) {
+        run.stop = ScanPlan::Stop::Count;
+        run.scanCount = scans;
+    }
+    return run;
+}
 } // namespace
 
 class TestReadData : public QObject
@@ -42,7 +53,6 @@ private slots:
     void stopRightAfterStartEndsTheRun();
     void stopDuringSettlingClosesNoFurtherChannel();
     void badStatusIsStoredAsInvalid();
-    void ticksDuringLoggingTakeEffectAtNextScan();
     void lostSwitchEndsTheRunAfterOneCycle();
     void lostMeasureEndsTheRun();
     void switchThatComesBackKeepsLogging();
@@ -119,14 +129,11 @@ void TestReadData::parsesReplies()
 void TestReadData::countedScansWalkChannelsInOrder()
 {
     ReadData thread(*rig);
-    thread.setChannels({201, 105});
     thread.setSleeper(tenthSleeper);
-    thread.continuous = false;
-    thread.remainingScans = 3;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
     const int before = switchCommands(sim.transcript()).size();
-    thread.startScanning();
+    thread.startScanning(plan({201, 105}, 3));
     runToEnd(thread);
 
     QCOMPARE(scans.count(), 3);
@@ -151,12 +158,9 @@ void TestReadData::countedScansWalkChannelsInOrder()
 void TestReadData::noChannelsOnlySleeps()
 {
     ReadData thread(*rig);
-    thread.setChannels({});
     thread.setSleeper(tenthSleeper);
-    thread.continuous = false;
-    thread.remainingScans = 2;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
-    thread.startScanning();
+    thread.startScanning(plan({}, 2));
     runToEnd(thread);
     QCOMPARE(scans.count(), 2);
     QVERIFY(scans.at(0).at(0).value<QList<MeasurementData>>().isEmpty());
@@ -165,20 +169,17 @@ void TestReadData::noChannelsOnlySleeps()
 void TestReadData::stopRightAfterStartEndsTheRun()
 {
     ReadData thread(*rig);
-    thread.setChannels({101});
     thread.setSleeper(tenthSleeper);
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
-    thread.startScanning();
+    thread.startScanning(plan({101}));
     thread.requestStop();
     runToEnd(thread, 5000);
     QCOMPARE(scans.count(), 0);
     QCOMPARE(stops.count(), 1);
 
     // The object is reused: a new run after the stopped one scans again.
-    thread.continuous = false;
-    thread.remainingScans = 1;
-    thread.startScanning();
+    thread.startScanning(plan({101}, 1));
     runToEnd(thread);
     QCOMPARE(scans.count(), 1);
     QCOMPARE(stops.count(), 2);
@@ -189,7 +190,6 @@ void TestReadData::stopRightAfterStartEndsTheRun()
 void TestReadData::stopDuringSettlingClosesNoFurtherChannel()
 {
     ReadData thread(*rig);
-    thread.setChannels({101, 102, 103});
     std::atomic<int> settles{0};
     thread.setSleeper([&](int ms) {
         if (ms == 500 && ++settles == 2)
@@ -199,7 +199,7 @@ void TestReadData::stopDuringSettlingClosesNoFurtherChannel()
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
     const int before = sim.transcript().size();
-    thread.startScanning();
+    thread.startScanning(plan({101, 102, 103}));
     runToEnd(thread);
     QCOMPARE(scans.count(), 1);
     const auto readings = scans.at(0).at(0).value<QList<MeasurementData>>();
@@ -222,12 +222,9 @@ void TestReadData::badStatusIsStoredAsInvalid()
 {
     QVERIFY(sim.control(QStringLiteral("fault measure badstatus")));
     ReadData thread(*rig);
-    thread.setChannels({102});
     thread.setSleeper(tenthSleeper);
-    thread.continuous = false;
-    thread.remainingScans = 1;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
-    thread.startScanning();
+    thread.startScanning(plan({102}, 1));
     runToEnd(thread);
     const auto readings = scans.at(0).at(0).value<QList<MeasurementData>>();
     QCOMPARE(readings.size(), 1);
@@ -235,46 +232,11 @@ void TestReadData::badStatusIsStoredAsInvalid()
     QCOMPARE(readings.at(0).value, 9.9e37);
 }
 
-void TestReadData::ticksDuringLoggingTakeEffectAtNextScan()
-{
-    ReadData thread(*rig);
-    thread.setChannels({101});
-    std::atomic<int> settles{0};
-    // The tick lands while the first scan is between closing 101 and reading it.
-    thread.setSleeper([&settles, &thread](int ms) {
-        if (ms == 500 && ++settles == 1)
-            thread.setChannels({101, 202});
-        tenthSleeper(ms);
-    });
-    thread.continuous = false;
-    thread.remainingScans = 2;
-    QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
-    thread.startScanning();
-    // Meanwhile this thread keeps rewriting the list, as ticks in the window do.
-    QElapsedTimer timer;
-    timer.start();
-    while (!thread.isFinished() && timer.elapsed() < 20000) {
-        thread.setChannels(thread.channels());
-        QThread::msleep(1);
-    }
-    runToEnd(thread);
-    QCOMPARE(scans.count(), 2);
-    auto channelsOf = [&scans](int scan) {
-        QList<int> channels;
-        for (const MeasurementData &m : scans.at(scan).at(0).value<QList<MeasurementData>>())
-            channels << m.channel;
-        return channels;
-    };
-    QCOMPARE(channelsOf(0), QList<int>({101}));
-    QCOMPARE(channelsOf(1), QList<int>({101, 202}));
-}
-
 // Once the frame fails its reconnect cycle no channel can be closed: the run ends with the
 // frame named as lost and when it went silent, and no reading is taken on a stale relay.
 void TestReadData::lostSwitchEndsTheRunAfterOneCycle()
 {
     ReadData thread(*rig);
-    thread.setChannels({101, 102});
     int reconnectWaits = 0;
     thread.setSleeper([&](int ms) {
         if (ms == 2500)
@@ -288,7 +250,7 @@ void TestReadData::lostSwitchEndsTheRunAfterOneCycle()
     QThread::msleep(200);
     const QDateTime before = QDateTime::currentDateTime();
     const int fetchesBefore = sim.transcript().filter(QStringLiteral("measure <- FETC?")).size();
-    thread.startScanning();
+    thread.startScanning(plan({101, 102}));
     runToEnd(thread, 30000);
     QCOMPARE(reconnectWaits, 6);
     QCOMPARE(scans.count(), 1);
@@ -305,13 +267,12 @@ void TestReadData::lostSwitchEndsTheRunAfterOneCycle()
 void TestReadData::lostMeasureEndsTheRun()
 {
     ReadData thread(*rig);
-    thread.setChannels({101, 102});
     thread.setSleeper(tenthSleeper);
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
     QSignalSpy lost(&thread, &ReadData::sigInstrumentLost);
     QSignalSpy states(&thread, &ReadData::sigInstrumentState);
-    thread.startScanning();
+    thread.startScanning(plan({101, 102}));
     QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 1, 10000);
     QVERIFY(sim.control(QStringLiteral("fault measure refuse 60")));
     QVERIFY(sim.control(QStringLiteral("fault measure drop")));
@@ -330,15 +291,12 @@ void TestReadData::lostMeasureEndsTheRun()
 void TestReadData::switchThatComesBackKeepsLogging()
 {
     ReadData thread(*rig);
-    thread.setChannels({101});
     thread.setSleeper(tenthSleeper);
-    thread.continuous = false;
-    thread.remainingScans = 2;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QSignalSpy stops(&thread, &ReadData::sigStopScan);
     QVERIFY(sim.control(QStringLiteral("fault switch refuse 1")));
     QThread::msleep(100);
-    thread.startScanning();
+    thread.startScanning(plan({101}, 2));
     runToEnd(thread, 30000);
     QCOMPARE(stops.count(), 1);
     QCOMPARE(scans.count(), 2);
@@ -348,14 +306,11 @@ void TestReadData::switchThatComesBackKeepsLogging()
 void TestReadData::droppedMeasureConnectionIsReopened()
 {
     ReadData thread(*rig);
-    thread.setChannels({103});
     thread.setSleeper(tenthSleeper);
-    thread.continuous = false;
-    thread.remainingScans = 2;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QVERIFY(sim.control(QStringLiteral("fault measure drop")));
     QThread::msleep(100);
-    thread.startScanning();
+    thread.startScanning(plan({103}, 2));
     runToEnd(thread, 30000);
     QCOMPARE(scans.count(), 2);
     for (const QList<QVariant> &scan : scans) {
@@ -369,13 +324,10 @@ void TestReadData::silentMeasureYieldsNoReadingButNoReconnect()
 {
     QVERIFY(sim.control(QStringLiteral("fault measure silent")));
     ReadData thread(*rig);
-    thread.setChannels({101});
     thread.setSleeper(tenthSleeper);
-    thread.continuous = false;
-    thread.remainingScans = 1;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     const int before = sim.transcript().size();
-    thread.startScanning();
+    thread.startScanning(plan({101}, 1));
     runToEnd(thread, 15000);
     QCOMPARE(scans.count(), 1);
     QVERIFY(scans.at(0).at(0).value<QList<MeasurementData>>().isEmpty());
@@ -387,14 +339,12 @@ void TestReadData::silentMeasureYieldsNoReadingButNoReconnect()
 void TestReadData::realTimingOfAScan()
 {
     ReadData thread(*rig);
-    thread.setChannels({101, 201});
-    thread.continuous = false;
-    thread.remainingScans = 2;
-    thread.intervalMs = 200;
+    ScanPlan run = plan({101, 201}, 2);
+    run.intervalMs = 200;
     QSignalSpy scans(&thread, &ReadData::sigSendMeasure);
     QElapsedTimer timer;
     timer.start();
-    thread.startScanning();
+    thread.startScanning(run);
     runToEnd(thread);
     // 1000 ms start-up, then per scan: interval, 2 x 500 ms settling and 40 ms, except that
     // the last counted scan ends before its second 20 ms pause.

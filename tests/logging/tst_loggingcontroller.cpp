@@ -97,6 +97,7 @@ private slots:
     void dataSetNameIsAlwaysAPlainName();
     void startIsRefusedWithReasons();
     void countedRunStoresEveryReadingAndReturnsToIdle();
+    void aRunKeepsThePlanItStartedWith();
     void secondStartClearsTheStoreFirst();
     void stopInTheFirstSecond_data();
     void stopInTheFirstSecond();
@@ -270,7 +271,7 @@ void TestLoggingController::startIsRefusedWithReasons()
 
     // The thread still runs while the controller is idle, as after a lost main frame.
     controller->setChannels({110});
-    controller->scanThread()->startScanning();
+    controller->scanThread()->startScanning(controller->plan());
     controller->startOrStop();
     QCOMPARE(messages.value(3), QStringLiteral("上一次扫描未停止"));
     controller->scanThread()->requestStop();
@@ -283,7 +284,7 @@ void TestLoggingController::startIsRefusedWithReasons()
 void TestLoggingController::countedRunStoresEveryReadingAndReturnsToIdle()
 {
     makeLinked({201, 101, 102});
-    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setStopMode(LoggingController::StopMode::Count);
     controller->setScanCount(3);
     QStringList order;
     for (auto signal : {&LoggingController::runStarting, &LoggingController::curvesPrepared,
@@ -337,10 +338,36 @@ void TestLoggingController::countedRunStoresEveryReadingAndReturnsToIdle()
     QCOMPARE(controller->curves().value(201)->lastValue(), stored.value("201").last());
 }
 
+// Settings changed during a run (by a host or a script; the window holds them) are the next
+// run's: the run scans the channels it started with and ends after its own count.
+void TestLoggingController::aRunKeepsThePlanItStartedWith()
+{
+    makeLinked({101});
+    controller->setStopMode(LoggingController::StopMode::Count);
+    controller->setScanCount(2);
+    controller->startOrStop();
+    QCOMPARE(controller->runState(), LoggingController::RunState::Clearing);
+    QTRY_COMPARE_WITH_TIMEOUT(controller->runState(), LoggingController::RunState::Scanning, 10000);
+    controller->setChannels({101, 102});
+    controller->setStopMode(LoggingController::StopMode::Button);
+    controller->setIntervalMs(60000);
+    QCOMPARE(controller->runProgress().scansPlanned, 2);
+    QVERIFY(waitIdle());
+    QCOMPARE(controller->runState(), LoggingController::RunState::Idle);
+    QCOMPARE(controller->runProgress().scansDone, 2);
+    QCOMPARE(controller->curves().keys(), QList<int>({101}));
+    const QMap<QString, QList<double>> stored = readingsStored(
+        QDir(dataSetDir())
+            .filePath(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + ".db"));
+    QCOMPARE(stored.keys(), QStringList({"101"}));
+    QCOMPARE(stored.value("101").size(), 2);
+    QCOMPARE(controller->plan().channels, QList<int>({101, 102}));
+}
+
 void TestLoggingController::secondStartClearsTheStoreFirst()
 {
     makeLinked({103});
-    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setStopMode(LoggingController::StopMode::Count);
     controller->setScanCount(1);
     controller->startOrStop();
     QVERIFY(waitIdle());
@@ -452,7 +479,7 @@ void TestLoggingController::removingTheDataSetNeverLeavesTheApplicationDirectory
     const QString link = QDir(QCoreApplication::applicationDirPath()).filePath(name);
     QFile::remove(link);
     QVERIFY(QFile::link(victim.path(), link));
-    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setStopMode(LoggingController::StopMode::Count);
     controller->setScanCount(1);
     controller->startOrStop();
     QVERIFY(waitIdle());
@@ -480,7 +507,7 @@ void TestLoggingController::aRunIsPublishedAndItsStateShown()
     QVERIFY(messages.isEmpty());
 
     makeLinked({101, 202});
-    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setStopMode(LoggingController::StopMode::Count);
     controller->setScanCount(3);
     controller->startOrStop();
     QVERIFY(waitIdle());
@@ -525,7 +552,7 @@ void TestLoggingController::badPublishingConfigurationIsSaidAndLoggingGoesOn()
     QVERIFY(controller->publishStatus().isEmpty());
 
     makeLinked({103});
-    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setStopMode(LoggingController::StopMode::Count);
     controller->setScanCount(1);
     controller->startOrStop();
     QVERIFY(waitIdle());

@@ -487,30 +487,30 @@ void TestMainWidget::stopButtonEndsARunningScan()
 void TestMainWidget::settingsReachTheScanThread()
 {
     MainWidget *w = makeWindow();
-    ReadData *thread = controller->scanThread();
+    const ScanPlan &plan = controller->plan();
     w->settings->slowRadio->setChecked(true);
-    QCOMPARE(thread->settleMs.load(), 600);
+    QCOMPARE(plan.settleMs(), 600);
     QTRY_VERIFY(sim.transcript().contains(QStringLiteral("measure <- APER SLOW2")));
     w->settings->fastRadio->setChecked(true);
-    QCOMPARE(thread->settleMs.load(), 500);
+    QCOMPARE(plan.settleMs(), 500);
 
     w->settings->customIntervalRadio->setChecked(true);
     QVERIFY(w->settings->intervalPicker->isEnabled());
     w->settings->intervalPicker->setTime(0, 0, 0, 5, 0);
-    QCOMPARE(thread->intervalMs.load(), 5000);
+    QCOMPARE(plan.intervalMs, 5000);
     QCOMPARE(w->settings->intervalLabel->text(), QStringLiteral("00 : 00 : 00 : 05"));
     w->settings->minIntervalRadio->setChecked(true);
-    QCOMPARE(thread->intervalMs.load(), 0);
+    QCOMPARE(plan.intervalMs, 0);
     QVERIFY(!w->settings->intervalPicker->isEnabled());
 
     w->settings->scanCountRadio->setChecked(true);
-    QVERIFY(!thread->continuous);
+    QCOMPARE(plan.stop, ScanPlan::Stop::Count);
     w->settings->scanCountSpin->setValue(7);
-    QCOMPARE(thread->remainingScans.load(), 7);
+    QCOMPARE(plan.plannedScans(), 7);
     QVERIFY(w->settings->scanCountSpin->isEnabled());
     QVERIFY(!w->settings->elapsedPicker->isEnabled());
     w->settings->stopButtonRadio->setChecked(true);
-    QVERIFY(thread->continuous);
+    QCOMPARE(plan.plannedScans(), 0);
     QVERIFY(!w->settings->scanCountSpin->isEnabled());
 }
 

@@ -216,7 +216,7 @@ QStringList TestTranslation::walkWindow()
 QStringList TestTranslation::exportOneScan(const QString &folder)
 {
     controller->setChannels({101});
-    controller->setStopMode(LoggingController::StopMode::ScanCount);
+    controller->setStopMode(LoggingController::StopMode::Count);
     controller->setScanCount(1);
     controller->startOrStop();
     QElapsedTimer waited;
