@@ -25,16 +25,12 @@ HostLink::HostLink(QWidget *window, QObject *parent)
 
 HostLink::~HostLink()
 {
-    reader->stop();
-    if (!reader->waitForEnd(ThreadStopWaitMs)) {
-        reader->terminate();
-        reader->wait();
-    }
+    reader->finish(ThreadStopWaitMs);
 }
 
 void HostLink::start()
 {
-    reader->start();
+    reader->startWork();
 }
 
 bool HostLink::eventFilter(QObject *watched, QEvent *event)

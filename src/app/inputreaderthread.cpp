@@ -12,29 +12,9 @@ constexpr int PollMs = 100;
 }
 
 InputReaderThread::InputReaderThread(QObject *parent, int fd)
-    : QThread(parent)
+    : WorkerThread(QStringLiteral("host-input"), parent)
     , inputFd(fd)
 {
-}
-
-void InputReaderThread::stop()
-{
-    std::lock_guard<std::mutex> guard(lock);
-    stopRequested = true;
-}
-
-bool InputReaderThread::waitForEnd(unsigned long milliseconds)
-{
-    if (!wait(milliseconds))
-        return false;
-    std::lock_guard<std::mutex> guard(lock);
-    return true;
-}
-
-bool InputReaderThread::isStopRequested()
-{
-    std::lock_guard<std::mutex> guard(lock);
-    return stopRequested;
 }
 
 void InputReaderThread::emitLine(QByteArray line)
@@ -87,13 +67,13 @@ void InputReaderThread::dropOverlongLine()
 // Waits for input in slices of 100 ms rather than inside a blocking read, so that a stop
 // request takes effect within 100 ms even while the host is silent and the window never has
 // to terminate this thread.
-void InputReaderThread::run()
+void InputReaderThread::work()
 {
     bool atEnd = false;
     char buffer[4096];
-    while (!isStopRequested()) {
+    while (!stopRequested()) {
         if (atEnd) {
-            msleep(PollMs);
+            sleepUnlessStopped(PollMs);
             continue;
         }
         pollfd fd = {inputFd, POLLIN, 0};

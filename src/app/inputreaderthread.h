@@ -3,10 +3,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QThread>
-#include <mutex>
 
-class InputReaderThread : public QThread
+#include "workerthread.h"
+
+class InputReaderThread : public WorkerThread
 {
     Q_OBJECT
 public:
@@ -16,19 +16,13 @@ public:
 
     explicit InputReaderThread(QObject *parent = nullptr, int inputFd = 0);
 
-    void stop();
-    // Waits for the reader to end, then takes its lock once more, so that its last steps are
-    // ordered before the caller's in a way the thread sanitizer can see.
-    bool waitForEnd(unsigned long milliseconds);
-
 signals:
     void newInputReceived(QString data);
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
-    bool isStopRequested();
     void emitLine(QByteArray line);
     // Splits what arrived into lines, in time linear in the bytes read.
     void takeBytes(const char *bytes, int count);
@@ -38,9 +32,5 @@ private:
     // Bytes of an over-long line thrown away so far; the rest up to its line feed goes too.
     qint64 droppedBytes = 0;
     bool dropping = false;
-
-    // A standard mutex rather than QMutex: its ordering is visible to the thread sanitizer.
-    std::mutex lock;
-    bool stopRequested = false;
     const int inputFd;
 };

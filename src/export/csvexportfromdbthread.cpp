@@ -18,7 +18,7 @@ CsvExportFromDBThread::CsvExportFromDBThread(CurveDataDB *store, const QList<int
                                              const QString &filePath, const QString &separator,
                                              const QMap<QString, QString> &headerFields,
                                              qint64 startTime, qint64 endTime, QObject *parent)
-    : QThread(parent)
+    : WorkerThread(QStringLiteral("csv-export"), parent)
     , store(store)
     , curveIds(curveIds)
     , filePath(filePath)
@@ -34,8 +34,8 @@ CsvExportFromDBThread::CsvExportFromDBThread(CurveDataDB *store, const QList<int
 CsvExportFromDBThread::~CsvExportFromDBThread()
 {
     // A QThread object must not die while its thread runs.
-    stopExport();
-    wait();
+    requestStop();
+    waitForEnd();
 }
 
 void CsvExportFromDBThread::startExport()
@@ -45,16 +45,9 @@ void CsvExportFromDBThread::startExport()
         qWarning().noquote() << "[导出线程] 已在运行中，无需重复启动";
         return;
     }
-    stopRequested = false;
     // Set here already, so that a second start right after this one is refused too.
     exporting = true;
-    start(QThread::InheritPriority);
-}
-
-void CsvExportFromDBThread::stopExport()
-{
-    std::lock_guard<std::mutex> lock(stateMutex);
-    stopRequested = true;
+    startWork();
 }
 
 bool CsvExportFromDBThread::isExporting() const
@@ -63,19 +56,13 @@ bool CsvExportFromDBThread::isExporting() const
     return exporting;
 }
 
-bool CsvExportFromDBThread::stopIsRequested() const
-{
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return stopRequested;
-}
-
 void CsvExportFromDBThread::setExporting(bool value)
 {
     std::lock_guard<std::mutex> lock(stateMutex);
     exporting = value;
 }
 
-void CsvExportFromDBThread::run()
+void CsvExportFromDBThread::work()
 {
     setExporting(true);
     QStringList files;
@@ -194,7 +181,7 @@ CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowRea
     sinceReport.start();
     emit exportProgress(0, totalRows);
     while (true) {
-        if (stopIsRequested()) {
+        if (stopRequested()) {
             qDebug().noquote() << "[导出线程] 收到停止信号，终止导出";
             result = ExportResult::Cancelled;
             break;

@@ -8,7 +8,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <QThread>
+#include "workerthread.h"
 
 #include <memory>
 #include <mutex>
@@ -21,7 +21,7 @@ class CsvTimeText;
 struct AlignedRows;
 class ExportRowReader;
 
-class CsvExportFromDBThread : public QThread
+class CsvExportFromDBThread : public WorkerThread
 {
     Q_OBJECT
 public:
@@ -38,7 +38,7 @@ public:
     // Starts the export unless it is already running.
     void startExport();
     // Asks the export to end before its next row; it then reports Cancelled.
-    void stopExport();
+    void stopExport() { requestStop(); }
     bool isExporting() const;
 
 signals:
@@ -50,7 +50,7 @@ signals:
     void exportFinished(ExportResult result, QStringList files);
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
     // Names of the curves asked for that the store knows, by ascending id: the columns.
@@ -62,7 +62,6 @@ private:
     // for a reader without rows left); false if it could not be written.
     bool writeCsvRow(std::string &out, qint64 rowNo, const std::vector<const AlignedRows *> &blocks,
                      const std::vector<int> &curveCounts, int index, CsvTimeText &timeText) const;
-    bool stopIsRequested() const;
     void setExporting(bool value);
 
     CurveDataDB *store;
@@ -76,6 +75,5 @@ private:
 
     // std::mutex rather than QMutex: its locking is visible to the thread sanitizer.
     mutable std::mutex stateMutex;
-    bool stopRequested = false;
     bool exporting = false;
 };

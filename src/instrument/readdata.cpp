@@ -19,13 +19,17 @@ void registerMeasurementDataTypes()
 }
 
 ReadData::ReadData(Rig &rig, QObject *parent)
-    : QThread(parent)
+    : WorkerThread(QStringLiteral("scan"), parent)
     , rig(rig)
     , sleeper([this](int ms) { sleepUnlessStopped(ms); })
 {
 }
 
-ReadData::~ReadData() = default;
+ReadData::~ReadData()
+{
+    requestAbort();
+    finish(10000);
+}
 
 void ReadData::setSleeper(Sleeper s)
 {
@@ -34,32 +38,10 @@ void ReadData::setSleeper(Sleeper s)
 
 void ReadData::startScanning(const ScanPlan &runPlan)
 {
-    // The previous run (if any) has ended; taking its last store orders everything it wrote
-    // before this run in a way the thread sanitizer can see (Qt's own thread end is invisible
-    // to it).
-    runsEnded.load(std::memory_order_acquire);
     plan = runPlan;
     plan.setChannels(runPlan.channels);
-    stopRequested = false;
     abortRequested = false;
-    start();
-}
-
-bool ReadData::waitForEnd(unsigned long milliseconds)
-{
-    if (!wait(milliseconds))
-        return false;
-    runsEnded.load(std::memory_order_acquire);
-    return true;
-}
-
-void ReadData::requestStop()
-{
-    {
-        std::lock_guard<std::mutex> lock(wakeMutex);
-        stopRequested = true;
-    }
-    wake.notify_all();
+    startWork();
 }
 
 void ReadData::requestAbort()
@@ -83,39 +65,31 @@ bool ReadData::settle()
     QElapsedTimer waited;
     waited.start();
     pause(wanted);
-    return !stopRequested || waited.elapsed() >= wanted;
+    return !stopRequested() || waited.elapsed() >= wanted;
 }
 
+// The real wait (the default sleeper) ends early on a stop request, so that a stop during a
+// long scan interval or a reconnect wait is honoured at once instead of after the whole wait.
 bool ReadData::pauseUnlessStopped(int milliseconds)
 {
-    if (stopRequested)
+    if (stopRequested())
         return false;
     pause(milliseconds);
-    return !stopRequested;
-}
-
-// The real wait ends early on a stop request, so that a stop during a long scan interval or
-// a reconnect wait is honoured at once instead of after the whole wait.
-void ReadData::sleepUnlessStopped(int milliseconds)
-{
-    std::unique_lock<std::mutex> lock(wakeMutex);
-    wake.wait_for(lock, std::chrono::milliseconds(qMax(milliseconds, 0)),
-                  [this] { return stopRequested.load(); });
+    return !stopRequested();
 }
 
 void ReadData::endRun()
 {
     emit sigStopScan();
-    runsEnded.fetch_add(1, std::memory_order_release);
 }
 
-void ReadData::run()
+void ReadData::work()
 {
     // An instrument that went silent in an earlier run stays silent until it answers: its
     // first answer in this run is reported like any other return.
     pauseUnlessStopped(1000);
     int scansLeft = plan.plannedScans();
-    while (!stopRequested) {
+    while (!stopRequested()) {
         results.clear();
         if (!pauseUnlessStopped(plan.intervalMs))
             break;
@@ -123,12 +97,12 @@ void ReadData::run()
         int lost = -1;
         for (const int channel : qAsConst(plan.channels)) {
             // No relay is closed after a stop: the scan ends with the channels done so far.
-            if (stopRequested)
+            if (stopRequested())
                 break;
             if (!switchAnswers() && !reconnect(SwitchMainFrame)) {
                 // Without the frame no channel can be closed: a reading fetched now would
                 // belong to whichever channel was closed last, so the scan ends here.
-                if (!stopRequested)
+                if (!stopRequested())
                     lost = SwitchMainFrame;
                 break;
             }
@@ -138,7 +112,7 @@ void ReadData::run()
             QString reply;
             const Fetch fetched = fetchReading(&reply);
             if (fetched == Fetch::InstrumentLost) {
-                if (!stopRequested)
+                if (!stopRequested())
                     lost = MeasureInstrument;
                 break;
             }

@@ -4,19 +4,16 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QThread>
 #include <atomic>
-#include <climits>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 
 #include "measurementdata.h"
 #include "scanplan.h"
+#include "workerthread.h"
 
 class Rig;
 
-class ReadData : public QThread
+class ReadData : public WorkerThread
 {
     Q_OBJECT
 public:
@@ -25,6 +22,7 @@ public:
 
     // Scans with the instruments of rig, which outlives the thread.
     explicit ReadData(Rig &rig, QObject *parent = nullptr);
+    // Ends a run after the channel in progress (see requestStop).
     ~ReadData() override;
 
     void setSleeper(Sleeper sleeper);
@@ -36,18 +34,12 @@ public:
     };
 
     // Starts a run of plan, which the thread keeps for the whole run. A stop requested at any
-    // point after this call ends the run.
+    // point after this call ends the run: no further relay is closed, a channel whose settling
+    // wait the stop cut short is not fetched, and the readings fetched so far still come in
+    // one last sigSendMeasure.
     void startScanning(const ScanPlan &plan);
-    // Asks the run to end: no further relay is closed, a channel whose settling wait the stop
-    // cut short is not fetched, and the readings fetched so far still come in one last
-    // sigSendMeasure.
-    void requestStop();
-    // Shutting down: as requestStop.
+    // Shutting down: as requestStop, without the pauses after the last scan.
     void requestAbort();
-    // Waits for the run to end. Besides QThread::wait it takes the run's last store, so that
-    // everything the run wrote is ordered before the caller's next step in a way the thread
-    // sanitizer can see (Qt's own wait is invisible to it).
-    bool waitForEnd(unsigned long milliseconds = ULONG_MAX);
 
 signals:
     void sigStopScan();
@@ -58,7 +50,7 @@ signals:
     void sigInstrumentLost(int instrument, QDateTime since);
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
     enum class Fetch
@@ -79,7 +71,6 @@ private:
     bool settle();
     // A wait that a stop request cuts short; false when it was.
     bool pauseUnlessStopped(int milliseconds);
-    void sleepUnlessStopped(int milliseconds);
     void noteAnswer(Instrument instrument, bool answered);
     void endRun();
 
@@ -88,11 +79,7 @@ private:
     ScanPlan plan;
     QList<MeasurementData> results;
     Sleeper sleeper;
-    std::atomic<bool> stopRequested{false};
     std::atomic<bool> abortRequested{false};
-    std::mutex wakeMutex;
-    std::condition_variable wake;
-    std::atomic<int> runsEnded{0};
     // When each instrument stopped answering; invalid while it answers.
     QDateTime silentSince[2];
 

@@ -46,29 +46,19 @@ LoggingController::LoggingController(Rig &rig, QObject *parent)
 
 LoggingController::~LoggingController()
 {
-    // The run ends after the channel in progress; what it fetched still comes over.
+    // The run ends after the channel in progress; what it fetched still comes over. A thread
+    // that does not end within its bound is terminated as a last resort.
     scan->requestAbort();
-    if (!scan->waitForEnd(ScanStopWaitMs))
-        stopThread(scan.get());
+    scan->finish(ScanStopWaitMs + ThreadStopWaitMs);
     // The event loop may have ended ("exit", the window closed): readings the scan thread
     // handed over but that were never delivered are stored now, before the store closes.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (exportThread) {
-        exportThread->stopExport();
-        stopThread(exportThread);
+        exportThread->finish(ThreadStopWaitMs);
         delete exportThread.data();
     }
     elapsedTimer.stop();
     curveMap.clear();
-}
-
-// A worker that does not end within the grace period is terminated as a last resort.
-void LoggingController::stopThread(QThread *thread)
-{
-    if (!thread->wait(ThreadStopWaitMs)) {
-        thread->terminate();
-        thread->wait();
-    }
 }
 
 // The serial number comes from the instrument and names a directory that every start deletes:

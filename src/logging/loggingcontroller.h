@@ -199,7 +199,6 @@ private:
     void onPublishStatus(bool connected, qint64 backlog);
     // The previous recording is about to go: what it did not deliver is given up, and said.
     void forgetPublishedRecording();
-    void stopThread(QThread *thread);
 
     Rig &rig;
     // Where the data sets live, chosen once: beside the program or the user's data directory.

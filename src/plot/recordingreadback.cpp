@@ -2,6 +2,7 @@
 
 #include "curvedatadb.h"
 #include "recordingreducer.h"
+#include "workerthread.h"
 
 #include <QDebug>
 #include <QSocketNotifier>
@@ -42,12 +43,7 @@ RecordingReadBack::~RecordingReadBack()
         requestWaiting = false;
         newest.fetch_add(1);
     }
-    wake.notify_all();
-    if (!thread.wait(threadStopWaitMs)) {
-        qWarning().noquote() << "曲线回读线程未能按时结束，强制终止";
-        thread.terminate();
-        thread.wait();
-    }
+    endThread(thread, [this] { wake.notify_all(); }, threadStopWaitMs);
     // The thread's last step releases the mutex; taking it once more orders everything the
     // thread did before what follows here, in a way the thread sanitizer can see.
     {

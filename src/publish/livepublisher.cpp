@@ -3,6 +3,7 @@
 #include "curvedatadb.h"
 #include "livepublisher_worker.h"
 #include "placefile.h"
+#include "workerthread.h"
 
 #include <QDebug>
 #include <QFile>
@@ -38,12 +39,7 @@ LivePublisher::Worker::~Worker()
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
     }
-    rouse();
-    if (!thread.wait(threadStopWaitMs)) {
-        qWarning().noquote() << "MQTT 发布线程未能按时结束，强制终止";
-        thread.terminate();
-        thread.wait();
-    }
+    endThread(thread, [this] { rouse(); }, threadStopWaitMs);
     // Orders everything the thread did before what follows, visibly to the thread sanitizer.
     {
         std::lock_guard<std::mutex> lock(mutex);

@@ -5,6 +5,7 @@
 #include "connectionpool.h"
 #include "shardcalendar.h"
 #include "storeclock.h"
+#include "workerthread.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -31,13 +32,8 @@ CurveDataDB::~CurveDataDB()
     // A clear worker's thread may still be winding down after onClearFinished has forgotten
     // it; as a child of the store it must have ended before the store deletes it.
     const QList<QThread *> workers = findChildren<QThread *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QThread *worker : workers) {
-        worker->quit();
-        if (!worker->wait(3000)) {
-            worker->terminate();
-            worker->wait();
-        }
-    }
+    for (QThread *worker : workers)
+        endThread(*worker, [worker] { worker->quit(); }, 3000);
     closeCurrentDatabase();
     closeAllDatabases();
     ConnectionPool::instance()->closeAllConnections();

@@ -57,6 +57,7 @@ void CurveDataDB::startClearWorker()
         return;
     auto *worker = new DBClearWorker(this, dataDir);
     clearThread = new QThread(this);
+    clearThread->setObjectName(QStringLiteral("store-clear"));
     worker->moveToThread(clearThread);
     connect(clearThread, &QThread::started, worker, &DBClearWorker::doClear);
     connect(worker, &DBClearWorker::clearFinished, this, &CurveDataDB::onClearFinished);

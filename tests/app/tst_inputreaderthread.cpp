@@ -59,11 +59,11 @@ void TestInputReaderThread::splitsLinesAndDropsEmptyOnes()
 {
     InputReaderThread reader(nullptr, fds[0]);
     collect(reader);
-    reader.start();
+    reader.startWork();
     send("hello\n\n\r\nexit\r\nExit\nexit \n");
     QTRY_COMPARE(lines.size(), 4);
     QCOMPARE(lines, QStringList({"hello", "exit", "Exit", "exit "}));
-    reader.stop();
+    reader.requestStop();
     QVERIFY(reader.waitForEnd(1000));
 }
 
@@ -71,7 +71,7 @@ void TestInputReaderThread::lineArrivingInPiecesIsOneLine()
 {
     InputReaderThread reader(nullptr, fds[0]);
     collect(reader);
-    reader.start();
+    reader.startWork();
     send("hel");
     QTest::qWait(150);
     QCOMPARE(lines.size(), 0);
@@ -79,7 +79,7 @@ void TestInputReaderThread::lineArrivingInPiecesIsOneLine()
     send("ld\n");
     QTRY_COMPARE(lines.size(), 1);
     QCOMPARE(lines, QStringList({"hello world"}));
-    reader.stop();
+    reader.requestStop();
     QVERIFY(reader.waitForEnd(1000));
 }
 
@@ -87,14 +87,14 @@ void TestInputReaderThread::lastLineWithoutLineEndCountsAtEndOfInput()
 {
     InputReaderThread reader(nullptr, fds[0]);
     collect(reader);
-    reader.start();
+    reader.startWork();
     send("first\nlast");
     close(fds[1]);
     fds[1] = -1;
     QTRY_COMPARE(lines.size(), 2);
     QCOMPARE(lines, QStringList({"first", "last"}));
     QVERIFY(reader.isRunning()); // keeps polling until stopped
-    reader.stop();
+    reader.requestStop();
     QVERIFY(reader.waitForEnd(1000));
 }
 
@@ -102,12 +102,12 @@ void TestInputReaderThread::nulBytesBelongToTheLine()
 {
     InputReaderThread reader(nullptr, fds[0]);
     collect(reader);
-    reader.start();
+    reader.startWork();
     send(QByteArray("exit\0 not really\nA\0B\n", 21));
     QTRY_COMPARE(lines.size(), 2);
     QCOMPARE(lines.at(0), QString::fromLatin1("exit\0 not really", 16));
     QCOMPARE(lines.at(1), QString::fromLatin1("A\0B", 3));
-    reader.stop();
+    reader.requestStop();
     QVERIFY(reader.waitForEnd(1000));
 }
 
@@ -128,7 +128,7 @@ void TestInputReaderThread::overlongLinesAreDroppedAndReadingGoesOn()
                        .arg(limit)));
     InputReaderThread reader(nullptr, fds[0]);
     collect(reader);
-    reader.start();
+    reader.startWork();
     const int fd = fds[1];
     // The pipe holds 64 KiB: the host writes from a thread of its own while lines are taken.
     std::thread host([fd, limit] {
@@ -154,18 +154,18 @@ void TestInputReaderThread::overlongLinesAreDroppedAndReadingGoesOn()
     QCOMPARE(lines.at(1), QStringLiteral("after"));
     QCOMPARE(lines.at(2), QString(limit, QLatin1Char('y')));
     QCOMPARE(lines.at(3), QStringLiteral("last"));
-    reader.stop();
+    reader.requestStop();
     QVERIFY(reader.waitForEnd(1000));
 }
 
 void TestInputReaderThread::stopEndsAWaitingReaderQuickly()
 {
     InputReaderThread reader(nullptr, fds[0]);
-    reader.start();
+    reader.startWork();
     QTest::qWait(50);
     QElapsedTimer timer;
     timer.start();
-    reader.stop();
+    reader.requestStop();
     QVERIFY(reader.waitForEnd(1000));
     QVERIFY2(timer.elapsed() < 400, qPrintable(QString::number(timer.elapsed())));
 }
@@ -173,13 +173,13 @@ void TestInputReaderThread::stopEndsAWaitingReaderQuickly()
 void TestInputReaderThread::stopEndsAReaderAfterEndOfInput()
 {
     InputReaderThread reader(nullptr, fds[0]);
-    reader.start();
+    reader.startWork();
     close(fds[1]);
     fds[1] = -1;
     QTest::qWait(250);
     QElapsedTimer timer;
     timer.start();
-    reader.stop();
+    reader.requestStop();
     QVERIFY(reader.waitForEnd(1000));
     QVERIFY2(timer.elapsed() < 400, qPrintable(QString::number(timer.elapsed())));
 }
