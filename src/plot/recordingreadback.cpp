@@ -7,10 +7,6 @@
 #include <QDebug>
 #include <QSocketNotifier>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 constexpr unsigned long threadStopWaitMs = 3000;
@@ -22,14 +18,9 @@ RecordingReadBack::RecordingReadBack(CurveDataDB *store, QObject *parent)
     , thread(this)
 {
     registerTrendTypes();
-    int fds[2] = {-1, -1};
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wakeRead = fds[0];
-        wakeWrite = fds[1];
-        notifier = new QSocketNotifier(wakeRead, QSocketNotifier::Read, this);
+    if (resultReady.isValid()) {
+        notifier = new QSocketNotifier(resultReady.descriptor(), QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this, &RecordingReadBack::takeResult);
-    } else {
-        qCritical().noquote() << "曲线回读无法建立通知管道:" << strerror(errno);
     }
     thread.setObjectName(QStringLiteral("trend-readback"));
     thread.start(QThread::InheritPriority);
@@ -50,10 +41,6 @@ RecordingReadBack::~RecordingReadBack()
         std::lock_guard<std::mutex> lock(mutex);
     }
     delete notifier;
-    if (wakeRead >= 0)
-        close(wakeRead);
-    if (wakeWrite >= 0)
-        close(wakeWrite);
 }
 
 int RecordingReadBack::request(const TrendRequest &request)
@@ -115,20 +102,13 @@ void RecordingReadBack::serve()
             result = std::move(read);
             resultWaiting = true;
         }
-        if (wakeWrite >= 0) {
-            const char byte = 1;
-            // A full pipe already holds a wake-up: nothing is lost when this write is refused.
-            if (write(wakeWrite, &byte, 1) < 0 && errno != EAGAIN)
-                qWarning().noquote() << "曲线回读通知失败:" << strerror(errno);
-        }
+        resultReady.raise();
     }
 }
 
 void RecordingReadBack::takeResult()
 {
-    char drain[64];
-    while (read(wakeRead, drain, sizeof drain) > 0) {
-    }
+    resultReady.take();
     TrendReduction taken;
     {
         std::lock_guard<std::mutex> lock(mutex);

@@ -3,11 +3,12 @@
 // a request not started yet is replaced, and only the newest result is reported.
 //
 // Requests and results pass under a std::mutex, the reading thread waits on a condition
-// variable, and it wakes the window through a pipe watched by a socket notifier: no Qt event
+// variable, and it wakes the window through a WakeEvent watched by a socket notifier: no Qt event
 // crosses between the two threads, so every hand-over is one the thread sanitizer can follow.
 #pragma once
 
 #include "trendreduction.h"
+#include "wakeevent.h"
 
 #include <QObject>
 #include <QThread>
@@ -72,9 +73,8 @@ private:
     TrendReduction result;
     // Id of the newest request; anything older is abandoned.
     std::atomic<int> newest{0};
-    // The reading thread writes a byte when a result is waiting; the window reads it.
-    int wakeRead = -1;
-    int wakeWrite = -1;
+    // Raised by the reading thread when a result is waiting; the window takes it.
+    WakeEvent resultReady{QStringLiteral("曲线回读")};
     QSocketNotifier *notifier = nullptr;
     ReadThread thread;
 };

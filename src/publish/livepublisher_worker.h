@@ -109,8 +109,8 @@ private:
     void acknowledged(int mid) override;
     void problem(const QString &text) override;
 
-    WakeEvent toThread;
-    WakeEvent toGui;
+    WakeEvent toThread{QStringLiteral("MQTT 发布")};
+    WakeEvent toGui{QStringLiteral("MQTT 发布")};
     QSocketNotifier *notifier = nullptr;
 
     QString identity;

@@ -12,11 +12,13 @@
 class WakeEvent
 {
 public:
-    WakeEvent()
-        : fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    // owner names the part that uses it in the log lines, e.g. "MQTT 发布".
+    explicit WakeEvent(const QString &owner)
+        : owner(owner)
+        , fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
         if (fd < 0)
-            qCritical().noquote() << "MQTT 发布无法建立唤醒事件:" << strerror(errno);
+            qCritical().noquote() << owner + QStringLiteral("无法建立唤醒事件:") << strerror(errno);
     }
     ~WakeEvent()
     {
@@ -33,7 +35,7 @@ public:
     {
         // The counter only grows: a raise already pending holds this one.
         if (fd >= 0 && eventfd_write(fd, 1) < 0 && errno != EAGAIN)
-            qWarning().noquote() << "MQTT 发布通知失败:" << strerror(errno);
+            qWarning().noquote() << owner + QStringLiteral("通知失败:") << strerror(errno);
     }
     // True when raised since it was last taken.
     bool take()
@@ -43,5 +45,6 @@ public:
     }
 
 private:
+    const QString owner;
     const int fd;
 };
