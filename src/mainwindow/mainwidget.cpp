@@ -35,6 +35,9 @@ MainWidget::MainWidget(LoggingController &controller, QWidget *parent)
     : QWidget(parent)
     , controller(controller)
 {
+    // Before any child exists: changing the flags of a built window re-styles all of it.
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     messageDialog = CustomMessageDialog::sharedMessageDialog();
     messageHistory = new MessageHistory(this);
     busyOverlay = new LoadingView(0, this);
@@ -47,8 +50,6 @@ MainWidget::MainWidget(LoggingController &controller, QWidget *parent)
     if (controller.measureConnected())
         buildPagesOnce();
 
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     resize(600, 400);
     hide();
 
@@ -87,26 +88,28 @@ void MainWidget::buildPagesOnce()
     connectSignals();
 }
 
+// The window is built from the top down: every container is in its place before its children
+// are made, since moving a built subtree under a style sheet re-styles every widget in it.
 void MainWidget::buildUi()
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    buildCentralArea();
-    buildBottomBar();
-    layout->addWidget(centralArea, 0);
-    layout->addWidget(bottomBar, 1);
+    buildCentralArea(layout);
+    buildBottomBar(layout);
 }
 
-void MainWidget::buildCentralArea()
+void MainWidget::buildCentralArea(QBoxLayout *windowLayout)
 {
-    centralArea = new QWidget;
+    centralArea = new QWidget(this);
     centralArea->setStyleSheet(QStringLiteral("background:rgb(23,23,23);"));
+    windowLayout->addWidget(centralArea, 0);
     auto *centralLayout = new QHBoxLayout(centralArea);
     centralLayout->setContentsMargins(0, 0, 0, 0);
     centralLayout->setSpacing(0);
 
-    sideBar = new SideBar(this);
+    sideBar = new SideBar(centralArea);
+    centralLayout->addWidget(sideBar, 0);
     sideBar->setArrowSide(false);
     sideBar->setExpandedWidth(280);
     sideBar->setMinimumHeight(50);
@@ -117,20 +120,19 @@ void MainWidget::buildCentralArea()
         tr("展开设置栏：仪器速度、扫描时间间隔和停止条件"));
     sideBar->headerButton()->setAccessibleName(tr("收起设置"));
 
-    settings = new SettingsPanel;
+    auto *contentLayout = new QVBoxLayout(sideBar->contentWidget());
+    settings = new SettingsPanel(sideBar->contentWidget());
+    contentLayout->addWidget(settings);
     controller.setSpeed(true);
     onElapsedPickerChanged(settings->elapsedPicker->value());
-    auto *contentLayout = new QVBoxLayout(sideBar->contentWidget());
-    contentLayout->addWidget(settings);
-    centralLayout->addWidget(sideBar, 0);
 
-    buildTabs();
+    tabWidget = new QTabWidget(centralArea);
     centralLayout->addWidget(tabWidget, 1);
+    buildTabs();
 }
 
 void MainWidget::buildTabs()
 {
-    tabWidget = new QTabWidget;
     buildChannelPage();
     readingsTable = new ReadingsTable;
     readingsTable->setAccessibleName(tr("读数表"));
@@ -146,9 +148,10 @@ void MainWidget::buildTabs()
     tabWidget->addTab(trendPlot, TrendStyle::tabIcon(), tr("趋势图"));
 }
 
-void MainWidget::buildBottomBar()
+void MainWidget::buildBottomBar(QBoxLayout *windowLayout)
 {
-    bottomBar = new QWidget;
+    bottomBar = new QWidget(this);
+    windowLayout->addWidget(bottomBar, 1);
     bottomBar->setStyleSheet(QStringLiteral("background:rgb(43,43,43);"));
     bottomBar->setMinimumHeight(40);
     bottomBar->setMaximumHeight(40);

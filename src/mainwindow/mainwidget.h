@@ -17,6 +17,7 @@ class ImageButton;
 class LoadingView;
 class MessageHistory;
 class MessageHistoryDialog;
+class QBoxLayout;
 class QHBoxLayout;
 class QLabel;
 class QTabWidget;
@@ -65,9 +66,9 @@ private:
     QHash<QWidget *, QPair<QString, QString>> heldSetUpTexts;
     // Construction and wiring
     void buildUi();
-    void buildCentralArea();
+    void buildCentralArea(QBoxLayout *windowLayout);
     void buildTabs();
-    void buildBottomBar();
+    void buildBottomBar(QBoxLayout *windowLayout);
     void connectSignals();
     void buildPagesOnce();
 

@@ -34,89 +34,96 @@ SettingsPanel::SettingsPanel(QWidget *parent)
     });
     auto *settingsPage = new QWidget(this);
     settingsPage->setStyleSheet(QStringLiteral("background:rgb(63,63,63);"));
+    // In its place before it is filled: moving a built page re-styles every widget on it.
+    setWidget(settingsPage);
     auto *pageLayout = new QVBoxLayout(settingsPage);
     pageLayout->setSpacing(5);
     pageLayout->setContentsMargins(10, 10, 10, 10);
     const QString radioStyle = QStringLiteral("color:#D3D3D3;");
 
-    auto *speedGroup = new QGroupBox(tr("仪器速度设置"));
+    // Each group is on the page, and each box of a group in it, before its controls are made
+    // inside it: nothing built is moved afterwards.
+    auto addGroup = [settingsPage, pageLayout](const QString &title) {
+        auto *group = new QGroupBox(title, settingsPage);
+        pageLayout->addWidget(group);
+        return group;
+    };
+    auto addBox = [](QBoxLayout *groupLayout) {
+        auto *box = new QVBoxLayout;
+        groupLayout->addLayout(box);
+        return box;
+    };
+
+    auto *speedGroup = addGroup(tr("仪器速度设置"));
     auto *speedLayout = new QVBoxLayout(speedGroup);
-    slowRadio = new QRadioButton(tr("低速"));
-    fastRadio = new QRadioButton(tr("快速"));
+    slowRadio = new QRadioButton(tr("低速"), speedGroup);
+    fastRadio = new QRadioButton(tr("快速"), speedGroup);
     slowRadio->setStyleSheet(radioStyle);
     fastRadio->setStyleSheet(radioStyle);
     fastRadio->setChecked(true);
     speedLayout->addWidget(slowRadio);
     speedLayout->addWidget(fastRadio);
-    pageLayout->addWidget(speedGroup);
 
-    auto *startGroup = new QGroupBox(tr("开始数据记录"));
+    auto *startGroup = addGroup(tr("开始数据记录"));
     auto *startLayout = new QVBoxLayout(startGroup);
-    auto *startNowRadio = new QRadioButton(tr("使用\"开始\"按钮立即开始"));
+    auto *startNowRadio = new QRadioButton(tr("使用\"开始\"按钮立即开始"), startGroup);
     startNowRadio->setStyleSheet(radioStyle);
     startNowRadio->setChecked(true);
     startLayout->addWidget(startNowRadio);
-    pageLayout->addWidget(startGroup);
 
-    auto makeLabel = [] {
-        auto *label = new QLabel;
+    auto makeLabel = [](QWidget *group) {
+        auto *label = new QLabel(group);
         label->setStyleSheet(QStringLiteral("background: #2D2D2D;"));
         label->setAlignment(Qt::AlignCenter);
         return label;
     };
-    auto makePicker = [this](double maximumSeconds) {
-        auto *picker = new TimePicker(this);
+    auto makePicker = [](QWidget *group, double maximumSeconds) {
+        auto *picker = new TimePicker(group);
         picker->setDisplayMode(1);
         picker->setMaximumSeconds(maximumSeconds);
         return picker;
     };
 
-    auto *intervalGroup = new QGroupBox(tr("扫描时间间隔"));
+    auto *intervalGroup = addGroup(tr("扫描时间间隔"));
     auto *intervalLayout = new QVBoxLayout(intervalGroup);
-    minIntervalRadio = new QRadioButton(tr("最小值"));
+    minIntervalRadio = new QRadioButton(tr("最小值"), intervalGroup);
     minIntervalRadio->setChecked(true);
     intervalLayout->addWidget(minIntervalRadio);
-    auto *customLayout = new QVBoxLayout;
-    customIntervalRadio = new QRadioButton(tr("自定义:"));
-    intervalLabel = makeLabel();
-    intervalPicker = makePicker(360000);
+    auto *customLayout = addBox(intervalLayout);
+    customIntervalRadio = new QRadioButton(tr("自定义:"), intervalGroup);
+    intervalLabel = makeLabel(intervalGroup);
+    intervalPicker = makePicker(intervalGroup, 360000);
     intervalPicker->setEnabled(false);
     intervalLabel->setText(durationText(intervalPicker->value()));
     customLayout->addWidget(customIntervalRadio);
     customLayout->addWidget(intervalLabel);
     customLayout->addWidget(intervalPicker);
-    intervalLayout->addLayout(customLayout);
-    pageLayout->addWidget(intervalGroup);
 
-    auto *stopGroup = new QGroupBox(tr("停止数据记录"));
+    auto *stopGroup = addGroup(tr("停止数据记录"));
     auto *stopLayout = new QVBoxLayout(stopGroup);
     stopLayout->setSpacing(0);
-    stopButtonRadio = new QRadioButton(tr("使用“停止”按钮立即停止"));
+    stopButtonRadio = new QRadioButton(tr("使用“停止”按钮立即停止"), stopGroup);
     stopButtonRadio->setChecked(true);
     stopLayout->addWidget(stopButtonRadio);
-    auto *elapsedLayout = new QVBoxLayout;
-    elapsedRadio = new QRadioButton(tr("已用时间之后:"));
-    elapsedLabel = makeLabel();
-    elapsedPicker = makePicker(8640000);
+    auto *elapsedLayout = addBox(stopLayout);
+    elapsedRadio = new QRadioButton(tr("已用时间之后:"), stopGroup);
+    elapsedLabel = makeLabel(stopGroup);
+    elapsedPicker = makePicker(stopGroup, 8640000);
     elapsedPicker->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     elapsedLabel->setText(durationText(elapsedPicker->value()));
     elapsedLayout->addWidget(elapsedRadio);
     elapsedLayout->addWidget(elapsedLabel);
     elapsedLayout->addWidget(elapsedPicker);
-    stopLayout->addLayout(elapsedLayout);
-    auto *countLayout = new QVBoxLayout;
-    scanCountRadio = new QRadioButton(tr("N次扫描后:"));
-    scanCountSpin = new QSpinBox;
+    auto *countLayout = addBox(stopLayout);
+    scanCountRadio = new QRadioButton(tr("N次扫描后:"), stopGroup);
+    scanCountSpin = new QSpinBox(stopGroup);
     scanCountSpin->setRange(1, 1000000);
     scanCountSpin->setValue(1);
     scanCountSpin->setStyleSheet(QStringLiteral("background: #2D2D2D;"));
     countLayout->addWidget(scanCountRadio);
     countLayout->addWidget(scanCountSpin);
-    stopLayout->addLayout(countLayout);
-    pageLayout->addWidget(stopGroup);
 
     pageLayout->addStretch();
-    setWidget(settingsPage);
 
     // A screen reader reads a choice without its group: the names say both.
     slowRadio->setAccessibleName(tr("仪器速度：低速"));

@@ -14,9 +14,9 @@
 
 namespace {
 
-QToolButton *makeArrowButton(Qt::ArrowType arrow)
+QToolButton *makeArrowButton(Qt::ArrowType arrow, QWidget *column)
 {
-    auto *button = new QToolButton;
+    auto *button = new QToolButton(column);
     button->setArrowType(arrow);
     button->setAutoRaise(true);
     button->setMaximumHeight(12);
@@ -48,14 +48,16 @@ TimeColumn::TimeColumn(const QString &caption, int minimum, int maximum, int dig
     // Columns keep their own width; spare room in the picker goes to its stretch.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
-    m_upButton = makeArrowButton(Qt::UpArrow);
-    m_downButton = makeArrowButton(Qt::DownArrow);
+    // Every part is the column's from the start: moving a polished widget under a style
+    // sheet polishes it again.
+    m_upButton = makeArrowButton(Qt::UpArrow, this);
+    m_downButton = makeArrowButton(Qt::DownArrow, this);
     m_upButton->setAccessibleName(tr("增加"));
     m_downButton->setAccessibleName(tr("减少"));
     connect(m_upButton, &QToolButton::clicked, this, &TimeColumn::inc);
     connect(m_downButton, &QToolButton::clicked, this, &TimeColumn::dec);
 
-    m_caption = new QLabel(caption);
+    m_caption = new QLabel(caption, this);
     m_caption->setAlignment(Qt::AlignCenter);
     QFont captionFont = m_caption->font();
     captionFont.setWeight(50);
@@ -63,11 +65,11 @@ TimeColumn::TimeColumn(const QString &caption, int minimum, int maximum, int dig
     m_caption->setFont(captionFont);
     m_caption->setMaximumHeight(12);
 
-    m_bottomFiller = new QLabel;
+    m_bottomFiller = new QLabel(this);
     m_bottomFiller->setMaximumHeight(12);
     m_bottomFiller->setStyleSheet(QStringLiteral("border: none;"));
 
-    m_separator = new QLabel(separator);
+    m_separator = new QLabel(separator, this);
     m_separator->setAlignment(Qt::AlignCenter);
     m_separator->setStyleSheet(
         QStringLiteral("background:#171717;font-size: 9pt;border-radius: 0;"));
@@ -77,7 +79,7 @@ TimeColumn::TimeColumn(const QString &caption, int minimum, int maximum, int dig
     m_separatorHidden = separator.isEmpty();
     m_separator->setVisible(!m_separatorHidden);
 
-    m_edit = new QLineEdit;
+    m_edit = new QLineEdit(this);
     m_edit->setAlignment(Qt::AlignCenter);
     m_edit->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     m_edit->setStyleSheet(QStringLiteral("QLineEdit {border: none;padding: 0px;background:#171717;"
