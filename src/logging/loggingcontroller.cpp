@@ -74,10 +74,9 @@ void LoggingController::stopThread(QThread *thread)
 // The serial number comes from the instrument and names a directory that every start deletes:
 // anything but plain name characters becomes '_', so the name can never leave the application
 // directory ("..", separators) or hide (a leading dot stays harmless behind the "_Data" suffix).
-QString LoggingController::dataSetName(const QString &identity)
+QString LoggingController::dataSetName(const FrameIdentity &identity)
 {
-    const QStringList fields = identity.split(QLatin1Char(' '));
-    QString serial = fields.size() > 2 ? fields.at(2) : QString();
+    QString serial = identity.serial();
     for (QChar &c : serial) {
         const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
                            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "exportresult.h"
+#include "frameidentity.h"
 #include "measurementdata.h"
 
 class CsvExportFromDBThread;
@@ -67,7 +68,7 @@ public:
     ReadData *scanThread() const { return scan.get(); }
 
     // "<serial>_Data" from the frame's identity, made safe as a directory name.
-    static QString dataSetName(const QString &identity);
+    static QString dataSetName(const FrameIdentity &identity);
     // Replaces characters that cannot appear in a file name by '_' and drops NULs.
     static QString sanitizeFileName(const QString &name);
     // Highest slot number a switch main frame can have: channel numbers are slot × 100 + 1..10.

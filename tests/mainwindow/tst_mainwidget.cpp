@@ -329,7 +329,7 @@ void TestMainWidget::connectsTheSwitchMainFrameOnce()
     connectSwitch(w);
     QVERIFY(w->setupButton->text().startsWith(QStringLiteral("设备连接成功")));
     QCOMPARE(rig->switchResource(), sim.switchResource());
-    QVERIFY(rig->identity().endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
+    QVERIFY(rig->identity().text().endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
     QCOMPARE(w->channelTree->topLevelItemCount(), 2);
     QVERIFY(channelItem(w, 101) && channelItem(w, 110) && channelItem(w, 201) &&
             channelItem(w, 210));
