@@ -255,9 +255,8 @@ MeasurementData ReadData::parseReading(const QString &reply, int channel)
     const QStringList fields = reply.split(QLatin1Char(','));
     const QString status = fields.size() > 1 ? fields.at(1) : QString();
     MeasurementData data;
-    data.valid = status == QLatin1String("+0");
     data.value = ReadingValue::Overload;
-    if (data.valid) {
+    if (status == QLatin1String("+0")) {
         // Text the conversion rejects ("abc", "-nan") gives 0.0 with ok false: that is no
         // reading, and neither is a value that is not finite.
         bool ok = false;

@@ -587,7 +587,7 @@ void TestMainWidget::scanLackingAReadingKeepsEveryRowOnItsChannel()
 
     const QDateTime now = QDateTime::currentDateTime();
     emit controller->scanThread()->sigSendMeasure(
-        {MeasurementData{101.5, now, 101, true}, MeasurementData{103.5, now, 103, true}});
+        {MeasurementData{101.5, now, 101}, MeasurementData{103.5, now, 103}});
     QCoreApplication::processEvents();
     for (int row = 0; row < 3; ++row)
         QCOMPARE(w->readingsTable->item(row, 0)->text(), QString::number(101 + row));
