@@ -26,8 +26,6 @@ constexpr qint64 FirstScanDelayMs = 1000;
 constexpr int ScanStopWaitMs = 12000;
 } // namespace
 
-const QString LoggingController::RecordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
-
 LoggingController::LoggingController(Rig &rig, QObject *parent)
     : QObject(parent)
     , rig(rig)
@@ -413,21 +411,6 @@ void LoggingController::onScanEnded()
     if (livePublisher)
         livePublisher->recordingEnded();
     emit runEnded();
-}
-
-QString LoggingController::recordTimeText(qint64 ms)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(RecordTimeFormat);
-}
-
-QString LoggingController::recordStartTime() const
-{
-    return recordTimeText(startMs);
-}
-
-QString LoggingController::recordEndTime() const
-{
-    return recordTimeText(endMs);
 }
 
 QString LoggingController::instrumentName(int instrument)

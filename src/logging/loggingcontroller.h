@@ -50,10 +50,6 @@ public:
         Started,
         NoRecording
     };
-    // The record's start and end stamps, as the CSV header shows them.
-    static const QString RecordTimeFormat;
-    // An instant as the CSV header shows it: local time in RecordTimeFormat.
-    static QString recordTimeText(qint64 ms);
     // Kinds of a message for the user.
     static constexpr int ErrorMessage = 1;
     static constexpr int InformationMessage = 2;
@@ -104,10 +100,8 @@ public:
     // The recording
     const Curves &curves() const { return curveMap; }
     CurveDataDB *store() const { return curveStore.get(); }
-    // The run's start and end as the CSV header shows them (local time, RecordTimeFormat).
-    QString recordStartTime() const;
-    QString recordEndTime() const;
-    // The instants, in milliseconds since the epoch.
+    // The run's start and end, in milliseconds since the epoch; the export's header writes
+    // them as local time.
     qint64 recordStartMs() const { return startMs; }
     qint64 recordEndMs() const { return endMs; }
     // What ended the last run when it was not the user (a lost instrument, a failing store);

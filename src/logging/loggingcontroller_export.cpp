@@ -60,13 +60,12 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
         from = lastStoredMs < firstStoredMs ? start : qMin(start, firstStoredMs);
         until = qMax(end, lastStoredMs);
     }
-    QMap<QString, QString> header;
-    header.insert(QStringLiteral("address"), rig.switchResource());
-    header.insert(QStringLiteral("instrumentModel"), frame.model());
-    header.insert(QStringLiteral("instrumentNum"), serial);
-    header.insert(QStringLiteral("instrumentVer"), frame.version());
-    header.insert(QStringLiteral("startTime"), recordTimeText(start));
-    header.insert(QStringLiteral("endTime"), recordTimeText(end));
+    CsvHeader header;
+    header.address = rig.switchResource();
+    header.model = frame.model();
+    header.serial = serial;
+    header.startMs = start;
+    header.endMs = end;
 
     exportResultReceived = false;
     exportThread =

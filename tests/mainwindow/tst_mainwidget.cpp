@@ -645,8 +645,15 @@ void TestMainWidget::exportThroughTheDialog()
     QCOMPARE(lines.at(0), QStringLiteral("地址,%1").arg(sim.switchResource()));
     QCOMPARE(lines.at(1), QStringLiteral("型号,VSK3307"));
     QCOMPARE(lines.at(2), QStringLiteral("序列号：,%1").arg(serial));
-    QCOMPARE(lines.at(3), QStringLiteral("开始时间,%1").arg(controller->recordStartTime()));
-    QCOMPARE(lines.at(4), QStringLiteral("结束时间,%1").arg(controller->recordEndTime()));
+    const QString timeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
+    QCOMPARE(
+        lines.at(3),
+        QStringLiteral("开始时间,%1")
+            .arg(QDateTime::fromMSecsSinceEpoch(controller->recordStartMs()).toString(timeFormat)));
+    QCOMPARE(
+        lines.at(4),
+        QStringLiteral("结束时间,%1")
+            .arg(QDateTime::fromMSecsSinceEpoch(controller->recordEndMs()).toString(timeFormat)));
     QCOMPARE(lines.at(5), QStringLiteral("编号,时间,108,109,"));
     for (int row = 1; row <= 2; ++row) {
         const QStringList cells = lines.at(5 + row).split(QLatin1Char(','));
