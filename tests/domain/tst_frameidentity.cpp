@@ -14,7 +14,6 @@ private slots:
     void fieldsOfAReply();
     void aStoredDataSetsSerialIsAnnouncedAsBefore_data();
     void aStoredDataSetsSerialIsAnnouncedAsBefore();
-    void equalWhenTheRepliesAre();
 };
 
 void TestFrameIdentity::fieldsOfAReply_data()
@@ -118,15 +117,6 @@ void TestFrameIdentity::aStoredDataSetsSerialIsAnnouncedAsBefore()
     QCOMPARE(identity.statusText(), statusText);
     QCOMPARE(identity.topicSerial(), topicSerial);
     QVERIFY(identity != FrameIdentity());
-}
-
-// The publisher looks again at its topics only when the identity changed.
-void TestFrameIdentity::equalWhenTheRepliesAre()
-{
-    const FrameIdentity first = FrameIdentity::parse(QStringLiteral("MAKER,VSK3307,SN1,1.0"));
-    QVERIFY(first == FrameIdentity::parse(QStringLiteral("MAKER,VSK3307,SN1,1.0")));
-    QVERIFY(first != FrameIdentity::parse(QStringLiteral("MAKER,VSK3307,SN2,1.0")));
-    QVERIFY(FrameIdentity() == FrameIdentity::parse(QString()));
 }
 
 QTEST_APPLESS_MAIN(TestFrameIdentity)
