@@ -209,7 +209,8 @@ int exportOnce(const QString &dataDir, const QString &outDir, int curves)
     QList<int> ids;
     for (int c = 0; c < curves; ++c)
         ids.append(store.registerCurve(curveName(c)));
-    const QMap<QString, QString> header{{QStringLiteral("address"), QStringLiteral("bench")}};
+    CsvHeader header;
+    header.address = QStringLiteral("bench");
     CsvExportFromDBThread thread(&store, ids, QDir(outDir).filePath(QStringLiteral("bench.csv")),
                                  QStringLiteral(","), header, rangeStart(), rangeEnd());
     ExportResult result = ExportResult::NoData;

@@ -131,7 +131,7 @@ double runPublisher(int port, CurveDataDB *store, const QList<int> &channels, in
     settings.port = port;
     settings.topicPrefix = "bench/publisher";
     LivePublisher publisher(settings);
-    publisher.setIdentity("MAKER VSK3307 BENCH01 1.0");
+    publisher.setIdentity(FrameIdentity::parse(QStringLiteral("MAKER,VSK3307,BENCH01,1.0")));
     // Connected first: the figure is the catch-up, not the connection.
     QElapsedTimer guard;
     guard.start();
@@ -344,7 +344,7 @@ int main(int argc, char **argv)
         const std::vector<double> w0 = runScans(a, scans, nullptr, scanBase);
         without.insert(without.end(), w0.begin(), w0.end());
         LivePublisher publisher(settings);
-        publisher.setIdentity("MAKER VSK3307 BENCH01 1.0");
+        publisher.setIdentity(FrameIdentity::parse(QStringLiteral("MAKER,VSK3307,BENCH01,1.0")));
         const std::vector<double> w1 = runScans(b, scans, &publisher, scanBase);
         with.insert(with.end(), w1.begin(), w1.end());
     }

@@ -16,14 +16,14 @@
 
 CsvExportFromDBThread::CsvExportFromDBThread(CurveDataDB *store, const QList<int> &curveIds,
                                              const QString &filePath, const QString &separator,
-                                             const QMap<QString, QString> &headerFields,
-                                             qint64 startTime, qint64 endTime, QObject *parent)
+                                             const CsvHeader &header, qint64 startTime,
+                                             qint64 endTime, QObject *parent)
     : WorkerThread(QStringLiteral("csv-export"), parent)
     , store(store)
     , curveIds(curveIds)
     , filePath(filePath)
     , separator(separator)
-    , headerFields(headerFields)
+    , header(header)
     , startTime(startTime)
     , endTime(endTime)
     , separatorUtf8(separator.toStdString())
@@ -145,7 +145,7 @@ ExportResult
 CsvExportFromDBThread::writeParts(const std::vector<std::unique_ptr<ExportRowReader>> &readers,
                                   const QStringList &columns, qint64 totalRows, QStringList &files)
 {
-    CsvPartFile part(filePath, separator, headerFields, columns);
+    CsvPartFile part(filePath, separator, header, columns);
     const auto writeFailed = [&part] {
         qCritical().noquote() << "[导出线程] 写入CSV文件失败：" << part.path() << part.errorText();
         return ExportResult::WriteError;

@@ -2,6 +2,7 @@
 // aligned by sequence, at most 1 000 000 data rows per part; reports the outcome and the files.
 #pragma once
 
+#include "csvheader.h"
 #include "exportresult.h"
 
 #include <QList>
@@ -31,8 +32,8 @@ public:
     static constexpr qint64 progressCheckRows = 1024;
 
     CsvExportFromDBThread(CurveDataDB *store, const QList<int> &curveIds, const QString &filePath,
-                          const QString &separator, const QMap<QString, QString> &headerFields,
-                          qint64 startTime, qint64 endTime, QObject *parent = nullptr);
+                          const QString &separator, const CsvHeader &header, qint64 startTime,
+                          qint64 endTime, QObject *parent = nullptr);
     ~CsvExportFromDBThread() override;
 
     // Starts the export unless it is already running.
@@ -68,7 +69,7 @@ private:
     const QList<int> curveIds;
     const QString filePath;
     const QString separator;
-    const QMap<QString, QString> headerFields;
+    const CsvHeader header;
     const qint64 startTime;
     const qint64 endTime;
     const std::string separatorUtf8;

@@ -16,11 +16,11 @@ QString numberedFilePath(const QString &path, int n)
     return info.absoluteDir().absoluteFilePath(name);
 }
 
-CsvPartFile::CsvPartFile(const QString &basePath, const QString &separator,
-                         const QMap<QString, QString> &headerFields, const QStringList &columns)
+CsvPartFile::CsvPartFile(const QString &basePath, const QString &separator, const CsvHeader &header,
+                         const QStringList &columns)
     : basePath(basePath)
     , separator(separator)
-    , headerFields(headerFields)
+    , header(header)
     , columns(columns)
 {
 }
@@ -72,14 +72,14 @@ bool CsvPartFile::create()
     stream.setCodec("UTF-8");
 
     // The file's own words: the same whatever language the window speaks.
-    const auto headerLine = [this](const QString &label, const char *key) {
-        stream << label << separator << headerFields.value(QString::fromLatin1(key)) << "\n";
+    const auto headerLine = [this](const QString &label, const QString &value) {
+        stream << label << separator << value << "\n";
     };
-    headerLine(QStringLiteral("地址"), "address");
-    headerLine(QStringLiteral("型号"), "instrumentModel");
-    headerLine(QStringLiteral("序列号："), "instrumentNum");
-    headerLine(QStringLiteral("开始时间"), "startTime");
-    headerLine(QStringLiteral("结束时间"), "endTime");
+    headerLine(QStringLiteral("地址"), header.address);
+    headerLine(QStringLiteral("型号"), header.model);
+    headerLine(QStringLiteral("序列号："), header.serial);
+    headerLine(QStringLiteral("开始时间"), CsvHeader::timeText(header.startMs));
+    headerLine(QStringLiteral("结束时间"), CsvHeader::timeText(header.endMs));
 
     stream << QStringLiteral("编号") << separator << QStringLiteral("时间") << separator;
     for (const QString &name : columns)

@@ -4,8 +4,9 @@
 // is never taken for success.
 #pragma once
 
+#include "csvheader.h"
+
 #include <QFile>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -27,8 +28,8 @@ public:
     };
 
     // columns: the curve names, one column each after the number and the time.
-    CsvPartFile(const QString &basePath, const QString &separator,
-                const QMap<QString, QString> &headerFields, const QStringList &columns);
+    CsvPartFile(const QString &basePath, const QString &separator, const CsvHeader &header,
+                const QStringList &columns);
     ~CsvPartFile();
 
     CsvPartFile(const CsvPartFile &) = delete;
@@ -58,7 +59,7 @@ private:
 
     const QString basePath;
     const QString separator;
-    const QMap<QString, QString> headerFields;
+    const CsvHeader header;
     const QStringList columns;
 
     QFile file;

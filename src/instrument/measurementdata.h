@@ -1,4 +1,6 @@
-// One reading of one channel, as the scan thread hands it to the window.
+// One reading of one channel, as the scan thread hands it to the controller. A reading with a
+// bad status carries the overload value (readingvalue.h), as the store keeps it; one whose
+// text is no number carries NaN, which the store refuses.
 #pragma once
 
 #include <QDateTime>
@@ -10,7 +12,6 @@ struct MeasurementData
     double value = 0.0;
     QDateTime time;
     int channel = 0;
-    bool valid = false;
 };
 
 Q_DECLARE_METATYPE(MeasurementData)

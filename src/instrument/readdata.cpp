@@ -1,5 +1,6 @@
 #include "readdata.h"
 
+#include "readingvalue.h"
 #include "rig.h"
 
 #include <QElapsedTimer>
@@ -9,7 +10,6 @@
 
 namespace {
 constexpr int ReconnectAttempts = 6;
-constexpr double InvalidReading = 9.9e37;
 } // namespace
 
 void registerMeasurementDataTypes()
@@ -193,9 +193,8 @@ MeasurementData ReadData::parseReading(const QString &reply, int channel)
     const QStringList fields = reply.split(QLatin1Char(','));
     const QString status = fields.size() > 1 ? fields.at(1) : QString();
     MeasurementData data;
-    data.valid = status == QLatin1String("+0");
-    data.value = InvalidReading;
-    if (data.valid) {
+    data.value = ReadingValue::Overload;
+    if (status == QLatin1String("+0")) {
         // Text the conversion rejects ("abc", "-nan") gives 0.0 with ok false: that is no
         // reading, and neither is a value that is not finite.
         bool ok = false;

@@ -99,27 +99,21 @@ bool Rig::linkSwitch(const QString &resource)
         switchResourceText = resource;
     }
     frame->connectDevice(resource);
-    QString answer = frame->sendCommand(identify());
-    answer.replace(QLatin1Char(','), QLatin1Char(' '));
-    setIdentity(answer);
-    return !answer.isEmpty();
+    const FrameIdentity identity = FrameIdentity::parse(frame->sendCommand(identify()));
+    setIdentity(identity);
+    return identity.isKnown();
 }
 
-QString Rig::identity() const
+FrameIdentity Rig::identity() const
 {
     std::lock_guard<std::mutex> lock(textMutex);
-    return identityText;
+    return frameIdentity;
 }
 
-QString Rig::identityField(int index) const
-{
-    return identity().split(QLatin1Char(' ')).value(index);
-}
-
-void Rig::setIdentity(const QString &identity)
+void Rig::setIdentity(const FrameIdentity &identity)
 {
     std::lock_guard<std::mutex> lock(textMutex);
-    identityText = identity;
+    frameIdentity = identity;
 }
 
 QString Rig::moduleSlots()

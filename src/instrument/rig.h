@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "frameidentity.h"
 #include "identifyquery.h"
 
 #include <memory>
@@ -54,14 +55,11 @@ public:
     // The switch main frame
     // Supported frames found by the resource search, in discovery order.
     QStringList findSwitchMainFrames() const;
-    // Opens the frame at resource and keeps its identity (fields separated by spaces); true
-    // when it identified itself.
+    // Opens the frame at resource and keeps its identity; true when it identified itself.
     bool linkSwitch(const QString &resource);
-    // "<maker> <model> <serial> <version>", or empty before a frame identified itself.
-    QString identity() const;
-    // Field index of the identity (1 model, 2 serial, 3 version), or empty.
-    QString identityField(int index) const;
-    void setIdentity(const QString &identity);
+    // Not known before a frame identified itself.
+    FrameIdentity identity() const;
+    void setIdentity(const FrameIdentity &identity);
     // The frame's answer listing its fitted module slots.
     QString moduleSlots();
     void closeChannel(int channel);
@@ -79,7 +77,7 @@ private:
     mutable std::mutex textMutex;
     QString measureResourceText;
     QString switchResourceText;
-    QString identityText;
+    FrameIdentity frameIdentity;
     std::unique_ptr<CDeviceVisa> measure;
     std::unique_ptr<CDeviceVisa> frame;
 };

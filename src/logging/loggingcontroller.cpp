@@ -26,8 +26,6 @@ constexpr qint64 FirstScanDelayMs = 1000;
 constexpr int ScanStopWaitMs = 12000;
 } // namespace
 
-const QString LoggingController::RecordTimeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
-
 LoggingController::LoggingController(Rig &rig, QObject *parent)
     : QObject(parent)
     , rig(rig)
@@ -64,10 +62,9 @@ LoggingController::~LoggingController()
 // The serial number comes from the instrument and names a directory that every start deletes:
 // anything but plain name characters becomes '_', so the name can never leave the application
 // directory ("..", separators) or hide (a leading dot stays harmless behind the "_Data" suffix).
-QString LoggingController::dataSetName(const QString &identity)
+QString LoggingController::dataSetName(const FrameIdentity &identity)
 {
-    const QStringList fields = identity.split(QLatin1Char(' '));
-    QString serial = fields.size() > 2 ? fields.at(2) : QString();
+    QString serial = identity.serial();
     for (QChar &c : serial) {
         const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
                            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
@@ -408,21 +405,6 @@ void LoggingController::onScanEnded()
     if (livePublisher)
         livePublisher->recordingEnded();
     enterState(RunState::Idle);
-}
-
-QString LoggingController::recordTimeText(qint64 ms)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(RecordTimeFormat);
-}
-
-QString LoggingController::recordStartTime() const
-{
-    return recordTimeText(startMs);
-}
-
-QString LoggingController::recordEndTime() const
-{
-    return recordTimeText(endMs);
 }
 
 QString LoggingController::instrumentName(int instrument)

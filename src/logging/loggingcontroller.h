@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "exportresult.h"
+#include "frameidentity.h"
 #include "measurementdata.h"
 #include "scanplan.h"
 
@@ -56,10 +57,6 @@ public:
         Started,
         NoRecording
     };
-    // The record's start and end stamps, as the CSV header shows them.
-    static const QString RecordTimeFormat;
-    // An instant as the CSV header shows it: local time in RecordTimeFormat.
-    static QString recordTimeText(qint64 ms);
     // Kinds of a message for the user.
     static constexpr int ErrorMessage = 1;
     static constexpr int InformationMessage = 2;
@@ -74,7 +71,7 @@ public:
     ReadData *scanThread() const { return scan.get(); }
 
     // "<serial>_Data" from the frame's identity, made safe as a directory name.
-    static QString dataSetName(const QString &identity);
+    static QString dataSetName(const FrameIdentity &identity);
     // Replaces characters that cannot appear in a file name by '_' and drops NULs.
     static QString sanitizeFileName(const QString &name);
     // Highest slot number a switch main frame can have: channel numbers are slot × 100 + 1..10.
@@ -113,10 +110,8 @@ public:
     // The recording
     const Curves &curves() const { return curveMap; }
     CurveDataDB *store() const { return curveStore.get(); }
-    // The run's start and end as the CSV header shows them (local time, RecordTimeFormat).
-    QString recordStartTime() const;
-    QString recordEndTime() const;
-    // The instants, in milliseconds since the epoch.
+    // The run's start and end, in milliseconds since the epoch; the export's header writes
+    // them as local time.
     qint64 recordStartMs() const { return startMs; }
     qint64 recordEndMs() const { return endMs; }
     // What ended the last run when it was not the user (a lost instrument, a failing store);

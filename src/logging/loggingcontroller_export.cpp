@@ -42,8 +42,8 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
         folder += QDir::separator();
     // A recording left by an earlier process is named by its data set when no frame is
     // connected yet.
-    const QString serial =
-        curveStore || !rig.identity().isEmpty() ? rig.identityField(2) : strandedSerial;
+    const FrameIdentity frame = rig.identity();
+    const QString serial = curveStore || frame.isKnown() ? frame.serial() : strandedSerial;
     const QString base = sanitizeFileName(QStringLiteral("%1_%2").arg(serial, name));
     const QString path = QStringLiteral("%1%2.csv").arg(folder, base);
 
@@ -60,13 +60,12 @@ LoggingController::ExportStart LoggingController::exportRecording(const QString 
         from = lastStoredMs < firstStoredMs ? start : qMin(start, firstStoredMs);
         until = qMax(end, lastStoredMs);
     }
-    QMap<QString, QString> header;
-    header.insert(QStringLiteral("address"), rig.switchResource());
-    header.insert(QStringLiteral("instrumentModel"), rig.identityField(1));
-    header.insert(QStringLiteral("instrumentNum"), serial);
-    header.insert(QStringLiteral("instrumentVer"), rig.identityField(3));
-    header.insert(QStringLiteral("startTime"), recordTimeText(start));
-    header.insert(QStringLiteral("endTime"), recordTimeText(end));
+    CsvHeader header;
+    header.address = rig.switchResource();
+    header.model = frame.model();
+    header.serial = serial;
+    header.startMs = start;
+    header.endMs = end;
 
     exportResultReceived = false;
     exportThread =
@@ -103,8 +102,9 @@ void LoggingController::openStrandedRecording()
 {
     const QDir dataDir(dataHome);
     QString dirPath;
-    if (!rig.identity().isEmpty()) {
-        dirPath = dataDir.filePath(dataSetName(rig.identity()));
+    const FrameIdentity frame = rig.identity();
+    if (frame.isKnown()) {
+        dirPath = dataDir.filePath(dataSetName(frame));
     } else {
         // No frame connected yet: the data set written to last.
         QDateTime newest;

@@ -41,8 +41,8 @@ void LoggingController::setPublishing(const MqttSettings &settings,
     QList<int> channels;
     for (const QString &name : strandedStore->getCurveNames())
         channels << name.toInt();
-    livePublisher->setIdentity(
-        rig.identity().isEmpty() ? QStringLiteral("- - %1 -").arg(strandedSerial) : rig.identity());
+    const FrameIdentity frame = rig.identity();
+    livePublisher->setIdentity(frame.isKnown() ? frame : FrameIdentity::ofSerial(strandedSerial));
     livePublisher->startRecording(strandedStore.get(), channels);
     livePublisher->recordingEnded();
 }

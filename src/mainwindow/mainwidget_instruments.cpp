@@ -36,8 +36,9 @@ void MainWidget::recvConBtnSlot()
 void MainWidget::showSwitchLink(SwitchLink link)
 {
     const Rig &rig = controller.instruments();
+    const FrameIdentity identity = rig.identity();
     const QString frame =
-        QStringLiteral("%1 %2").arg(rig.identityField(1), rig.identityField(2)).trimmed();
+        QStringLiteral("%1 %2").arg(identity.model(), identity.serial()).trimmed();
     switch (link) {
     case SwitchLink::NotConnected:
         setupButton->setText(tr("当前外接设备未连接,连接外部设备"));
@@ -71,15 +72,16 @@ void MainWidget::showInstrumentStates()
     if (!instrumentStateLabel)
         return;
     const Rig &rig = controller.instruments();
+    const FrameIdentity identity = rig.identity();
     const QMap<int, QDateTime> silent = controller.silentInstruments();
     QStringList lines;
     for (auto it = silent.cbegin(); it != silent.cend(); ++it) {
-        const QString where = it.key() == ReadData::SwitchMainFrame
-                                  ? QStringLiteral("%1 %2 %3")
-                                        .arg(rig.identityField(1), rig.identityField(2),
-                                             rig.switchResource())
-                                        .simplified()
-                                  : rig.measureResource();
+        const QString where =
+            it.key() == ReadData::SwitchMainFrame
+                ? QStringLiteral("%1 %2 %3")
+                      .arg(identity.model(), identity.serial(), rig.switchResource())
+                      .simplified()
+                : rig.measureResource();
         lines << tr("%1 %2 自 %3 起无响应")
                      .arg(LoggingController::instrumentName(it.key()), where,
                           it.value().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));

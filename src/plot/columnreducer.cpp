@@ -1,14 +1,15 @@
 #include "columnreducer.h"
 
+#include "readingvalue.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 bool isPlottableValue(double value)
 {
-    // 9.9e37 is what the instrument reports for an overload or a failed reading; drawn, it
-    // would squash every real curve into a flat line.
-    return std::isfinite(value) && std::fabs(value) < 9.9e37;
+    // Drawn, the overload value would squash every real curve into a flat line.
+    return ReadingValue::isMeasured(value);
 }
 
 ColumnReducer::ColumnReducer(qint64 start, qint64 end, int columns)

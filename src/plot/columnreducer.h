@@ -9,7 +9,7 @@
 
 #include <vector>
 
-// Values a plot can show: finite and below the instruments' overload marker 9.9e37.
+// Values a plot can show: measured values (finite and below the overload value).
 bool isPlottableValue(double value);
 
 // Appends a column's lowest and highest sample in time order (once when they are one sample).

@@ -76,11 +76,11 @@ LivePublisher::LivePublisher(const MqttSettings &settings, QObject *parent)
 
 LivePublisher::~LivePublisher() = default;
 
-void LivePublisher::setIdentity(const QString &identity)
+void LivePublisher::setIdentity(const FrameIdentity &identity)
 {
     {
         std::lock_guard<std::mutex> lock(worker->mutex);
-        worker->sharedIdentity = identity.simplified();
+        worker->sharedIdentity = identity;
     }
     worker->rouse();
 }

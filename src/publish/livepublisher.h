@@ -12,6 +12,7 @@
 
 #include <memory>
 
+#include "frameidentity.h"
 #include "mqttsettings.h"
 
 class CurveDataDB;
@@ -25,9 +26,9 @@ public:
     // waiting at most 3 s for the broker.
     ~LivePublisher() override;
 
-    // The frame's identity ("<maker> <model> <serial> <version>") for the status topic and the
-    // default topic prefix; set before the first recording.
-    void setIdentity(const QString &identity);
+    // The frame's identity for the status topic and the default topic prefix; set before the
+    // first recording.
+    void setIdentity(const FrameIdentity &identity);
 
     // A recording starts (or resumes after a restart) on store, whose curves are named by
     // their channel numbers; its place file lives in the store's data directory. The store

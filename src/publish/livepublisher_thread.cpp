@@ -42,7 +42,7 @@ void LivePublisher::Worker::run()
         CurveDataDB *wantedStore = nullptr;
         QList<int> wantedChannels;
         bool recordingNow = false;
-        QString identityNow;
+        FrameIdentity identityNow;
         std::map<int, qint64> storedLastNow;
         std::map<int, qint64> storedEarliestNow;
         {
@@ -74,7 +74,7 @@ void LivePublisher::Worker::run()
             identity = identityNow;
             link.identityChanged(identity);
         }
-        link.manage(haveRecording || !identity.isEmpty(), identity);
+        link.manage(haveRecording || !identity.statusText().isEmpty(), identity);
         const bool wantSend = link.isUp() &&
                               ledger.inFlightCount() + refillMessages <= maxInFlight &&
                               ledger.moreToSend();
@@ -89,8 +89,9 @@ void LivePublisher::Worker::run()
         notifyGui();
         link.turn(toThread.descriptor(), loopTimeoutMs);
     }
-    link.goodbye(PublishPayload::status(link.serial(), QStringLiteral("offline"), identity,
-                                        channels, ledger.recording(), ledger.backlog()));
+    link.goodbye(PublishPayload::status(link.serial(), QStringLiteral("offline"),
+                                        identity.statusText(), channels, ledger.recording(),
+                                        ledger.backlog()));
     savePlace(true);
     shareAccount(false);
     releaseReader();
@@ -263,8 +264,8 @@ void LivePublisher::Worker::publishStatus()
                      (backlog != lastStatusBacklog && now - lastStatusPublish >= statusIntervalMs);
     if (!due)
         return;
-    const QByteArray payload = PublishPayload::status(link.serial(), stateName(), identity,
-                                                      channels, ledger.recording(), backlog);
+    const QByteArray payload = PublishPayload::status(
+        link.serial(), stateName(), identity.statusText(), channels, ledger.recording(), backlog);
     if (link.publish(link.prefix() + "/status", payload, true) < 0)
         return;
     statusDirty = false;

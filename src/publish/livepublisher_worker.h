@@ -41,7 +41,7 @@ public:
     CurveDataDB *sharedStore = nullptr;
     QList<int> sharedChannels;
     bool sharedRecording = false;
-    QString sharedIdentity;
+    FrameIdentity sharedIdentity;
     // Told by sampleStored for the recording of `generation`, taken by the thread: per channel
     // the time stamp stored last, and the earliest stored since the thread last took them.
     std::map<int, qint64> sharedStoredLast;
@@ -113,7 +113,7 @@ private:
     WakeEvent toGui{QStringLiteral("MQTT 发布")};
     QSocketNotifier *notifier = nullptr;
 
-    QString identity;
+    FrameIdentity identity;
     int myGeneration = 0;
     bool haveRecording = false;
     bool recordingActive = false;

@@ -38,12 +38,6 @@ qint64 monotonicMs()
         .count();
 }
 
-QString serialOf(const QString &identity)
-{
-    const QStringList fields = identity.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    return fields.size() > 2 ? fields.at(2) : QStringLiteral("unknown");
-}
-
 void initialiseLibrary()
 {
     static std::once_flag once;
@@ -71,15 +65,15 @@ QString MqttLink::broker() const
     return QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
 }
 
-void MqttLink::identityChanged(const QString &identity)
+void MqttLink::identityChanged(const FrameIdentity &identity)
 {
-    if (linkState != State::Down && serialOf(identity) != sessionSerial) {
+    if (linkState != State::Down && identity.topicSerial() != sessionSerial) {
         drop();
         nextAttempt = 0;
     }
 }
 
-void MqttLink::manage(bool wanted, const QString &identity)
+void MqttLink::manage(bool wanted, const FrameIdentity &identity)
 {
     const qint64 now = monotonicMs();
     if (linkState == State::Down && wanted && settings.enabled && now >= nextAttempt)
@@ -119,9 +113,9 @@ bool MqttLink::connectFailed()
     return true;
 }
 
-void MqttLink::startConnect(const QString &identity)
+void MqttLink::startConnect(const FrameIdentity &identity)
 {
-    sessionSerial = serialOf(identity);
+    sessionSerial = identity.topicSerial();
     topicPrefix = settings.topicPrefixFor(sessionSerial).toUtf8();
     const QString clientId = settings.clientId.isEmpty()
                                  ? QStringLiteral("datalogger-%1-%2")

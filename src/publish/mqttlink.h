@@ -4,6 +4,7 @@
 // tells it through a Listener.
 #pragma once
 
+#include "frameidentity.h"
 #include "mqttsettings.h"
 
 #include <QByteArray>
@@ -51,10 +52,10 @@ public:
 
     // Starts a session when wanted and the back-off has passed (identity names the frame for
     // the will and the topics); gives up a connect that failed or took too long.
-    void manage(bool wanted, const QString &identity);
+    void manage(bool wanted, const FrameIdentity &identity);
     // The identity changed: the will and the topics name its serial, so a new serial needs a
     // new session, started at once.
-    void identityChanged(const QString &identity);
+    void identityChanged(const FrameIdentity &identity);
     // One turn of the network, at most timeoutMs; wakeFd readable ends the wait (it is not
     // read here).
     void turn(int wakeFd, int timeoutMs);
@@ -69,7 +70,7 @@ public:
     void goodbye(const QByteArray &statusPayload);
 
 private:
-    void startConnect(const QString &identity);
+    void startConnect(const FrameIdentity &identity);
     bool connectFailed();
     void drop();
     void handleLoopResult(int rc, int loopErrno);

@@ -1,5 +1,7 @@
 #include "publishpayload.h"
 
+#include "readingvalue.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -9,8 +11,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr double invalidThreshold = 9.9e37;
 
 void appendString(QByteArray &out, const QString &text)
 {
@@ -49,7 +49,7 @@ char *putSampleFields(char *p, const PublishedSample &sample)
     p = put(p, ",\"value\":");
     double value = sample.value;
     if (!std::isfinite(value))
-        value = std::signbit(value) ? -invalidThreshold : invalidThreshold;
+        value = std::signbit(value) ? -ReadingValue::Overload : ReadingValue::Overload;
     p = std::to_chars(p, end, value).ptr;
     if (PublishPayload::isInvalid(sample.value))
         p = put(p, ",\"invalid\":true");
@@ -68,7 +68,7 @@ namespace PublishPayload {
 
 bool isInvalid(double value)
 {
-    return !(std::fabs(value) < invalidThreshold);
+    return !ReadingValue::isMeasured(value);
 }
 
 QByteArray readings(const QString &serial, qint64 recording, const PublishedSample *samples,

@@ -7,10 +7,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtTest>
 
 #include <sys/resource.h>
+
+#include <ctime>
 
 #include <cmath>
 #include <csignal>
@@ -74,6 +77,8 @@ class TestCsvExport : public QObject
 private slots:
     void goldenBytes_data();
     void goldenBytes();
+    void headerTimesAcrossAClockChange_data();
+    void headerTimesAcrossAClockChange();
     void matchesStraightforwardExport();
     void byteOrderMarkAndLineEnds();
     void columnsFollowAscendingIds();
@@ -132,6 +137,65 @@ void TestCsvExport::goldenBytes()
     QVERIFY(!expected.isEmpty());
     const QString diff = lineDiff(readFile(part1), expected);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// A recording across a clock change: the header writes start and end each in the offset of its
+// own instant, in the zone the process runs in.
+void TestCsvExport::headerTimesAcrossAClockChange_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("startUtc");
+    QTest::addColumn<QString>("endUtc");
+    QTest::addColumn<QString>("startText");
+    QTest::addColumn<QString>("endText");
+    // 02:00 CET becomes 03:00 CEST.
+    QTest::newRow("spring") << QByteArray("Europe/Berlin") << "2024-03-31T00:59:59.900Z"
+                            << "2024-03-31T01:00:00.100Z"
+                            << "2024 03 31 01 59 59 900"
+                            << "2024 03 31 03 00 00 100";
+    // 03:00 CEST becomes 02:00 CET: an hour apart, the same wall-clock time.
+    QTest::newRow("autumn") << QByteArray("Europe/Berlin") << "2024-10-27T00:30:00.000Z"
+                            << "2024-10-27T01:30:00.000Z"
+                            << "2024 10 27 02 30 00 000"
+                            << "2024 10 27 02 30 00 000";
+    // 02:00 EST becomes 03:00 EDT; the start a day before, across midnight.
+    QTest::newRow("other zone") << QByteArray("America/New_York") << "2024-03-10T04:59:59.000Z"
+                                << "2024-03-10T07:00:00.000Z"
+                                << "2024 03 09 23 59 59 000"
+                                << "2024 03 10 03 00 00 000";
+}
+
+void TestCsvExport::headerTimesAcrossAClockChange()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, startUtc);
+    QFETCH(QString, endUtc);
+    QFETCH(QString, startText);
+    QFETCH(QString, endText);
+
+    const QByteArray zoneBefore = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    const auto restoreZone = qScopeGuard([&zoneBefore] {
+        qputenv("TZ", zoneBefore);
+        tzset();
+    });
+
+    TestStore s(at(day1, 7), {QStringLiteral("101")});
+    s.write(evenSamples(1, 3, at(day1, 8)), at(day1, 9));
+    CsvHeader header = headerFields();
+    header.startMs = QDateTime::fromString(startUtc, Qt::ISODateWithMs).toMSecsSinceEpoch();
+    header.endMs = QDateTime::fromString(endUtc, Qt::ISODateWithMs).toMSecsSinceEpoch();
+    QVERIFY(header.startMs > 0 && header.endMs >= header.startMs);
+    CsvExportFromDBThread thread(s.store(), {1}, basePath(s), QStringLiteral(","), header,
+                                 at(day1, 0), at(day1, 23));
+    const ExportOutcome out = runExport(thread);
+    QCOMPARE(out.result, ExportResult::Success);
+    QCOMPARE(out.files.size(), 1);
+    const QList<QByteArray> lines = readFile(out.files.first()).split('\n');
+    QVERIFY(lines.size() > 5);
+    QCOMPARE(QString::fromUtf8(lines.at(3)), QStringLiteral("开始时间,%1").arg(startText));
+    QCOMPARE(QString::fromUtf8(lines.at(4)), QStringLiteral("结束时间,%1").arg(endText));
 }
 
 void TestCsvExport::matchesStraightforwardExport()

@@ -6,6 +6,7 @@
 
 #include "cdevicevisa.h"
 #include "readdata.h"
+#include "readingvalue.h"
 #include "rig.h"
 #include "simulatedinstruments.h"
 
@@ -96,28 +97,31 @@ void TestReadData::parsesReplies_data()
 {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<double>("value");
-    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("measured");
     QTest::newRow("good") << "+2.5E-03,+0" << 0.0025 << true;
     QTest::newRow("bad status") << "+2.5E-03,+1" << 9.9e37 << false;
     QTest::newRow("no comma") << "+2.5E-03" << 9.9e37 << false;
     QTest::newRow("status case") << "+1.0E+00,+0 " << 9.9e37 << false;
     QTest::newRow("extra fields") << "-1.5E+02,+0,7,8" << -150.0 << true;
+    // The instrument's own overload, with a good status: stored as it came.
+    QTest::newRow("overload") << "+9.90000000E+37,+0" << 9.9e37 << false;
+    QTest::newRow("negative overload") << "-9.90000000E+37,+0" << -9.9e37 << false;
     // Not a number: never a 0.0 that looks like a reading.
-    QTest::newRow("text") << "abc,+0" << qQNaN() << true;
-    QTest::newRow("minus nan") << "-nan,+0" << qQNaN() << true;
-    QTest::newRow("nan") << "nan,+0" << qQNaN() << true;
-    QTest::newRow("infinite") << "inf,+0" << qQNaN() << true;
-    QTest::newRow("empty value") << ",+0" << qQNaN() << true;
+    QTest::newRow("text") << "abc,+0" << qQNaN() << false;
+    QTest::newRow("minus nan") << "-nan,+0" << qQNaN() << false;
+    QTest::newRow("nan") << "nan,+0" << qQNaN() << false;
+    QTest::newRow("infinite") << "inf,+0" << qQNaN() << false;
+    QTest::newRow("empty value") << ",+0" << qQNaN() << false;
 }
 
 void TestReadData::parsesReplies()
 {
     QFETCH(QString, reply);
     QFETCH(double, value);
-    QFETCH(bool, valid);
+    QFETCH(bool, measured);
     const QDateTime before = QDateTime::currentDateTime();
     const MeasurementData data = ReadData::parseReading(reply, 105);
-    QCOMPARE(data.valid, valid);
+    QCOMPARE(ReadingValue::isMeasured(data.value), measured);
     if (qIsNaN(value))
         QVERIFY2(qIsNaN(data.value), qPrintable(QString::number(data.value)));
     else
@@ -144,7 +148,7 @@ void TestReadData::countedScansWalkChannelsInOrder()
         QCOMPARE(readings.at(0).channel, 105);
         QCOMPARE(readings.at(1).channel, 201);
         for (const MeasurementData &reading : readings) {
-            QVERIFY(reading.valid);
+            QVERIFY(ReadingValue::isMeasured(reading.value));
             QCOMPARE(qRound(reading.value), reading.channel);
         }
     }
@@ -228,8 +232,7 @@ void TestReadData::badStatusIsStoredAsInvalid()
     runToEnd(thread);
     const auto readings = scans.at(0).at(0).value<QList<MeasurementData>>();
     QCOMPARE(readings.size(), 1);
-    QVERIFY(!readings.at(0).valid);
-    QCOMPARE(readings.at(0).value, 9.9e37);
+    QCOMPARE(readings.at(0).value, ReadingValue::Overload);
 }
 
 // Once the frame fails its reconnect cycle no channel can be closed: the run ends with the

@@ -329,7 +329,7 @@ void TestMainWidget::connectsTheSwitchMainFrameOnce()
     connectSwitch(w);
     QVERIFY(w->setupButton->text().startsWith(QStringLiteral("设备连接成功")));
     QCOMPARE(rig->switchResource(), sim.switchResource());
-    QVERIFY(rig->identity().endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
+    QVERIFY(rig->identity().text().endsWith(QStringLiteral(" VSK3307 %1 1.0").arg(serial)));
     QCOMPARE(w->channelTree->topLevelItemCount(), 2);
     QVERIFY(channelItem(w, 101) && channelItem(w, 110) && channelItem(w, 201) &&
             channelItem(w, 210));
@@ -587,7 +587,7 @@ void TestMainWidget::scanLackingAReadingKeepsEveryRowOnItsChannel()
 
     const QDateTime now = QDateTime::currentDateTime();
     emit controller->scanThread()->sigSendMeasure(
-        {MeasurementData{101.5, now, 101, true}, MeasurementData{103.5, now, 103, true}});
+        {MeasurementData{101.5, now, 101}, MeasurementData{103.5, now, 103}});
     QCoreApplication::processEvents();
     for (int row = 0; row < 3; ++row)
         QCOMPARE(w->readingsTable->item(row, 0)->text(), QString::number(101 + row));
@@ -645,8 +645,15 @@ void TestMainWidget::exportThroughTheDialog()
     QCOMPARE(lines.at(0), QStringLiteral("地址,%1").arg(sim.switchResource()));
     QCOMPARE(lines.at(1), QStringLiteral("型号,VSK3307"));
     QCOMPARE(lines.at(2), QStringLiteral("序列号：,%1").arg(serial));
-    QCOMPARE(lines.at(3), QStringLiteral("开始时间,%1").arg(controller->recordStartTime()));
-    QCOMPARE(lines.at(4), QStringLiteral("结束时间,%1").arg(controller->recordEndTime()));
+    const QString timeFormat = QStringLiteral("yyyy MM dd hh mm ss zzz");
+    QCOMPARE(
+        lines.at(3),
+        QStringLiteral("开始时间,%1")
+            .arg(QDateTime::fromMSecsSinceEpoch(controller->recordStartMs()).toString(timeFormat)));
+    QCOMPARE(
+        lines.at(4),
+        QStringLiteral("结束时间,%1")
+            .arg(QDateTime::fromMSecsSinceEpoch(controller->recordEndMs()).toString(timeFormat)));
     QCOMPARE(lines.at(5), QStringLiteral("编号,时间,108,109,"));
     for (int row = 1; row <= 2; ++row) {
         const QStringList cells = lines.at(5 + row).split(QLatin1Char(','));

@@ -24,6 +24,8 @@
 
 namespace {
 
+// The frame's reply to the identification query, and the identity its status announces.
+const FrameIdentity frame = FrameIdentity::parse(QStringLiteral("MAKER,VSK3307,SIM0001,1.0"));
 const QString identity = QStringLiteral("MAKER VSK3307 SIM0001 1.0");
 const QByteArray prefix = "datalogger/SIM0001";
 
@@ -232,7 +234,7 @@ void TestLivePublisher::scansArriveInOrderWithLatestAndStatus()
     auto publisher = std::make_unique<LivePublisher>(plainSettings(broker.port()));
     QSignalSpy status(publisher.get(), &LivePublisher::statusChanged);
     QSignalSpy problems(publisher.get(), &LivePublisher::problem);
-    publisher->setIdentity(identity);
+    publisher->setIdentity(frame);
     publisher->startRecording(recording.store.get(), recording.channels);
     QVERIFY(subscriber.waitUntil([&] { return publisher->isConnected(); }, 20000));
 
@@ -347,7 +349,7 @@ void TestLivePublisher::brokerOutageLosesNothing()
     Recording recording({101, 102, 103, 104});
     LivePublisher publisher(plainSettings(port));
     QSignalSpy status(&publisher, &LivePublisher::statusChanged);
-    publisher.setIdentity(identity);
+    publisher.setIdentity(frame);
     publisher.startRecording(recording.store.get(), recording.channels);
     const auto storeFor = [&](int scans, int spacingMs) {
         for (int i = 0; i < scans; ++i) {
@@ -393,7 +395,7 @@ void TestLivePublisher::restartResumesFromThePlace()
     Recording recording({101, 102, 103});
 
     auto first = std::make_unique<LivePublisher>(plainSettings(broker.port()));
-    first->setIdentity(identity);
+    first->setIdentity(frame);
     first->startRecording(recording.store.get(), recording.channels);
     for (int i = 0; i < 5; ++i) {
         recording.storeScan();
@@ -419,7 +421,7 @@ void TestLivePublisher::restartResumesFromThePlace()
     broker.thaw();
 
     LivePublisher second(plainSettings(broker.port()));
-    second.setIdentity(identity);
+    second.setIdentity(frame);
     second.startRecording(recording.store.get(), recording.channels);
     for (int i = 0; i < 2; ++i) {
         recording.storeScan();
@@ -464,7 +466,7 @@ void TestLivePublisher::killRepeatsOnlyWhatWasUnconfirmed()
     QByteArray placeAtKill;
     {
         LivePublisher first(plainSettings(broker.port()));
-        first.setIdentity(identity);
+        first.setIdentity(frame);
         first.startRecording(recording.store.get(), recording.channels);
         QVERIFY(subscriber.waitUntil(
             [&] {
@@ -484,7 +486,7 @@ void TestLivePublisher::killRepeatsOnlyWhatWasUnconfirmed()
     file.close();
 
     LivePublisher second(plainSettings(broker.port()));
-    second.setIdentity(identity);
+    second.setIdentity(frame);
     second.startRecording(recording.store.get(), recording.channels);
     recording.storeScan();
     second.samplesStored();
@@ -512,7 +514,7 @@ void TestLivePublisher::clockSetBackLosesNothing()
     QVERIFY(subscriber.connectTo(broker.port(), prefix + "/readings"));
     Recording recording({101, 102, 103});
     LivePublisher publisher(plainSettings(broker.port()));
-    publisher.setIdentity(identity);
+    publisher.setIdentity(frame);
     publisher.startRecording(recording.store.get(), recording.channels);
     // Scans 100 ms apart on the store's clock, stamped with it and told as the logger does.
     StoreClock::setFixedNow(recording.base);
@@ -591,7 +593,7 @@ void TestLivePublisher::tlsWithPassword()
     Recording recording({201, 202});
     LivePublisher publisher(settings);
     QSignalSpy problems(&publisher, &LivePublisher::problem);
-    publisher.setIdentity(identity);
+    publisher.setIdentity(frame);
     publisher.startRecording(recording.store.get(), recording.channels);
     recording.storeScan();
     recording.storeScan();
@@ -641,7 +643,7 @@ void TestLivePublisher::problemsAreReported()
     Recording recording({101, 102});
     LivePublisher publisher(settings);
     QSignalSpy problems(&publisher, &LivePublisher::problem);
-    publisher.setIdentity(identity);
+    publisher.setIdentity(frame);
     publisher.startRecording(recording.store.get(), recording.channels);
     recording.storeScan();
     publisher.samplesStored();

@@ -42,7 +42,8 @@ int main(int argc, char **argv)
             settings.host = QStringLiteral("127.0.0.1");
             settings.port = broker.port();
             LivePublisher publisher(settings);
-            publisher.setIdentity(QStringLiteral("MAKER VSK3307 SIM0001 1.0"));
+            publisher.setIdentity(
+                FrameIdentity::parse(QStringLiteral("MAKER,VSK3307,SIM0001,1.0")));
             QElapsedTimer waited;
             waited.start();
             while (!(connected = publisher.isConnected()) && waited.elapsed() < 20000) {

@@ -179,14 +179,15 @@ ExportOutcome runExport(CsvExportFromDBThread &thread, int timeoutMs)
     return outcome;
 }
 
-QMap<QString, QString> headerFields()
+CsvHeader headerFields()
 {
-    return {{QStringLiteral("address"), QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET")},
-            {QStringLiteral("instrumentModel"), QStringLiteral("MF3000")},
-            {QStringLiteral("instrumentNum"), QStringLiteral("A1")},
-            {QStringLiteral("instrumentVer"), QStringLiteral("1.02")},
-            {QStringLiteral("startTime"), QStringLiteral("2025 01 15 10 30 00 123")},
-            {QStringLiteral("endTime"), QStringLiteral("2025 01 15 10 40 01 456")}};
+    CsvHeader header;
+    header.address = QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET");
+    header.model = QStringLiteral("MF3000");
+    header.serial = QStringLiteral("A1");
+    header.startMs = localMs(QDate(2025, 1, 15), QTime(10, 30, 0, 123));
+    header.endMs = localMs(QDate(2025, 1, 15), QTime(10, 40, 1, 456));
+    return header;
 }
 
 namespace {
@@ -256,8 +257,12 @@ QList<Row> readCurve(const QString &dataDir, const QString &name, qint64 start, 
 
 QList<QByteArray> referenceExport(const QString &dataDir, const QStringList &curveNames,
                                   qint64 start, qint64 end, const QString &separator,
-                                  const QMap<QString, QString> &header)
+                                  const CsvHeader &header)
 {
+    const auto timeText = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(
+            QStringLiteral("yyyy MM dd hh mm ss zzz"));
+    };
     QList<QList<Row>> curves;
     int rowCount = 0;
     for (const QString &name : curveNames) {
@@ -275,16 +280,11 @@ QList<QByteArray> referenceExport(const QString &dataDir, const QStringList &cur
         out.setDevice(&buffer);
         out.setCodec("UTF-8");
         out.setGenerateByteOrderMark(true);
-        out << QStringLiteral("地址") << separator << header.value(QStringLiteral("address"))
-            << "\n";
-        out << QStringLiteral("型号") << separator
-            << header.value(QStringLiteral("instrumentModel")) << "\n";
-        out << QStringLiteral("序列号：") << separator
-            << header.value(QStringLiteral("instrumentNum")) << "\n";
-        out << QStringLiteral("开始时间") << separator << header.value(QStringLiteral("startTime"))
-            << "\n";
-        out << QStringLiteral("结束时间") << separator << header.value(QStringLiteral("endTime"))
-            << "\n";
+        out << QStringLiteral("地址") << separator << header.address << "\n";
+        out << QStringLiteral("型号") << separator << header.model << "\n";
+        out << QStringLiteral("序列号：") << separator << header.serial << "\n";
+        out << QStringLiteral("开始时间") << separator << timeText(header.startMs) << "\n";
+        out << QStringLiteral("结束时间") << separator << timeText(header.endMs) << "\n";
         out << QStringLiteral("编号") << separator << QStringLiteral("时间") << separator;
         for (const QString &name : curveNames)
             out << name << separator;

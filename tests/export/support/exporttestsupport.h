@@ -3,6 +3,7 @@
 // reference export read with the sqlite3 C API, and golden-file comparison.
 #pragma once
 
+#include "csvheader.h"
 #include "exportresult.h"
 
 #include <QByteArray>
@@ -83,14 +84,15 @@ struct ExportOutcome
 // Starts the export, waits for its result on this thread's event loop, then for the thread.
 ExportOutcome runExport(CsvExportFromDBThread &thread, int timeoutMs = 120000);
 
-QMap<QString, QString> headerFields();
+// The header of the golden files: started 2025-01-15 10:30:00.123, ended 10:40:01.456 local time.
+CsvHeader headerFields();
 
 // The export of the given curve names (in the given column order) built independently: rows
 // read from every day file with the sqlite3 C API, cells formatted with QString::number and
 // QDateTime::toString, written through QTextStream. One QByteArray per part file.
 QList<QByteArray> referenceExport(const QString &dataDir, const QStringList &curveNames,
                                   qint64 start, qint64 end, const QString &separator,
-                                  const QMap<QString, QString> &header);
+                                  const CsvHeader &header);
 
 QByteArray readFile(const QString &path);
 // Empty when equal; otherwise the first differing line of each, escaped, with its number.
