@@ -7,6 +7,7 @@
 #include "curvedatadb.h"
 #include "shardcalendar.h"
 #include "storedcurvecursor.h"
+#include "storereaderscope.h"
 #include "storeschema.h"
 #include "storetestsupport.h"
 
@@ -410,14 +411,13 @@ void TestStoredCurveCursor::cursorOnAnotherThreadUsesConnectionsOfItsOwn()
     QList<double> values;
     int pooledWhileReading = 0;
     const bool ran = runOnThread([&] {
+        StoreReaderScope connections;
         StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day1, 23));
         theirName = ConnectionPool::instance()->connectionNameOf(cursor.currentFile());
         const QSqlDatabase theirs = QSqlDatabase::database(theirName, false);
         ownThread = theirs.driver() && theirs.driver()->thread() == QThread::currentThread();
         pooledWhileReading = ConnectionPool::instance()->connectionCount();
         values = readAll(cursor).values;
-        cursor.close();
-        ConnectionPool::instance()->releaseThreadConnections();
     });
     QVERIFY(ran);
 
@@ -444,13 +444,11 @@ void TestStoredCurveCursor::lateSampleIsStoredWhileYesterdayIsRead()
     Gate written;
     double firstValue = 0.0;
     QThread *reader = QThread::create([&] {
-        {
-            StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day2, 23));
-            firstValue = cursor.hasRow() ? cursor.value() : -1.0;
-            standing.open();
-            written.waitOpen();
-        }
-        ConnectionPool::instance()->releaseThreadConnections();
+        StoreReaderScope connections;
+        StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day2, 23));
+        firstValue = cursor.hasRow() ? cursor.value() : -1.0;
+        standing.open();
+        written.waitOpen();
     });
     reader->start();
     QVERIFY(standing.waitOpen());
