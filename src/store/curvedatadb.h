@@ -3,7 +3,7 @@
 // batch tables, and clearing of the whole store.
 //
 // Threads: the store is driven from the GUI thread. Another thread (a StoredCurveCursor of the
-// export or of the plot's read-back) may call getConnection, queryBatches, getCurveNames,
+// export or of the plot's read-back) may call getConnection, getCurveNames,
 // isClearing, dataDirectory, touchConnection through the pool and the path helpers;
 // getConnection then returns a connection owned by that thread, which it hands back with
 // ConnectionPool::instance()->releaseThreadConnections() when it is done.
@@ -59,9 +59,6 @@ public:
     // In memory only; the caller holds the store's lock (the store's own writers do).
     void updateCurveMetadata(int curveId, qint64 time, double value);
     bool saveCurveMetadata();
-    // Batch tables of curveId overlapping [start, end] in the file of db (db belongs to the
-    // calling thread).
-    QList<DBBatchInfo> queryBatches(int curveId, qint64 start, qint64 end, QSqlDatabase db);
     QMap<int, QString> getCurveNames();
 
     QString dbPathForDate(const QString &dateKey) const;
@@ -118,7 +115,6 @@ private:
     void releaseCurrentConnection();
     // dbPathForTime through the calendar memo (writers, under the store's lock).
     QString memoPathForTime(qint64 ms);
-    bool lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId, QString *error);
     // The id of name in the file of db, registering it there when missing; false on failure.
     bool curveIdInFile(const QSqlDatabase &db, const QString &name, int *fileCurveId);
     // The id in the current file of the curve the store knows as curveId, found (or

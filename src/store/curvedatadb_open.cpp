@@ -2,6 +2,7 @@
 #include "curvedatadb.h"
 
 #include "connectionpool.h"
+#include "curveregistry.h"
 #include "storeclock.h"
 #include "storeschema.h"
 #include "trackedquery.h"
@@ -77,35 +78,14 @@ bool CurveDataDB::loadMetadata(const QString &path)
         query.setForwardOnly(true);
         if (query.exec(QString::fromLatin1(StoreSql::selectBatches))) {
             while (query.next()) {
-                DBBatchInfo info;
-                info.batchStart = query.value(1).toLongLong();
-                info.batchEnd = query.value(2).toLongLong();
-                info.tableName = query.value(3).toString();
+                const DBBatchInfo info = CurveRegistry::batchOfRow(query);
                 if (path == currentPath)
                     currentTables.insert(info.tableName);
                 batchList.append(info);
             }
         }
     }
-    {
-        TrackedQuery query(*connection);
-        query.setForwardOnly(true);
-        if (query.exec(QString::fromLatin1(StoreSql::selectCurveMetadata))) {
-            while (query.next()) {
-                // A NULL column is "nothing known yet", not 0: 0 is a real time and value.
-                DBCurveMetadata meta;
-                if (!query.isNull(1))
-                    meta.minTime = query.value(1).toLongLong();
-                if (!query.isNull(2))
-                    meta.maxTime = query.value(2).toLongLong();
-                if (!query.isNull(3))
-                    meta.minValue = query.value(3).toDouble();
-                if (!query.isNull(4))
-                    meta.maxValue = query.value(4).toDouble();
-                curveMetadata[query.value(0).toInt()] = meta;
-            }
-        }
-    }
+    curveMetadata = CurveRegistry::readCurveMetadata(*connection);
     ConnectionPool::instance()->touchConnection(path);
     return true;
 }

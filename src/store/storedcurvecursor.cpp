@@ -2,7 +2,7 @@
 
 #include "connectionpool.h"
 #include "curvedatadb.h"
-#include "storeschema.h"
+#include "curveregistry.h"
 #include "trackedquery.h"
 
 #include <QDate>
@@ -90,19 +90,13 @@ std::vector<DayFile> dayFilesOf(const CurveDataDB &store, qint64 start, qint64 e
 // failed.
 int curveIdIn(const QSqlDatabase &db, const QString &name)
 {
-    TrackedQuery query(db);
-    query.setForwardOnly(true);
-    bool ok = query.prepare(QString::fromLatin1(StoreSql::selectCurveIdByName));
-    if (ok) {
-        query.addBindValue(name);
-        ok = query.exec();
-    }
-    if (!ok) {
-        qWarning().noquote() << "[获取分片表] 曲线" << name << "读取曲线表失败："
-                             << query.lastError().text();
+    int id = -1;
+    QString error;
+    if (!CurveRegistry::lookupCurveId(db, name, &id, &error)) {
+        qWarning().noquote() << "[获取分片表] 曲线" << name << "读取曲线表失败：" << error;
         return -2;
     }
-    return query.next() ? query.value(0).toInt() : -1;
+    return id;
 }
 
 } // namespace
@@ -159,7 +153,8 @@ void StoredCurveCursor::collectTables()
         if (id == -2)
             complete = false;
         if (id >= 0) {
-            for (const DBBatchInfo &batch : store->queryBatches(id, start, end, *conn)) {
+            for (const DBBatchInfo &batch :
+                 CurveRegistry::batchesInRange(*conn, id, start, end)) {
                 const bool ownDay = localDateOf(batch.batchStart) == file.date;
                 const Table table{file.path, batch.tableName, id, batch.batchStart, batch.batchEnd};
                 const auto found = slices.find(batch.batchStart);

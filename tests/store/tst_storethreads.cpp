@@ -2,6 +2,7 @@
 // connections of its own, never the GUI thread's, and gives them back when done.
 #include "connectionpool.h"
 #include "curvedatadb.h"
+#include "curveregistry.h"
 #include "shardcalendar.h"
 #include "storedcurvecursor.h"
 #include "storereaderscope.h"
@@ -81,7 +82,7 @@ void TestStoreThreads::readerGetsItsOwnConnection()
             if (!db)
                 return;
             readerName = db->connectionName();
-            batches = store->queryBatches(id, start, start + 100000, *db);
+            batches = CurveRegistry::batchesInRange(*db, id, start, start + 100000);
             if (!batches.isEmpty()) {
                 TrackedQuery q(*db);
                 if (q.exec("SELECT count(*) FROM \"" + batches.first().tableName + "\"") &&
@@ -126,7 +127,8 @@ void TestStoreThreads::readsWhileGuiThreadWrites()
             if (names.size() != 2)
                 ++readerFailures;
             int seen = 0;
-            for (const DBBatchInfo &batch : store->queryBatches(a, start, start + 3600000, *db)) {
+            for (const DBBatchInfo &batch :
+                 CurveRegistry::batchesInRange(*db, a, start, start + 3600000)) {
                 TrackedQuery q(*db);
                 if (!q.exec("SELECT count(*) FROM \"" + batch.tableName + "\"") || !q.next())
                     ++readerFailures;
