@@ -90,15 +90,6 @@ void CurveDataDB::updateCurveMetadata(int curveId, qint64 time, double value)
     unsavedMetadata.insert(curveId);
 }
 
-bool CurveDataDB::saveCurveMetadata()
-{
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    switchToTodayDatabase();
-    if (!currentIsOpen())
-        return false;
-    return writeCurrentMetadata();
-}
-
 bool CurveDataDB::writeCurrentMetadata()
 {
     if (!currentIsOpen())

@@ -12,7 +12,12 @@
 
 void CurveDataDB::switchToTodayDatabase()
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
+    enterToday();
+}
+
+void CurveDataDB::enterToday()
+{
     const QString today = calendarMemo.dayKeyOf(StoreClock::nowMs());
     if (today == currentDateKey && currentIsOpen())
         return;
@@ -32,8 +37,8 @@ void CurveDataDB::switchToTodayDatabase()
     // "still in use".
     releaseCurrentConnection();
     currentDateKey = today;
-    currentPath = dbPathForDate(today);
-    currentConnection = getConnection(currentPath);
+    currentPath = dayFilePath(dataDir, today);
+    currentConnection = openGated(currentPath);
 
     currentFileIds.clear();
     if (currentIsOpen()) {
@@ -50,13 +55,11 @@ void CurveDataDB::switchToTodayDatabase()
 
 bool CurveDataDB::loadMetadata(const QString &path)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    batchList.clear();
     curveMetadata.clear();
     unsavedMetadata.clear();
     currentTables.clear();
 
-    const QSharedPointer<QSqlDatabase> connection = getConnection(path);
+    const QSharedPointer<QSqlDatabase> connection = openGated(path);
     if (!connection || !connection->isOpen())
         return false;
 
@@ -78,10 +81,8 @@ bool CurveDataDB::loadMetadata(const QString &path)
         query.setForwardOnly(true);
         if (query.exec(QString::fromLatin1(StoreSql::selectBatches))) {
             while (query.next()) {
-                const DBBatchInfo info = CurveRegistry::batchOfRow(query);
                 if (path == currentPath)
-                    currentTables.insert(info.tableName);
-                batchList.append(info);
+                    currentTables.insert(CurveRegistry::batchOfRow(query).tableName);
             }
         }
     }

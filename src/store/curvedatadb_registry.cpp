@@ -84,12 +84,12 @@ bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int
 
 int CurveDataDB::registerCurve(const QString &name)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    switchToTodayDatabase();
+    std::lock_guard<std::mutex> lock(storeMutex);
+    enterToday();
     if (!currentIsOpen()) {
         qCritical().noquote() << "数据库已关闭，尝试重新打开...";
         releaseCurrentConnection();
-        currentConnection = getConnection(currentPath);
+        currentConnection = openGated(currentPath);
         if (!currentIsOpen()) {
             const QString cause = currentConnection ? currentConnection->lastError().text()
                                                     : QStringLiteral("连接无效");

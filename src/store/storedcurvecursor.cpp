@@ -3,6 +3,7 @@
 #include "connectionpool.h"
 #include "curvedatadb.h"
 #include "curveregistry.h"
+#include "shardcalendar.h"
 #include "trackedquery.h"
 
 #include <QDate>
@@ -81,7 +82,7 @@ std::vector<DayFile> dayFilesOf(const CurveDataDB &store, qint64 start, qint64 e
             continue;
         // Named as the store names it: the pool knows a file by this path, also when the store
         // asks it to close the file on every thread.
-        files.push_back({store.dbPathForDate(match.captured(1)), date});
+        files.push_back({dayFilePath(store.dataDirectory(), match.captured(1)), date});
     }
     return files;
 }

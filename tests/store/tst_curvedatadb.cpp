@@ -46,7 +46,7 @@ private slots:
     void routedSampleUpdatesOnlyItsFile();
     void routedSampleIntoFileWithoutTables();
     void futureSampleGoesToTodaysFile();
-    void closeCurrentDatabaseKeepsMetadata();
+    void restartedStoreWidensStoredExtremes();
     void currentConnectionThatStopsAnsweringIsReplaced();
     void unusableDataDirectoryIsReported();
     void fullFileSystemFailsInsertsAndKeepsTheFileWhole();
@@ -185,8 +185,8 @@ void TestCurveDataDB::batchTablesCreatedPerSlice()
     store->insertData(id, localMs(today, QTime(12, 0)), 3.0);
     QCOMPARE(raw.scalar("SELECT count(*) FROM batch_metadata"), QStringLiteral("2"));
     QVERIFY(raw.tableNames().contains("curve_1_batch_20240115_120000_20240115_175959"));
-    QCOMPARE(store->loadedBatches().size(), 2);
-    QCOMPARE(store->loadedBatches().last().batchStart, localMs(today, QTime(12, 0)));
+    QCOMPARE(raw.scalar("SELECT batch_start FROM batch_metadata ORDER BY batch_start DESC"),
+             QString::number(localMs(today, QTime(12, 0))));
 }
 
 void TestCurveDataDB::duplicateTimestampKeepsFirstValue()
@@ -336,7 +336,8 @@ void TestCurveDataDB::routedSampleUpdatesOnlyItsFile()
     const QList<QStringList> todayBefore =
         SqliteFile(path(today)).rows("SELECT * FROM curve_metadata ORDER BY curve_id");
     const DBCurveMetadata memoryBefore = store->curveMetadataOf(a);
-    const int batchesBefore = store->loadedBatches().size();
+    const QList<QStringList> batchesBefore =
+        SqliteFile(path(today)).rows("SELECT * FROM batch_metadata ORDER BY id");
 
     const qint64 late = localMs(yesterday, QTime(23, 0));
     store->insertData(a, late, -7.0);
@@ -347,7 +348,8 @@ void TestCurveDataDB::routedSampleUpdatesOnlyItsFile()
     QCOMPARE(memoryAfter.minValue, memoryBefore.minValue);
     QCOMPARE(memoryAfter.maxValue, memoryBefore.maxValue);
     QCOMPARE(memoryAfter.minTime, memoryBefore.minTime);
-    QCOMPARE(store->loadedBatches().size(), batchesBefore);
+    QCOMPARE(SqliteFile(path(today)).rows("SELECT * FROM batch_metadata ORDER BY id"),
+             batchesBefore);
     QCOMPARE(store->getCurveNames(), (QMap<int, QString>{{1, "a"}, {2, "b"}}));
     QCOMPARE(
         SqliteFile(path(yesterday)).rows("SELECT * FROM curve_metadata"),
@@ -385,13 +387,14 @@ void TestCurveDataDB::futureSampleGoesToTodaysFile()
              QStringLiteral("2.5"));
 }
 
-void TestCurveDataDB::closeCurrentDatabaseKeepsMetadata()
+void TestCurveDataDB::restartedStoreWidensStoredExtremes()
 {
     const int id = store->registerCurve("101");
     store->insertData(id, localMs(today, QTime(7, 0)), 4.0);
-    store->closeCurrentDatabase();
-    QVERIFY(store->currentDatabasePath().isEmpty());
-    // The next operation opens today's file again and finds the curve where it was.
+    closeStore();
+    openStore();
+    QCOMPARE(store->currentDatabasePath(), path(today));
+    // Today's file is opened again and the curve is found where it was.
     QCOMPARE(store->registerCurve("101"), id);
     store->insertData(id, localMs(today, QTime(7, 1)), 6.0);
     QCOMPARE(SqliteFile(path(today)).rows("SELECT min_value, max_value FROM curve_metadata"),
@@ -454,7 +457,9 @@ void TestCurveDataDB::fullFileSystemFailsInsertsAndKeepsTheFileWhole()
     int stored = 0;
     for (; stored < 50; ++stored)
         QVERIFY(store->insertData(id, start + stored * 1000, stored));
-    store->closeCurrentDatabase();
+    // Closed and opened again, so that the file's size below is all there is of it.
+    closeStore();
+    openStore();
     QCOMPARE(store->registerCurve("101"), id);
 
     struct rlimit before;

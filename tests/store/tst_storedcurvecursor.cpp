@@ -60,7 +60,7 @@ public:
     ~Recording() { db.reset(); }
 
     CurveDataDB *store() const { return db.get(); }
-    QString pathOf(const QDate &d) const { return db->dbPathForDate(dayKey(d)); }
+    QString pathOf(const QDate &d) const { return dayFilePath(db->dataDirectory(), dayKey(d)); }
     void setClock(qint64 ms) { clock.set(ms); }
     // In time order; afterwards the clock stands at clockAfter (if given).
     void write(QList<Sample> samples, qint64 clockAfter = -1)
