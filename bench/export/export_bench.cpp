@@ -9,6 +9,7 @@
 #include "connectionpool.h"
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
+#include "shardcalendar.h"
 #include "storeclock.h"
 
 #include <QCoreApplication>
@@ -73,7 +74,7 @@ QString curveName(int c)
 
 QString tableOf(int curveId, qint64 t)
 {
-    return QStringLiteral("curve_%1_%2").arg(curveId).arg(CurveDataDB::batchNameForTime(t));
+    return QStringLiteral("curve_%1_%2").arg(curveId).arg(batchNameOfTime(t));
 }
 
 QString dayPath(const QString &dir, const QDate &d)
@@ -93,7 +94,7 @@ bool buildDataSet(const QString &dir, int curves, int samples)
         QString lastBatch;
         for (int i = 0; i < samples; ++i) {
             const qint64 t = stampOf(i, samples);
-            const QString batch = CurveDataDB::batchNameForTime(t);
+            const QString batch = batchNameOfTime(t);
             if (batch == lastBatch)
                 continue;
             StoreClock::setFixedNow(t);

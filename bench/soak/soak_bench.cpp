@@ -159,7 +159,9 @@ int main(int argc, char **argv)
 
     const long memoryEnd = residentKiB();
     const int fdsEnd = openDescriptors();
-    store->closeCurrentDatabase();
+    // The store closed, so that its files hold every committed row when they are counted.
+    curves.clear();
+    store.reset();
     const long rows = storedRows(dataDir);
     const long sent = readingsSent(transcript);
     std::printf("soak %d min, 90 channels, settle %d ms, window %d samples per curve: %ld scans\n",

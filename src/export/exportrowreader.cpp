@@ -1,7 +1,7 @@
 #include "exportrowreader.h"
 
-#include "connectionpool.h"
 #include "storedcurvecursor.h"
+#include "storereaderscope.h"
 
 #include <QDebug>
 
@@ -72,6 +72,19 @@ void ExportRowReader::finish()
 
 void ExportRowReader::run()
 {
+    {
+        // The connections of this thread are of no use to anyone else once the rows are read;
+        // they are closed before the reader says it is done.
+        StoreReaderScope connections;
+        readBlocks();
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    changed.notify_all();
+}
+
+void ExportRowReader::readBlocks()
+{
     std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
     int withRow = 0;
     qint64 longest = 0;
@@ -129,11 +142,4 @@ void ExportRowReader::run()
 
     for (auto &cursor : cursors)
         cursor->close();
-    cursors.clear();
-    // The connections of this thread are of no use to anyone else.
-    ConnectionPool::instance()->releaseThreadConnections();
-
-    std::lock_guard<std::mutex> lock(mutex);
-    done = true;
-    changed.notify_all();
 }

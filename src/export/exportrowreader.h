@@ -55,6 +55,9 @@ protected:
     void run() override;
 
 private:
+    // run's reading: the cursors and the blocks they fill, up to the last row or a stop.
+    void readBlocks();
+
     CurveDataDB *const store;
     const QStringList curveNames;
     const qint64 startTime;

@@ -1,9 +1,9 @@
 #include "recordingreducer.h"
 
 #include "columnreducer.h"
-#include "connectionpool.h"
 #include "curvedatadb.h"
 #include "storedcurvecursor.h"
+#include "storereaderscope.h"
 
 #include <QDebug>
 #include <QThread>
@@ -52,6 +52,8 @@ TrendReduction RecordingReducer::read(const TrendRequest &request, const Abandon
     }
 
     bool complete = true;
+    // The connections of this thread are closed when the read is over, however it ends.
+    StoreReaderScope connections;
     // The order of the rows does not matter to the reduction: tables are read as stored.
     std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
     for (const QString &name : request.curveNames) {
@@ -106,7 +108,6 @@ TrendReduction RecordingReducer::read(const TrendRequest &request, const Abandon
     for (const auto &cursor : cursors)
         complete = complete && cursor->isComplete();
     cursors.clear();
-    ConnectionPool::instance()->releaseThreadConnections();
 
     result.start = start;
     result.end = end;

@@ -1,6 +1,5 @@
 #include "storefollower.h"
 
-#include "connectionpool.h"
 #include "storeclock.h"
 #include "storedcurvecursor.h"
 
@@ -86,6 +85,9 @@ bool StoreFollower::seek(const std::function<qint64(int)> &from)
     }
     bool complete = true;
     if (cursors.empty()) {
+        // This thread's connections, from the first cursor until release().
+        if (!connections)
+            connections.emplace();
         cursors.reserve(size_t(channels.size()));
         for (int channel : channels) {
             cursors.push_back(std::make_unique<StoredCurveCursor>(store, QString::number(channel),
@@ -126,5 +128,5 @@ qint64 StoreFollower::countAfter(CurveDataDB *store, int channel, qint64 after, 
 void StoreFollower::release()
 {
     cursors.clear();
-    ConnectionPool::instance()->releaseThreadConnections();
+    connections.reset();
 }

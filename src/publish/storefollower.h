@@ -4,11 +4,13 @@
 #pragma once
 
 #include "publishpayload.h"
+#include "storereaderscope.h"
 
 #include <QList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CurveDataDB;
@@ -56,6 +58,9 @@ private:
 
     CurveDataDB *store = nullptr;
     QList<int> channels;
+    // This thread's connections, held while cursors are open and let go at release().
+    // Declared before the cursors, so that they are gone when it closes the connections.
+    std::optional<StoreReaderScope> connections;
     // One per channel, in channel order.
     std::vector<std::unique_ptr<StoredCurveCursor>> cursors;
     qint64 lastRelist = 0;

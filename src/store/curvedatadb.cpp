@@ -34,39 +34,27 @@ CurveDataDB::~CurveDataDB()
     const QList<QThread *> workers = findChildren<QThread *>(QString(), Qt::FindDirectChildrenOnly);
     for (QThread *worker : workers)
         endThread(*worker, [worker] { worker->quit(); }, 3000);
-    closeCurrentDatabase();
-    closeAllDatabases();
+    {
+        std::lock_guard<std::mutex> lock(storeMutex);
+        closeCurrentDatabase();
+        closeAllDatabases();
+    }
     ConnectionPool::instance()->closeAllConnections();
 }
 
 QSharedPointer<QSqlDatabase> CurveDataDB::getConnection(const QString &path)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
+    return openGated(path);
+}
+
+QSharedPointer<QSqlDatabase> CurveDataDB::openGated(const QString &path)
+{
     if (clearing) {
         qWarning().noquote() << "正在清理数据库，禁止打开新连接：" << path;
         return {};
     }
     return ConnectionPool::instance()->getConnection(path);
-}
-
-QString CurveDataDB::dbPathForDate(const QString &dateKey) const
-{
-    return QDir(dataDir).filePath(dateKey + QStringLiteral(".db"));
-}
-
-QString CurveDataDB::dbPathForTime(qint64 ms) const
-{
-    return dbPathForDate(dateKeyForTime(ms));
-}
-
-QString CurveDataDB::todayDbPath() const
-{
-    return dbPathForDate(StoreClock::nowLocal().toString(QStringLiteral("yyyyMMdd")));
-}
-
-QString CurveDataDB::batchNameForTime(qint64 ms)
-{
-    return batchNameOfTime(ms);
 }
 
 // Made with mkdir itself so that the cause of a failure (no permission, a read-only or full
@@ -97,11 +85,11 @@ bool CurveDataDB::makeDataDirectory()
 
 bool CurveDataDB::ensureUsable()
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     lastErrorText.clear();
     if (!makeDataDirectory())
         return false;
-    switchToTodayDatabase();
+    enterToday();
     if (currentIsOpen() && ConnectionPool::createTables(*currentConnection))
         return true;
     if (lastErrorText.isEmpty())
@@ -113,7 +101,7 @@ bool CurveDataDB::ensureUsable()
 
 QString CurveDataDB::lastError() const
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     return lastErrorText;
 }
 
@@ -130,31 +118,25 @@ QString CurveDataDB::dataDirectory() const
 
 QString CurveDataDB::currentDatabasePath() const
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     return currentPath;
 }
 
 bool CurveDataDB::isClearing() const
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     return clearing;
 }
 
 DBCurveMetadata CurveDataDB::curveMetadataOf(int curveId) const
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     return curveMetadata.value(currentFileIds.value(curveId, curveId));
 }
 
-QList<DBBatchInfo> CurveDataDB::loadedBatches() const
+QMap<int, QString> CurveDataDB::getCurveNames() const
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    return batchList;
-}
-
-QMap<int, QString> CurveDataDB::getCurveNames()
-{
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     return curveNames;
 }
 
@@ -171,5 +153,5 @@ void CurveDataDB::releaseCurrentConnection()
 
 QString CurveDataDB::memoPathForTime(qint64 ms)
 {
-    return dbPathForDate(calendarMemo.dayKeyOf(qMin(ms, StoreClock::nowMs())));
+    return dayFilePath(dataDir, calendarMemo.dayKeyOf(qMin(ms, StoreClock::nowMs())));
 }

@@ -3,10 +3,9 @@
 // batch tables, and clearing of the whole store.
 //
 // Threads: the store is driven from the GUI thread. Another thread (a StoredCurveCursor of the
-// export or of the plot's read-back) may call getConnection, queryBatches, getCurveNames,
-// isClearing, dataDirectory, touchConnection through the pool and the path helpers;
-// getConnection then returns a connection owned by that thread, which it hands back with
-// ConnectionPool::instance()->releaseThreadConnections() when it is done.
+// export, the plot's read-back or the publisher) may call getConnection, getCurveNames,
+// isClearing and dataDirectory; getConnection then returns a connection owned by that thread,
+// which a StoreReaderScope on that thread hands back when the reading is done.
 #pragma once
 
 #include "dbtypes.h"
@@ -49,25 +48,17 @@ public:
     explicit CurveDataDB(const QString &dataDirPath, QObject *parent = nullptr);
     ~CurveDataDB() override;
 
-    // Gate to the pool: refuses every path while the store is being cleared.
-    QSharedPointer<QSqlDatabase> getConnection(const QString &path);
-    void switchToTodayDatabase();
-    bool loadMetadata(const QString &path);
+    // Makes sure the data directory and today's file can be used (creating them when missing);
+    // false with lastError telling why, e.g. a plain file in the way or a name too long.
+    bool ensureUsable();
+    // The cause of the most recent failure to open, register or store, for the user.
+    QString lastError() const;
 
     // Id of the curve name in today's file, registering it if needed; -1 on failure.
     int registerCurve(const QString &name);
-    // In memory only; the caller holds the store's lock (the store's own writers do).
-    void updateCurveMetadata(int curveId, qint64 time, double value);
-    bool saveCurveMetadata();
-    // Batch tables of curveId overlapping [start, end] in the file of db (db belongs to the
-    // calling thread).
-    QList<DBBatchInfo> queryBatches(int curveId, qint64 start, qint64 end, QSqlDatabase db);
-    QMap<int, QString> getCurveNames();
-
-    QString dbPathForDate(const QString &dateKey) const;
-    QString dbPathForTime(qint64 ms) const;
-    QString todayDbPath() const;
-    static QString batchNameForTime(qint64 ms);
+    // Makes the file of the store clock's day current (registering the known curves there); a
+    // no-op while it is. Every write does this first.
+    void switchToTodayDatabase();
 
     // Stores one sample of curveId (the id registerCurve returned) in the day file and batch
     // table of its time stamp and keeps that file's curve metadata up to date, both in one
@@ -84,41 +75,56 @@ public:
     // crosses midnight commits the part in the day file it leaves before it moves on.
     bool beginScan();
     bool endScan(bool commit);
-    bool scanOpen() const;
+
+    // Makes the batch table of curveId for the slice of time, in the day file of time, as the
+    // first sample of that slice would: for loaders that write a data set's rows themselves.
     bool ensureBatchTable(int curveId, qint64 time);
-    bool createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId);
-    void closeCurrentDatabase();
 
     // Deletes every day file; sigClearFinished follows when today's empty file is current.
     void clearAllData();
-    void closeAllDatabases();
 
-    // Makes sure the data directory and today's file can be used (creating them when missing);
-    // false with lastError telling why, e.g. a plain file in the way or a name too long.
-    bool ensureUsable();
-    // The cause of the most recent failure to open, register or store, for the user.
-    QString lastError() const;
+    // The calling thread's connection to the day file at path, for reading it (a cursor on
+    // another thread gets one of its own, which a StoreReaderScope hands back); null while the
+    // store is being cleared or when the file cannot be opened.
+    QSharedPointer<QSqlDatabase> getConnection(const QString &path);
 
     // Observers.
     QString dataDirectory() const;
     QString currentDatabasePath() const;
     bool isClearing() const;
+    // Extremes of curveId in the current file, as far as the store knows them.
     DBCurveMetadata curveMetadataOf(int curveId) const;
-    QList<DBBatchInfo> loadedBatches() const;
+    QMap<int, QString> getCurveNames() const;
 
 signals:
     void sigClearFinished();
 
-public slots:
+private slots:
+    void startClearWorker();
     void onClearFinished();
 
 private:
+    // Everything below runs with storeMutex held by the public function that called it (or in
+    // the constructor, before another thread can know the store), and never takes it again.
+    // The gate to the pool: refuses every path while the store is being cleared.
+    QSharedPointer<QSqlDatabase> openGated(const QString &path);
+    // switchToTodayDatabase's work.
+    void enterToday();
+    // Reads the registry, batch tables and extremes of the file at path into memory.
+    bool loadMetadata(const QString &path);
+    // endScan's work.
+    bool finishScan(bool commit);
+    void closeCurrentDatabase();
+    void closeAllDatabases();
+    // In memory only.
+    void updateCurveMetadata(int curveId, qint64 time, double value);
+    bool createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId);
+
     bool currentIsOpen() const;
     // Lets go of the current connection and the statements prepared on it.
     void releaseCurrentConnection();
-    // dbPathForTime through the calendar memo (writers, under the store's lock).
+    // The day file of ms through the calendar memo.
     QString memoPathForTime(qint64 ms);
-    bool lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId, QString *error);
     // The id of name in the file of db, registering it there when missing; false on failure.
     bool curveIdInFile(const QSqlDatabase &db, const QString &name, int *fileCurveId);
     // The id in the current file of the curve the store knows as curveId, found (or
@@ -141,7 +147,6 @@ private:
     // Logs what failed and keeps the cause for lastError.
     void noteFailure(const QString &what, const QString &cause);
     bool updateFileMetadata(const QSqlDatabase &db, int fileCurveId, qint64 time, double value);
-    void startClearWorker();
     // Enters db into the open scan's transaction (a no-op outside a scan or when it is in).
     bool joinScan(const QSharedPointer<QSqlDatabase> &db);
     bool inScan(const QSqlDatabase &db) const;
@@ -161,16 +166,15 @@ private:
     QHash<int, int> currentFileIds;
     // Keyed by the current file's ids, as the file's curve_metadata rows are.
     QMap<int, DBCurveMetadata> curveMetadata;
-    QList<DBBatchInfo> batchList;
-    // std::recursive_mutex rather than a recursive QMutex: its locking is visible to the thread
-    // sanitizer. Lock order: this, then the pool's mutex, then the query registry's.
-    mutable std::recursive_mutex storeMutex;
+    // Taken once per public call; nothing inside takes it again. Lock order: this, then the
+    // pool's mutex, then the query registry's.
+    mutable std::mutex storeMutex;
     QThread *clearThread = nullptr;
     bool clearing = false;
     // Curves whose extremes changed since they were last written to the current file.
     QSet<int> unsavedMetadata;
-    // Names of the batch tables of the current file (batchList as a set), so that a sample in
-    // an existing slice costs no lookup.
+    // Names of the batch tables of the current file, so that a sample in an existing slice
+    // costs no lookup.
     QSet<QString> currentTables;
     // Statements and calendar answers of the write path, reused from sample to sample.
     StatementCache statements;
@@ -187,6 +191,5 @@ private:
         QMap<int, DBCurveMetadata> metadata;
         QSet<int> unsavedMetadata;
         QSet<QString> tables;
-        QList<DBBatchInfo> batches;
     } scan;
 };

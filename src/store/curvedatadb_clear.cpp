@@ -15,7 +15,7 @@ constexpr int workerStartDelayMs = 1000;
 void CurveDataDB::clearAllData()
 {
     {
-        std::lock_guard<std::recursive_mutex> lock(storeMutex);
+        std::lock_guard<std::mutex> lock(storeMutex);
         if (clearing || clearThread)
             return;
         clearing = true;
@@ -25,7 +25,6 @@ void CurveDataDB::clearAllData()
         curveNames.clear();
         currentFileIds.clear();
         curveMetadata.clear();
-        batchList.clear();
         unsavedMetadata.clear();
         currentTables.clear();
     }
@@ -34,9 +33,7 @@ void CurveDataDB::clearAllData()
 
 void CurveDataDB::closeAllDatabases()
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    endScan(true);
-    batchList.clear();
+    finishScan(true);
     currentTables.clear();
     if (currentConnection) {
         const QString oldPath = currentPath;
@@ -52,7 +49,7 @@ void CurveDataDB::closeAllDatabases()
 
 void CurveDataDB::startClearWorker()
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     if (!clearing)
         return;
     auto *worker = new DBClearWorker(this, dataDir);
@@ -70,16 +67,15 @@ void CurveDataDB::startClearWorker()
 void CurveDataDB::onClearFinished()
 {
     {
-        std::lock_guard<std::recursive_mutex> lock(storeMutex);
+        std::lock_guard<std::mutex> lock(storeMutex);
         clearing = false;
         clearThread = nullptr;
         curveNames.clear();
         currentFileIds.clear();
         curveMetadata.clear();
-        batchList.clear();
         unsavedMetadata.clear();
         currentTables.clear();
-        switchToTodayDatabase();
+        enterToday();
     }
     emit sigClearFinished();
 }

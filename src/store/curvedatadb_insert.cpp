@@ -15,18 +15,18 @@
 
 bool CurveDataDB::insertData(int curveId, qint64 time, double value)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     if (clearing) {
         lastErrorText = QStringLiteral("正在清理数据库");
         return false;
     }
     // The day rollover happens before routing: a late sample of the day being left then goes
     // to that day's file with that file's id and metadata, never into today's maps.
-    switchToTodayDatabase();
+    enterToday();
 
     const QString path = memoPathForTime(time);
     const bool current = !currentPath.isEmpty() && path == currentPath;
-    QSharedPointer<QSqlDatabase> connection = current ? currentConnection : getConnection(path);
+    QSharedPointer<QSqlDatabase> connection = current ? currentConnection : openGated(path);
     if (!connection || !connection->isOpen()) {
         noteFailure(QStringLiteral("写入样本失败，数据库未打开:"), path);
         return false;
@@ -166,13 +166,13 @@ bool CurveDataDB::insertIntoOtherFile(const QSqlDatabase &db, const QString &pat
 
 bool CurveDataDB::ensureBatchTable(int curveId, qint64 time)
 {
+    std::lock_guard<std::mutex> lock(storeMutex);
     int fileCurveId = curveId;
     return ensureBatchTableIn(curveId, time, &fileCurveId);
 }
 
 bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
     const SliceMemo::Slice slice = calendarMemo.sliceOf(time);
     const qint64 start = slice.start;
     const QString path = memoPathForTime(start);
@@ -188,7 +188,7 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
             return false;
         }
     } else {
-        connection = getConnection(path);
+        connection = openGated(path);
         if (!connection || !connection->isOpen()) {
             qWarning().noquote() << "切换数据库失败:" << path;
             return false;
@@ -223,10 +223,8 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
             exists.addBindValue(id);
             exists.addBindValue(table);
             if (exists.exec() && exists.next()) {
-                if (current) {
+                if (current)
                     currentTables.insert(table);
-                    batchList.append(DBBatchInfo{start, start + batchLengthMs - 1, table});
-                }
                 return true;
             }
         }
@@ -243,7 +241,6 @@ bool CurveDataDB::ensureBatchTableIn(int curveId, qint64 time, int *fileCurveId)
 
 bool CurveDataDB::createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int curveId)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
     // Inside a scan the table is part of the scan's transaction: it commits or goes with it.
     const bool ownTransaction = !inScan(db);
     if (ownTransaction && !db.transaction()) {
@@ -293,25 +290,21 @@ bool CurveDataDB::createBatchTable(const DBBatchInfo &info, QSqlDatabase db, int
         db.rollback();
         return false;
     }
-    // Remembered only once committed, and only for the current file, whose batches batchList
-    // describes.
-    if (currentConnection && db.connectionName() == currentConnection->connectionName() &&
-        !currentTables.contains(info.tableName)) {
+    // Remembered only once committed, and only for the current file, whose tables
+    // currentTables names.
+    if (currentConnection && db.connectionName() == currentConnection->connectionName())
         currentTables.insert(info.tableName);
-        batchList.append(info);
-    }
     ConnectionPool::instance()->touchConnection(db.databaseName());
     return true;
 }
 
 void CurveDataDB::closeCurrentDatabase()
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
     if (!currentConnection)
         return;
     // The part of a scan in the file being closed commits first.
     finishScanOn(currentConnection->connectionName(), true);
-    // Written to the file being closed; a save through saveCurveMetadata could switch days.
+    // Written to the file being closed, before anything can switch days.
     writeCurrentMetadata();
     const QString oldPath = currentPath;
     releaseCurrentConnection();

@@ -2,6 +2,7 @@
 // curve_metadata table of the file the samples went to.
 #include "curvedatadb.h"
 
+#include "curveregistry.h"
 #include "storeschema.h"
 #include "trackedquery.h"
 
@@ -89,15 +90,6 @@ void CurveDataDB::updateCurveMetadata(int curveId, qint64 time, double value)
     unsavedMetadata.insert(curveId);
 }
 
-bool CurveDataDB::saveCurveMetadata()
-{
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    switchToTodayDatabase();
-    if (!currentIsOpen())
-        return false;
-    return writeCurrentMetadata();
-}
-
 bool CurveDataDB::writeCurrentMetadata()
 {
     if (!currentIsOpen())
@@ -163,25 +155,7 @@ bool CurveDataDB::updateFileMetadata(const QSqlDatabase &dbIn, int fileCurveId, 
     // back there, inside the caller's transaction. The in-memory maps describe the current
     // file and stay untouched.
     const QSqlDatabase &db = dbIn;
-    DBCurveMetadata meta;
-    {
-        TrackedQuery query(db);
-        query.setForwardOnly(true);
-        if (query.exec(QString::fromLatin1(StoreSql::selectCurveMetadata))) {
-            while (query.next()) {
-                if (query.value(0).toInt() != fileCurveId)
-                    continue;
-                if (!query.isNull(1))
-                    meta.minTime = query.value(1).toLongLong();
-                if (!query.isNull(2))
-                    meta.maxTime = query.value(2).toLongLong();
-                if (!query.isNull(3))
-                    meta.minValue = query.value(3).toDouble();
-                if (!query.isNull(4))
-                    meta.maxValue = query.value(4).toDouble();
-            }
-        }
-    }
+    DBCurveMetadata meta = CurveRegistry::readCurveMetadata(db).value(fileCurveId);
     widen(meta, time, value);
     QString error;
     if (!replaceMetadataRow(db, fileCurveId, meta, &error)) {

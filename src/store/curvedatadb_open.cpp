@@ -2,6 +2,7 @@
 #include "curvedatadb.h"
 
 #include "connectionpool.h"
+#include "curveregistry.h"
 #include "storeclock.h"
 #include "storeschema.h"
 #include "trackedquery.h"
@@ -11,7 +12,12 @@
 
 void CurveDataDB::switchToTodayDatabase()
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
+    enterToday();
+}
+
+void CurveDataDB::enterToday()
+{
     const QString today = calendarMemo.dayKeyOf(StoreClock::nowMs());
     if (today == currentDateKey && currentIsOpen())
         return;
@@ -31,8 +37,8 @@ void CurveDataDB::switchToTodayDatabase()
     // "still in use".
     releaseCurrentConnection();
     currentDateKey = today;
-    currentPath = dbPathForDate(today);
-    currentConnection = getConnection(currentPath);
+    currentPath = dayFilePath(dataDir, today);
+    currentConnection = openGated(currentPath);
 
     currentFileIds.clear();
     if (currentIsOpen()) {
@@ -49,13 +55,11 @@ void CurveDataDB::switchToTodayDatabase()
 
 bool CurveDataDB::loadMetadata(const QString &path)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    batchList.clear();
     curveMetadata.clear();
     unsavedMetadata.clear();
     currentTables.clear();
 
-    const QSharedPointer<QSqlDatabase> connection = getConnection(path);
+    const QSharedPointer<QSqlDatabase> connection = openGated(path);
     if (!connection || !connection->isOpen())
         return false;
 
@@ -77,35 +81,12 @@ bool CurveDataDB::loadMetadata(const QString &path)
         query.setForwardOnly(true);
         if (query.exec(QString::fromLatin1(StoreSql::selectBatches))) {
             while (query.next()) {
-                DBBatchInfo info;
-                info.batchStart = query.value(1).toLongLong();
-                info.batchEnd = query.value(2).toLongLong();
-                info.tableName = query.value(3).toString();
                 if (path == currentPath)
-                    currentTables.insert(info.tableName);
-                batchList.append(info);
+                    currentTables.insert(CurveRegistry::batchOfRow(query).tableName);
             }
         }
     }
-    {
-        TrackedQuery query(*connection);
-        query.setForwardOnly(true);
-        if (query.exec(QString::fromLatin1(StoreSql::selectCurveMetadata))) {
-            while (query.next()) {
-                // A NULL column is "nothing known yet", not 0: 0 is a real time and value.
-                DBCurveMetadata meta;
-                if (!query.isNull(1))
-                    meta.minTime = query.value(1).toLongLong();
-                if (!query.isNull(2))
-                    meta.maxTime = query.value(2).toLongLong();
-                if (!query.isNull(3))
-                    meta.minValue = query.value(3).toDouble();
-                if (!query.isNull(4))
-                    meta.maxValue = query.value(4).toDouble();
-                curveMetadata[query.value(0).toInt()] = meta;
-            }
-        }
-    }
+    curveMetadata = CurveRegistry::readCurveMetadata(*connection);
     ConnectionPool::instance()->touchConnection(path);
     return true;
 }

@@ -1,7 +1,9 @@
-// Curve registration in today's file and the per-curve batch lookup the stored-curve cursors use.
+// Curve registration: a curve's id in today's file and in any other day file a sample goes to,
+// and the store's own ids; the recording an existing data set holds.
 #include "curvedatadb.h"
 
 #include "connectionpool.h"
+#include "curveregistry.h"
 #include "storeschema.h"
 #include "trackedquery.h"
 
@@ -18,24 +20,6 @@ constexpr int lookupTries = 3;
 constexpr unsigned long lookupRetryPauseMs = 100;
 } // namespace
 
-bool CurveDataDB::lookupCurveId(const QSqlDatabase &db, const QString &name, int *curveId,
-                                QString *error)
-{
-    TrackedQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.prepare(QString::fromLatin1(StoreSql::selectCurveIdByName))) {
-        *error = query.lastError().text();
-        return false;
-    }
-    query.addBindValue(name);
-    if (!query.exec()) {
-        *error = query.lastError().text();
-        return false;
-    }
-    *curveId = query.next() ? query.value(0).toInt() : -1;
-    return true;
-}
-
 bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int *fileCurveId)
 {
     // Retried only when the lookup itself fails (a missing table, a busy file); a lookup that
@@ -43,7 +27,7 @@ bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int
     for (int attempt = 1; attempt <= lookupTries; ++attempt) {
         int id = -1;
         QString error;
-        if (lookupCurveId(db, name, &id, &error)) {
+        if (CurveRegistry::lookupCurveId(db, name, &id, &error)) {
             if (id >= 0) {
                 *fileCurveId = id;
                 return true;
@@ -76,7 +60,7 @@ bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int
         // Another process writing the same data set (a logger and an export of it, both
         // reaching a new day's file) may have registered it since the lookup.
         QString lookupError;
-        if (lookupCurveId(db, name, &id, &lookupError) && id >= 0) {
+        if (CurveRegistry::lookupCurveId(db, name, &id, &lookupError) && id >= 0) {
             *fileCurveId = id;
             return true;
         }
@@ -100,12 +84,12 @@ bool CurveDataDB::curveIdInFile(const QSqlDatabase &db, const QString &name, int
 
 int CurveDataDB::registerCurve(const QString &name)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    switchToTodayDatabase();
+    std::lock_guard<std::mutex> lock(storeMutex);
+    enterToday();
     if (!currentIsOpen()) {
         qCritical().noquote() << "数据库已关闭，尝试重新打开...";
         releaseCurrentConnection();
-        currentConnection = getConnection(currentPath);
+        currentConnection = openGated(currentPath);
         if (!currentIsOpen()) {
             const QString cause = currentConnection ? currentConnection->lastError().text()
                                                     : QStringLiteral("连接无效");
@@ -147,44 +131,6 @@ int CurveDataDB::currentFileIdOf(int curveId)
         return -1;
     currentFileIds.insert(curveId, fileId);
     return fileId;
-}
-
-QList<DBBatchInfo> CurveDataDB::queryBatches(int curveId, qint64 start, qint64 end, QSqlDatabase db)
-{
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    QList<DBBatchInfo> batches;
-    if (!db.isOpen() || !ConnectionPool::pingConnection(db)) {
-        qWarning().noquote() << "外部数据库连接无效";
-        return batches;
-    }
-
-    TrackedQuery query(db);
-    query.setForwardOnly(true);
-    bool ok = query.prepare(QString::fromLatin1(StoreSql::selectBatchesInRange));
-    if (ok) {
-        query.addBindValue(curveId);
-        for (int pair = 0; pair < 3; ++pair) {
-            query.addBindValue(start);
-            query.addBindValue(end);
-        }
-        ok = query.exec();
-    }
-    if (!ok) {
-        qWarning().noquote() << "查询分片元数据失败:" << query.lastError().text();
-        return batches;
-    }
-    // The id in batch_metadata and the id in the table name must agree: curve 1 never gets a
-    // table of curve 12, even when a row claims it.
-    const QString prefix = QStringLiteral("curve_%1_").arg(curveId);
-    while (query.next()) {
-        DBBatchInfo info;
-        info.batchStart = query.value(1).toLongLong();
-        info.batchEnd = query.value(2).toLongLong();
-        info.tableName = query.value(3).toString();
-        if (info.tableName.startsWith(prefix))
-            batches.append(info);
-    }
-    return batches;
 }
 
 StoredRecording CurveDataDB::storedRecording(const QString &dataDirPath)

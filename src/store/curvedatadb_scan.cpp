@@ -7,24 +7,17 @@
 
 bool CurveDataDB::beginScan()
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     if (scan.open)
-        endScan(true);
+        finishScan(true);
     // A day that has turned since the last sample is entered before the scan, not inside it.
-    switchToTodayDatabase();
+    enterToday();
     scan = ScanState();
     scan.open = true;
     scan.metadata = curveMetadata;
     scan.unsavedMetadata = unsavedMetadata;
     scan.tables = currentTables;
-    scan.batches = batchList;
     return true;
-}
-
-bool CurveDataDB::scanOpen() const
-{
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
-    return scan.open;
 }
 
 bool CurveDataDB::joinScan(const QSharedPointer<QSqlDatabase> &db)
@@ -70,7 +63,6 @@ bool CurveDataDB::finishScanOn(const QString &connectionName, bool commit)
             curveMetadata = scan.metadata;
             unsavedMetadata = scan.unsavedMetadata;
             currentTables = scan.tables;
-            batchList = scan.batches;
         }
         return !commit;
     }
@@ -79,7 +71,12 @@ bool CurveDataDB::finishScanOn(const QString &connectionName, bool commit)
 
 bool CurveDataDB::endScan(bool commit)
 {
-    std::lock_guard<std::recursive_mutex> lock(storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
+    return finishScan(commit);
+}
+
+bool CurveDataDB::finishScan(bool commit)
+{
     if (!scan.open)
         return commit;
     bool ok = !scan.failed;

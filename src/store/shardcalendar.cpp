@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 
 namespace {
 
@@ -98,4 +99,9 @@ QString SliceMemo::dayKeyOf(qint64 t)
     dayUntil = localMidnight(day.addDays(1));
     haveDay = t >= dayFrom && t < dayUntil;
     return dayKey;
+}
+
+QString dayFilePath(const QString &dataDir, const QString &dateKey)
+{
+    return QDir(dataDir).filePath(dateKey + QStringLiteral(".db"));
 }

@@ -18,6 +18,8 @@ QString formatBatchTime(qint64 ms);
 QString batchNameOfTime(qint64 ms);
 // "curve_<id>_<batch name>".
 QString batchTableName(int curveId, const QString &batchName);
+// The day file "<dateKey>.db" of the data set in dataDir.
+QString dayFilePath(const QString &dataDir, const QString &dateKey);
 
 // Remembers the slice and the local day last asked about, so that a run of samples in one
 // slice costs no time-zone conversion. Gives the same answers as the functions above. Not

@@ -2,7 +2,8 @@
 
 #include "connectionpool.h"
 #include "curvedatadb.h"
-#include "storeschema.h"
+#include "curveregistry.h"
+#include "shardcalendar.h"
 #include "trackedquery.h"
 
 #include <QDate>
@@ -81,7 +82,7 @@ std::vector<DayFile> dayFilesOf(const CurveDataDB &store, qint64 start, qint64 e
             continue;
         // Named as the store names it: the pool knows a file by this path, also when the store
         // asks it to close the file on every thread.
-        files.push_back({store.dbPathForDate(match.captured(1)), date});
+        files.push_back({dayFilePath(store.dataDirectory(), match.captured(1)), date});
     }
     return files;
 }
@@ -90,19 +91,13 @@ std::vector<DayFile> dayFilesOf(const CurveDataDB &store, qint64 start, qint64 e
 // failed.
 int curveIdIn(const QSqlDatabase &db, const QString &name)
 {
-    TrackedQuery query(db);
-    query.setForwardOnly(true);
-    bool ok = query.prepare(QString::fromLatin1(StoreSql::selectCurveIdByName));
-    if (ok) {
-        query.addBindValue(name);
-        ok = query.exec();
-    }
-    if (!ok) {
-        qWarning().noquote() << "[获取分片表] 曲线" << name << "读取曲线表失败："
-                             << query.lastError().text();
+    int id = -1;
+    QString error;
+    if (!CurveRegistry::lookupCurveId(db, name, &id, &error)) {
+        qWarning().noquote() << "[获取分片表] 曲线" << name << "读取曲线表失败：" << error;
         return -2;
     }
-    return query.next() ? query.value(0).toInt() : -1;
+    return id;
 }
 
 } // namespace
@@ -159,7 +154,8 @@ void StoredCurveCursor::collectTables()
         if (id == -2)
             complete = false;
         if (id >= 0) {
-            for (const DBBatchInfo &batch : store->queryBatches(id, start, end, *conn)) {
+            for (const DBBatchInfo &batch :
+                 CurveRegistry::batchesInRange(*conn, id, start, end)) {
                 const bool ownDay = localDateOf(batch.batchStart) == file.date;
                 const Table table{file.path, batch.tableName, id, batch.batchStart, batch.batchEnd};
                 const auto found = slices.find(batch.batchStart);

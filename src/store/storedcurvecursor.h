@@ -33,7 +33,7 @@ public:
 
     // Lists the tables and stands on the first row of the range, if there is one. A cursor is
     // used on one thread only: the connections it takes from the store's pool belong to that
-    // thread, which hands them back (ConnectionPool::releaseThreadConnections) when it is done.
+    // thread, which hands them back (a StoreReaderScope) when it is done.
     StoredCurveCursor(CurveDataDB *store, const QString &curveName, qint64 start, qint64 end,
                       Order order = Order::Time);
     ~StoredCurveCursor();

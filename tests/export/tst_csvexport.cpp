@@ -4,6 +4,7 @@
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
 #include "exporttestsupport.h"
+#include "shardcalendar.h"
 
 #include <QDir>
 #include <QFile>
@@ -545,7 +546,7 @@ void TestCsvExport::readsThroughConnectionsOfItsOwnWhileTheStoreWrites()
     QList<QSharedPointer<QSqlDatabase>> held;
     for (const QString &key :
          {QStringLiteral("20240330"), QStringLiteral("20240331"), QStringLiteral("20240401")}) {
-        const QString path = s.store()->dbPathForDate(key);
+        const QString path = dayFilePath(s.store()->dataDirectory(), key);
         held.append(s.store()->getConnection(path));
         QVERIFY(held.last() && held.last()->isOpen());
         mine.insert(path, held.last()->connectionName());

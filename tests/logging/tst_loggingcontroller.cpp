@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "connectionpool.h"
 #include "curvedatadb.h"
 #include "curveseriesdata.h"
 #include "localbroker.h"
@@ -28,6 +27,7 @@
 #include "rig.h"
 #include "simulatedinstruments.h"
 #include "storedcurvecursor.h"
+#include "storereaderscope.h"
 
 namespace {
 const QString serial = QStringLiteral("LCT5");
@@ -622,12 +622,11 @@ void TestLoggingController::restartedLoggerDeliversTheRestOfItsRecording()
     QSet<qint64> unacknowledged;
     {
         CurveDataDB store(dataSetDir());
+        StoreReaderScope connections;
         StoredCurveCursor cursor(&store, QStringLiteral("104"), acknowledged + 1,
                                  std::numeric_limits<qint64>::max());
         for (; cursor.hasRow(); cursor.advance())
             unacknowledged << cursor.timestamp();
-        cursor.close();
-        ConnectionPool::instance()->releaseThreadConnections();
     }
     QVERIFY(unacknowledged.size() >= 3);
     // Everything the first broker did not acknowledge reaches the second, and nothing the

@@ -6,6 +6,7 @@
 #include "curvedatadb.h"
 #include "recordingreadback.h"
 #include "recordingreducer.h"
+#include "shardcalendar.h"
 #include "storeclock.h"
 #include "storedrecording.h"
 #include "storeschema.h"
@@ -335,7 +336,7 @@ void TestRecordingReadBack::curvesAreFoundByNameInEveryDayFile()
         const qint64 slice = localMs(firstDay.addDays(1), QTime(0, 0));
         for (int id : {1, 2}) {
             const QString table =
-                QStringLiteral("curve_%1_%2").arg(id).arg(CurveDataDB::batchNameForTime(slice));
+                QStringLiteral("curve_%1_%2").arg(id).arg(batchNameOfTime(slice));
             QVERIFY(db.exec(QString::fromLatin1(StoreSql::createBatchTable).arg(table)));
             QVERIFY(db.exec(QString::fromLatin1(StoreSql::createBatchIndex).arg(table)));
             QVERIFY(db.exec(QStringLiteral("INSERT INTO batch_metadata (curve_id, batch_start, "

@@ -1,5 +1,5 @@
 // The store on real day files: schema as the sqlite3 shell sees it, registration, batch tables,
-// extremes (a real 0 included), the batch lookup, and samples routed to an earlier day file.
+// extremes (a real 0 included), and samples routed to an earlier day file.
 #include "connectionpool.h"
 #include "curvedatadb.h"
 #include "shardcalendar.h"
@@ -42,15 +42,11 @@ private slots:
     void zeroIsARealExtreme();
     void storedZeroSurvivesReload();
     void nullMetadataLoadsAsEmpty();
-    void queryBatchesKeepsToItsCurve();
-    void queryBatchesRange_data();
-    void queryBatchesRange();
-    void queryBatchesRejectsDeadConnection();
     void routedSampleUsesIdOfItsFile();
     void routedSampleUpdatesOnlyItsFile();
     void routedSampleIntoFileWithoutTables();
     void futureSampleGoesToTodaysFile();
-    void closeCurrentDatabaseKeepsMetadata();
+    void restartedStoreWidensStoredExtremes();
     void currentConnectionThatStopsAnsweringIsReplaced();
     void unusableDataDirectoryIsReported();
     void fullFileSystemFailsInsertsAndKeepsTheFileWhole();
@@ -189,8 +185,8 @@ void TestCurveDataDB::batchTablesCreatedPerSlice()
     store->insertData(id, localMs(today, QTime(12, 0)), 3.0);
     QCOMPARE(raw.scalar("SELECT count(*) FROM batch_metadata"), QStringLiteral("2"));
     QVERIFY(raw.tableNames().contains("curve_1_batch_20240115_120000_20240115_175959"));
-    QCOMPARE(store->loadedBatches().size(), 2);
-    QCOMPARE(store->loadedBatches().last().batchStart, localMs(today, QTime(12, 0)));
+    QCOMPARE(raw.scalar("SELECT batch_start FROM batch_metadata ORDER BY batch_start DESC"),
+             QString::number(localMs(today, QTime(12, 0))));
 }
 
 void TestCurveDataDB::duplicateTimestampKeepsFirstValue()
@@ -297,66 +293,6 @@ void TestCurveDataDB::nullMetadataLoadsAsEmpty()
              (QList<QStringList>{{"1", QString::number(t), QString::number(t), "3.0", "3.0"}}));
 }
 
-void TestCurveDataDB::queryBatchesKeepsToItsCurve()
-{
-    for (int i = 1; i <= 12; ++i)
-        QCOMPARE(store->registerCurve(QString::number(100 + i)), i);
-    const qint64 t = localMs(today, QTime(6, 30));
-    store->insertData(1, t, 1.0);
-    store->insertData(12, t, 12.0);
-    const QString table12 = "curve_12_batch_20240115_060000_20240115_115959";
-    {
-        SqliteFile raw(path(today));
-        // A row that claims curve 12's table for curve 1.
-        QVERIFY(raw.exec(QStringLiteral("INSERT INTO batch_metadata (curve_id, batch_start, "
-                                        "batch_end, table_name) VALUES (1, %1, %2, '%3')")
-                             .arg(localMs(today, QTime(6, 0)))
-                             .arg(localMs(today, QTime(11, 59, 59, 999)))
-                             .arg(table12)));
-    }
-    auto db = store->getConnection(path(today));
-    const qint64 from = localMs(today, QTime(0, 0));
-    const qint64 to = localMs(today, QTime(23, 59, 59, 999));
-    const QList<DBBatchInfo> one = store->queryBatches(1, from, to, *db);
-    QCOMPARE(one.size(), 1);
-    QCOMPARE(one[0].tableName, QStringLiteral("curve_1_batch_20240115_060000_20240115_115959"));
-    const QList<DBBatchInfo> twelve = store->queryBatches(12, from, to, *db);
-    QCOMPARE(twelve.size(), 1);
-    QCOMPARE(twelve[0].tableName, table12);
-}
-
-void TestCurveDataDB::queryBatchesRange_data()
-{
-    QTest::addColumn<QTime>("from");
-    QTest::addColumn<QTime>("to");
-    QTest::addColumn<int>("found");
-    // The stored batch spans 06:00:00.000 to 11:59:59.999.
-    QTest::newRow("start inside") << QTime(5, 0) << QTime(6, 0) << 1;
-    QTest::newRow("end inside") << QTime(11, 59, 59, 999) << QTime(13, 0) << 1;
-    QTest::newRow("batch spans range") << QTime(7, 0) << QTime(8, 0) << 1;
-    QTest::newRow("range spans batch") << QTime(1, 0) << QTime(20, 0) << 1;
-    QTest::newRow("just before") << QTime(0, 0) << QTime(5, 59, 59, 999) << 0;
-    QTest::newRow("just after") << QTime(12, 0) << QTime(23, 0) << 0;
-}
-
-void TestCurveDataDB::queryBatchesRange()
-{
-    QFETCH(QTime, from);
-    QFETCH(QTime, to);
-    QFETCH(int, found);
-    const int id = store->registerCurve("101");
-    store->insertData(id, localMs(today, QTime(9, 0)), 1.0);
-    auto db = store->getConnection(path(today));
-    QCOMPARE(store->queryBatches(id, localMs(today, from), localMs(today, to), *db).size(), found);
-}
-
-void TestCurveDataDB::queryBatchesRejectsDeadConnection()
-{
-    LogRecorder log;
-    QVERIFY(store->queryBatches(1, 0, 1, QSqlDatabase()).isEmpty());
-    QCOMPARE(log.count("外部数据库连接无效"), 1);
-}
-
 // Yesterday's file knows the curves in another order: "a" has id 2 there, 1 today.
 void TestCurveDataDB::routedSampleUsesIdOfItsFile()
 {
@@ -400,7 +336,8 @@ void TestCurveDataDB::routedSampleUpdatesOnlyItsFile()
     const QList<QStringList> todayBefore =
         SqliteFile(path(today)).rows("SELECT * FROM curve_metadata ORDER BY curve_id");
     const DBCurveMetadata memoryBefore = store->curveMetadataOf(a);
-    const int batchesBefore = store->loadedBatches().size();
+    const QList<QStringList> batchesBefore =
+        SqliteFile(path(today)).rows("SELECT * FROM batch_metadata ORDER BY id");
 
     const qint64 late = localMs(yesterday, QTime(23, 0));
     store->insertData(a, late, -7.0);
@@ -411,7 +348,8 @@ void TestCurveDataDB::routedSampleUpdatesOnlyItsFile()
     QCOMPARE(memoryAfter.minValue, memoryBefore.minValue);
     QCOMPARE(memoryAfter.maxValue, memoryBefore.maxValue);
     QCOMPARE(memoryAfter.minTime, memoryBefore.minTime);
-    QCOMPARE(store->loadedBatches().size(), batchesBefore);
+    QCOMPARE(SqliteFile(path(today)).rows("SELECT * FROM batch_metadata ORDER BY id"),
+             batchesBefore);
     QCOMPARE(store->getCurveNames(), (QMap<int, QString>{{1, "a"}, {2, "b"}}));
     QCOMPARE(
         SqliteFile(path(yesterday)).rows("SELECT * FROM curve_metadata"),
@@ -449,13 +387,14 @@ void TestCurveDataDB::futureSampleGoesToTodaysFile()
              QStringLiteral("2.5"));
 }
 
-void TestCurveDataDB::closeCurrentDatabaseKeepsMetadata()
+void TestCurveDataDB::restartedStoreWidensStoredExtremes()
 {
     const int id = store->registerCurve("101");
     store->insertData(id, localMs(today, QTime(7, 0)), 4.0);
-    store->closeCurrentDatabase();
-    QVERIFY(store->currentDatabasePath().isEmpty());
-    // The next operation opens today's file again and finds the curve where it was.
+    closeStore();
+    openStore();
+    QCOMPARE(store->currentDatabasePath(), path(today));
+    // Today's file is opened again and the curve is found where it was.
     QCOMPARE(store->registerCurve("101"), id);
     store->insertData(id, localMs(today, QTime(7, 1)), 6.0);
     QCOMPARE(SqliteFile(path(today)).rows("SELECT min_value, max_value FROM curve_metadata"),
@@ -518,7 +457,9 @@ void TestCurveDataDB::fullFileSystemFailsInsertsAndKeepsTheFileWhole()
     int stored = 0;
     for (; stored < 50; ++stored)
         QVERIFY(store->insertData(id, start + stored * 1000, stored));
-    store->closeCurrentDatabase();
+    // Closed and opened again, so that the file's size below is all there is of it.
+    closeStore();
+    openStore();
     QCOMPARE(store->registerCurve("101"), id);
 
     struct rlimit before;

@@ -165,13 +165,12 @@ void TestScanTransaction::rolledBackScanLeavesNothing()
         QVERIFY(store.insertData(b, startMs + 6 * 3600 * 1000, 200.0));
         QVERIFY(!store.endScan(false));
         QCOMPARE(store.curveMetadataOf(a).maxValue, 1.0);
-        QCOMPARE(store.loadedBatches().size(), 2);
-        // The store writes on, into the tables it still has and the one it makes again.
+        // The store writes on, into the tables it still has and the one it makes again (were
+        // the rolled-back table still taken for made, the sample of b would find none).
         store.beginScan();
         QVERIFY(store.insertData(a, startMs + 2, 3.0));
         QVERIFY(store.insertData(b, startMs + 6 * 3600 * 1000, 4.0));
         QVERIFY(store.endScan(true));
-        store.closeCurrentDatabase();
     }
     StoreClock::useSystemTime();
     const QStringList files = QDir(dir.path()).entryList({QStringLiteral("*.db")}, QDir::Files);

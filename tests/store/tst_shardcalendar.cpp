@@ -62,7 +62,6 @@ void TestShardCalendar::sliceEdges()
     const qint64 s = batchStartTime(t);
     QCOMPARE(s, localMs(day, start));
     QCOMPARE(batchNameOfTime(t), name);
-    QCOMPARE(CurveDataDB::batchNameForTime(t), name);
     QCOMPARE(formatBatchTime(s), day.toString("yyyyMMdd") + "_" + start.toString("HHmmss"));
 }
 
@@ -217,15 +216,20 @@ void TestShardCalendar::storePaths()
 {
     QTemporaryDir dir;
     FrozenClock clock(localMs(QDate(2024, 1, 15), QTime(7, 30)));
-    CurveDataDB store(dir.path() + QStringLiteral("/"));
+    const QString dataDir = dir.path() + QStringLiteral("/");
+    CurveDataDB store(dataDir);
     const QString expected = QDir(dir.path()).filePath(QStringLiteral("20240115.db"));
-    QCOMPARE(QDir::cleanPath(store.dbPathForDate(QStringLiteral("20240115"))), expected);
-    QCOMPARE(QDir::cleanPath(store.todayDbPath()), expected);
-    QCOMPARE(QDir::cleanPath(store.dbPathForTime(localMs(QDate(2024, 1, 16), QTime(1, 0)))),
+    QCOMPARE(QDir::cleanPath(dayFilePath(dataDir, QStringLiteral("20240115"))), expected);
+    QCOMPARE(QDir::cleanPath(store.currentDatabasePath()), expected);
+    // A time ahead of the clock belongs to today's file, an earlier one to its own day's.
+    QCOMPARE(QDir::cleanPath(dayFilePath(
+                 dataDir, dateKeyForTime(localMs(QDate(2024, 1, 16), QTime(1, 0))))),
              expected);
-    QCOMPARE(QDir::cleanPath(store.dbPathForTime(localMs(QDate(2024, 1, 14), QTime(23, 0)))),
+    QCOMPARE(QDir::cleanPath(dayFilePath(
+                 dataDir, dateKeyForTime(localMs(QDate(2024, 1, 14), QTime(23, 0))))),
              QDir(dir.path()).filePath(QStringLiteral("20240114.db")));
-    QVERIFY(!store.dbPathForDate(QStringLiteral("20240115")).contains(QStringLiteral("//")));
+    QVERIFY(!dayFilePath(dataDir, QStringLiteral("20240115")).contains(QStringLiteral("//")));
+    QVERIFY(!store.currentDatabasePath().contains(QStringLiteral("//")));
 }
 
 QTEST_GUILESS_MAIN(TestShardCalendar)

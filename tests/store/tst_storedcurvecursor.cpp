@@ -7,6 +7,7 @@
 #include "curvedatadb.h"
 #include "shardcalendar.h"
 #include "storedcurvecursor.h"
+#include "storereaderscope.h"
 #include "storeschema.h"
 #include "storetestsupport.h"
 
@@ -59,7 +60,7 @@ public:
     ~Recording() { db.reset(); }
 
     CurveDataDB *store() const { return db.get(); }
-    QString pathOf(const QDate &d) const { return db->dbPathForDate(dayKey(d)); }
+    QString pathOf(const QDate &d) const { return dayFilePath(db->dataDirectory(), dayKey(d)); }
     void setClock(qint64 ms) { clock.set(ms); }
     // In time order; afterwards the clock stands at clockAfter (if given).
     void write(QList<Sample> samples, qint64 clockAfter = -1)
@@ -410,14 +411,13 @@ void TestStoredCurveCursor::cursorOnAnotherThreadUsesConnectionsOfItsOwn()
     QList<double> values;
     int pooledWhileReading = 0;
     const bool ran = runOnThread([&] {
+        StoreReaderScope connections;
         StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day1, 23));
         theirName = ConnectionPool::instance()->connectionNameOf(cursor.currentFile());
         const QSqlDatabase theirs = QSqlDatabase::database(theirName, false);
         ownThread = theirs.driver() && theirs.driver()->thread() == QThread::currentThread();
         pooledWhileReading = ConnectionPool::instance()->connectionCount();
         values = readAll(cursor).values;
-        cursor.close();
-        ConnectionPool::instance()->releaseThreadConnections();
     });
     QVERIFY(ran);
 
@@ -444,13 +444,11 @@ void TestStoredCurveCursor::lateSampleIsStoredWhileYesterdayIsRead()
     Gate written;
     double firstValue = 0.0;
     QThread *reader = QThread::create([&] {
-        {
-            StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day2, 23));
-            firstValue = cursor.hasRow() ? cursor.value() : -1.0;
-            standing.open();
-            written.waitOpen();
-        }
-        ConnectionPool::instance()->releaseThreadConnections();
+        StoreReaderScope connections;
+        StoredCurveCursor cursor(r.store(), curve101, at(day1, 0), at(day2, 23));
+        firstValue = cursor.hasRow() ? cursor.value() : -1.0;
+        standing.open();
+        written.waitOpen();
     });
     reader->start();
     QVERIFY(standing.waitOpen());

@@ -2,7 +2,10 @@
 // connections of its own, never the GUI thread's, and gives them back when done.
 #include "connectionpool.h"
 #include "curvedatadb.h"
+#include "curveregistry.h"
 #include "shardcalendar.h"
+#include "storedcurvecursor.h"
+#include "storereaderscope.h"
 #include "storetestsupport.h"
 #include "trackedquery.h"
 
@@ -14,6 +17,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace StoreTest;
@@ -30,6 +34,8 @@ private slots:
     void cleanup();
     void readerGetsItsOwnConnection();
     void readsWhileGuiThreadWrites();
+    void readerScopeReleasesWhenTheReaderLeavesEarly();
+    void readerScopeEndedElsewhereSparesThatThread();
     void readerRefusedWhileClearing();
     void rowsAndMetadataAreNeverSeenApart();
     void twoStoresRegisterTheSameCurves();
@@ -70,18 +76,20 @@ void TestStoreThreads::readerGetsItsOwnConnection()
     int rows = -1;
     int heldAfterRelease = -1;
     QVERIFY(runOnThread([&] {
-        auto db = store->getConnection(todayPath());
-        if (!db)
-            return;
-        readerName = db->connectionName();
-        batches = store->queryBatches(id, start, start + 100000, *db);
-        if (!batches.isEmpty()) {
-            TrackedQuery q(*db);
-            if (q.exec("SELECT count(*) FROM \"" + batches.first().tableName + "\"") && q.next())
-                rows = q.value(0).toInt();
+        {
+            StoreReaderScope connections;
+            auto db = store->getConnection(todayPath());
+            if (!db)
+                return;
+            readerName = db->connectionName();
+            batches = CurveRegistry::batchesInRange(*db, id, start, start + 100000);
+            if (!batches.isEmpty()) {
+                TrackedQuery q(*db);
+                if (q.exec("SELECT count(*) FROM \"" + batches.first().tableName + "\"") &&
+                    q.next())
+                    rows = q.value(0).toInt();
+            }
         }
-        db.reset();
-        ConnectionPool::instance()->releaseThreadConnections();
         heldAfterRelease = ConnectionPool::instance()->threadConnectionCount();
     }));
 
@@ -119,7 +127,8 @@ void TestStoreThreads::readsWhileGuiThreadWrites()
             if (names.size() != 2)
                 ++readerFailures;
             int seen = 0;
-            for (const DBBatchInfo &batch : store->queryBatches(a, start, start + 3600000, *db)) {
+            for (const DBBatchInfo &batch :
+                 CurveRegistry::batchesInRange(*db, a, start, start + 3600000)) {
                 TrackedQuery q(*db);
                 if (!q.exec("SELECT count(*) FROM \"" + batch.tableName + "\"") || !q.next())
                     ++readerFailures;
@@ -149,6 +158,68 @@ void TestStoreThreads::readsWhileGuiThreadWrites()
     QCOMPARE(raw.scalar("SELECT count(*) FROM batch_metadata"), QStringLiteral("4"));
     QCOMPARE(raw.rows("SELECT min_value, max_value FROM curve_metadata WHERE curve_id = 2"),
              (QList<QStringList>{{"-399.0", "0.0"}}));
+}
+
+// A reader that stops in the middle (an export cancelled, a read-back no longer wanted) while
+// its cursor still stands on a row of yesterday's file: its connections to both day files are
+// closed as the scope ends, before the thread does, and the GUI thread's stay.
+void TestStoreThreads::readerScopeReleasesWhenTheReaderLeavesEarly()
+{
+    const int id = store->registerCurve("101");
+    const qint64 evening = localMs(today.addDays(-1), QTime(22, 0));
+    for (int i = 0; i < 20; ++i) {
+        QVERIFY(store->insertData(id, evening + i * 1000, i));
+        QVERIFY(store->insertData(id, localMs(today, QTime(6, 0)) + i * 1000, 100 + i));
+    }
+    const QString guiName = ConnectionPool::instance()->connectionNameOf(todayPath());
+    QVERIFY(!guiName.isEmpty());
+
+    int heldWhileReading = -1;
+    int heldAfterScope = -1;
+    double stoppedAt = -1.0;
+    QVERIFY(runOnThread([&] {
+        const auto readUntil = [&](double stop) {
+            StoreReaderScope connections;
+            StoredCurveCursor cursor(store.data(), "101", evening, localMs(today, QTime(12, 0)));
+            for (; cursor.hasRow(); cursor.advance()) {
+                if (cursor.value() >= stop) {
+                    // Both day files have been opened by now.
+                    heldWhileReading = ConnectionPool::instance()->threadConnectionCount();
+                    stoppedAt = cursor.value();
+                    return;
+                }
+            }
+        };
+        readUntil(105.0);
+        heldAfterScope = ConnectionPool::instance()->threadConnectionCount();
+    }));
+    QCOMPARE(stoppedAt, 105.0);
+    QCOMPARE(heldWhileReading, 2);
+    QCOMPARE(heldAfterScope, 0);
+    QCOMPARE(ConnectionPool::instance()->connectionNameOf(todayPath()), guiName);
+    QVERIFY(store->insertData(id, localMs(today, QTime(7, 0)), 1.0));
+}
+
+// A scope that a reader thread made but another thread ends (its owner deleted elsewhere) must
+// not close the connections of the thread it ends on: on the GUI thread those are the store's.
+void TestStoreThreads::readerScopeEndedElsewhereSparesThatThread()
+{
+    const int id = store->registerCurve("101");
+    QVERIFY(store->insertData(id, localMs(today, QTime(6, 0)), 1.0));
+    const QString guiName = ConnectionPool::instance()->connectionNameOf(todayPath());
+    QVERIFY(!guiName.isEmpty());
+    const int heldBefore = ConnectionPool::instance()->threadConnectionCount();
+
+    std::unique_ptr<StoreReaderScope> made;
+    QVERIFY(runOnThread([&] { made = std::make_unique<StoreReaderScope>(); }));
+    made.reset();
+
+    QCOMPARE(ConnectionPool::instance()->threadConnectionCount(), heldBefore);
+    QCOMPARE(ConnectionPool::instance()->connectionNameOf(todayPath()), guiName);
+    QVERIFY(store->insertData(id, localMs(today, QTime(6, 1)), 2.0));
+    QCOMPARE(SqliteFile(todayPath())
+                 .scalar("SELECT count(*) FROM curve_1_batch_20240115_060000_20240115_115959"),
+             QStringLiteral("2"));
 }
 
 void TestStoreThreads::readerRefusedWhileClearing()

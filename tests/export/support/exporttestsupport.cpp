@@ -2,6 +2,7 @@
 
 #include "csvexportfromdbthread.h"
 #include "curvedatadb.h"
+#include "shardcalendar.h"
 #include "storeclock.h"
 
 #include <QSqlDatabase>
@@ -89,7 +90,7 @@ bool TestStore::writeInOneTransaction(const QList<Sample> &samples, qint64 clock
     db->switchToTodayDatabase();
     QMap<int, QString> lastBatch;
     for (const Sample &s : samples) {
-        const QString batch = CurveDataDB::batchNameForTime(s.time);
+        const QString batch = batchNameOfTime(s.time);
         if (lastBatch.value(s.curveId) != batch) {
             if (!db->ensureBatchTable(s.curveId, s.time))
                 return false;
@@ -103,7 +104,8 @@ bool TestStore::writeInOneTransaction(const QList<Sample> &samples, qint64 clock
     for (const Sample &s : samples)
         db->insertData(s.curveId, s.time, s.value);
     qInstallMessageHandler(handlerBeforeBulk);
-    return connection->commit() && db->saveCurveMetadata();
+    // Each sample's metadata went into the transaction with its row.
+    return connection->commit();
 }
 
 namespace {
