@@ -9,7 +9,6 @@
 #include <QDateTime>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 
@@ -24,13 +23,6 @@ constexpr size_t samplesPerMessage = 1000;
 constexpr size_t maxInFlight = 16;
 constexpr qint64 notifyIntervalMs = 200;
 constexpr qint64 statusIntervalMs = 1000;
-
-qint64 monotonicMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 } // namespace
 
@@ -131,7 +123,7 @@ void LivePublisher::Worker::takeRecording(int newGeneration, CurveDataDB *newSto
     const bool resumed = PlaceFile::read(placePath, &place);
     if (!resumed)
         place.recording = QDateTime::currentMSecsSinceEpoch();
-    ledger.open(place, channels, monotonicMs());
+    ledger.open(place, channels, MqttLink::monotonicMs());
     follower.follow(store, channels);
     haveRecording = true;
     recordingActive = true;
@@ -258,7 +250,7 @@ void LivePublisher::Worker::publishLatest()
 
 void LivePublisher::Worker::publishStatus()
 {
-    const qint64 now = monotonicMs();
+    const qint64 now = MqttLink::monotonicMs();
     const qint64 backlog = ledger.backlog();
     const bool due = statusDirty ||
                      (backlog != lastStatusBacklog && now - lastStatusPublish >= statusIntervalMs);
@@ -275,7 +267,7 @@ void LivePublisher::Worker::publishStatus()
 
 void LivePublisher::Worker::savePlace(bool force)
 {
-    const qint64 now = monotonicMs();
+    const qint64 now = MqttLink::monotonicMs();
     if (!haveRecording || !ledger.placeDue(now, force))
         return;
     std::lock_guard<std::mutex> pass(passMutex);
@@ -307,7 +299,7 @@ void LivePublisher::Worker::notifyGui()
 {
     const bool connected = link.isUp();
     const qint64 backlog = ledger.backlog();
-    const qint64 now = monotonicMs();
+    const qint64 now = MqttLink::monotonicMs();
     {
         std::lock_guard<std::mutex> lock(mutex);
         const bool changed = connected != told.connected || backlog != told.backlog;

@@ -31,13 +31,6 @@ constexpr int keepAliveSeconds = 15;
 constexpr qint64 goodbyeWaitMs = 2000;
 constexpr int goodbyeTurnMs = 50;
 
-qint64 monotonicMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 void initialiseLibrary()
 {
     static std::once_flag once;
@@ -45,6 +38,13 @@ void initialiseLibrary()
 }
 
 } // namespace
+
+qint64 MqttLink::monotonicMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 MqttLink::MqttLink(const MqttSettings &settings, Listener *listener)
     : settings(settings)

@@ -17,6 +17,9 @@ struct mosquitto;
 class MqttLink
 {
 public:
+    // The monotonic clock the link and the publisher's thread keep their times by, in ms.
+    static qint64 monotonicMs();
+
     class Listener
     {
     public:

@@ -368,6 +368,18 @@ void TestLoggingController::aRunKeepsThePlanItStartedWith()
     QCOMPARE(stored.keys(), QStringList({"101"}));
     QCOMPARE(stored.value("101").size(), 2);
     QCOMPARE(controller->plan().channels, QList<int>({101, 102}));
+
+    // A run whose next plan has no channel left is still stopped by the button (it used to be
+    // refused with "no channel chosen" and ran on).
+    controller->setChannels({101});
+    controller->startOrStop();
+    QTRY_COMPARE_WITH_TIMEOUT(controller->runState(), LoggingController::RunState::Scanning, 10000);
+    controller->setChannels({});
+    const int messagesBefore = messages.size();
+    controller->startOrStop();
+    QCOMPARE(controller->runState(), LoggingController::RunState::Stopping);
+    QVERIFY(waitIdle());
+    QCOMPARE(messages.mid(messagesBefore), QStringList());
 }
 
 void TestLoggingController::secondStartClearsTheStoreFirst()
