@@ -133,14 +133,18 @@ void MainWidget::buildCentralArea(QBoxLayout *windowLayout)
 
 void MainWidget::buildTabs()
 {
-    buildChannelPage();
-    readingsTable = new ReadingsTable;
-    readingsTable->setAccessibleName(tr("读数表"));
+    // The channel page goes in first, empty; the other pages are made in the tab widget's page
+    // stack, where the first one went, so that none is moved once built.
+    channelPage = new QWidget;
     tabWidget->addTab(channelPage, QIcon(QStringLiteral(":/image/confChannel.png")),
                       tr("配置通道"));
+    QWidget *const pageStack = channelPage->parentWidget();
+    buildChannelPage();
+    readingsTable = new ReadingsTable(pageStack);
+    readingsTable->setAccessibleName(tr("读数表"));
     tabWidget->addTab(readingsTable, QIcon(QStringLiteral(":/image/DataNetwork.png")),
                       tr("图形设置"));
-    trendPlot = new TrendPlot;
+    trendPlot = new TrendPlot(pageStack);
     // The plot shrinks with the window; its axes and legend must not widen the window beyond
     // the size the host gives it.
     trendPlot->setMinimumSize(1, 1);

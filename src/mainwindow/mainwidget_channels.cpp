@@ -23,9 +23,9 @@ const char channelTreeStyle[] =
     "QTreeWidget:disabled, QTreeWidget QLabel:disabled { color: #767676; }";
 } // namespace
 
+// Fills channelPage, which is in its place already.
 void MainWidget::buildChannelPage()
 {
-    channelPage = new QWidget;
     auto *layout = new QVBoxLayout(channelPage);
     setupButton = new QPushButton;
     setupButton->setObjectName(QStringLiteral("setupButton"));
