@@ -95,6 +95,11 @@ void TestWorkerThread::wakeAndStopEndWaitsAtOnce()
 
 void TestWorkerThread::deafWorkerIsEndedWithinTheBound()
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Both sanitizers lose track of a thread cancelled in the middle of a call (AddressSanitizer
+    // reports its unwound stack, ThreadSanitizer an interceptor never left) and then hang.
+    QSKIP("a terminated thread cannot be followed by the sanitizers");
+#endif
     Stuck stuck;
     QVERIFY(stuck.fds[0] >= 0);
     stuck.startWork();
