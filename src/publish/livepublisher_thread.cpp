@@ -305,9 +305,11 @@ void LivePublisher::Worker::notifyGui()
         const bool changed = connected != told.connected || backlog != told.backlog;
         if (!problemsWaiting && !changed)
             return;
-        // A change of the connection or a problem goes at once; the backlog a few times a
-        // second.
-        if (!problemsWaiting && connected == told.connected && now - lastNotify < notifyIntervalMs)
+        // A change of the connection, a problem, and the backlog emptying or filling go at
+        // once; the backlog's size a few times a second.
+        const bool caughtUpChanged = (backlog == 0) != (told.backlog == 0);
+        if (!problemsWaiting && connected == told.connected && !caughtUpChanged &&
+            now - lastNotify < notifyIntervalMs)
             return;
         // The GUI thread shows what is told, not what has changed since: otherwise a later
         // change read early would never be followed by the notification of its undoing.
